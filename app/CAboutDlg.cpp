@@ -1,0 +1,20 @@
+#include "app/CAboutDlg.h"
+
+#include "Version.h"
+#include "app/DialogResources.h"
+#include "res/TonvaleIcon.h"
+
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+#include <wx/xrc/xmlres.h>
+
+CAboutDlg::CAboutDlg()
+{
+    LoadDialogResource(this, nullptr, "IDD_ABOUTBOX");
+    SetClientSize(ConvertDialogToPixels(wxSize(235, 55)));
+    if (auto* icon = ControlById<wxStaticBitmap>(this, XRCID("IDC_ABOUT_ICON")))
+        icon->SetBitmap(TonvaleBitmap(32));
+    if (auto* second = ControlById<wxStaticText>(this, XRCID("IDC_ABOUT_SECOND")))
+        second->SetLabelText(U8("聴力診断ツール ") + TONVALE_VERSION_STRING);
+    SetEscapeId(wxID_OK);
+}

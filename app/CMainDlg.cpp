@@ -1,0 +1,153 @@
+#include "app/CMainDlg.h"
+
+#include "app/CAboutDlg.h"
+#include "app/DialogResources.h"
+#include "app/HtmlHelp.h"
+#include "app/Message.h"
+#include "diagnoses/DiagnosisCommands.h"
+#include "diagnoses/SoundCardLimit.h"
+#include "res/TonvaleIcon.h"
+#include "results/CFileBackedBlock.h"
+#include "results/QuestionnaireCommands.h"
+#include "results/ResultRecord.h"
+
+#include <wx/button.h>
+#include <wx/menu.h>
+
+#include <filesystem>
+#include <system_error>
+
+CMainDlg::CMainDlg()
+{
+    LoadDialogResource(this, nullptr, "IDD_MAIN");
+    // The template gives the client area in dialog units; the frame comes on top.
+    SetClientSize(ConvertDialogToPixels(wxSize(151, 314)));
+
+    Bind(wxEVT_BUTTON, &CMainDlg::OnOK, this, wxID_OK);
+    Bind(wxEVT_BUTTON, &CMainDlg::OnCancel, this, wxID_CANCEL);
+    Bind(wxEVT_CLOSE_WINDOW, &CMainDlg::OnClose, this);
+    Bind(wxEVT_BUTTON, &CMainDlg::OnCheckRange, this, IDC_CHECK_RANGE);
+    Bind(wxEVT_BUTTON, &CMainDlg::OnCheckInterval, this, IDC_CHECK_INTERVAL);
+    Bind(wxEVT_BUTTON, &CMainDlg::OnSendResult, this, IDC_SEND_RESULT);
+    Bind(wxEVT_BUTTON, &CMainDlg::OnShowResult, this, IDC_SHOW_RESULT);
+    Bind(wxEVT_BUTTON, &CMainDlg::OnHelp, this, IDC_HELP);
+    Bind(wxEVT_BUTTON, &CMainDlg::OnCheckSoundCard, this, IDC_CHECK_SOUNDCARD);
+    Bind(wxEVT_CONTEXT_MENU, &CMainDlg::OnContextMenu, this);
+    Bind(wxEVT_MENU, &CMainDlg::OnAbout, this, IDM_ABOUTBOX);
+    // Escape ends the window like Cancel: without the offer and without saving.
+    SetEscapeId(wxID_CANCEL);
+
+    OnInitDialog();
+}
+
+CMainDlg::~CMainDlg()
+{
+    // Ended without Quit (Escape, or the window manager's close button): the file keeps its content.
+    if (m_resultFile)
+        m_resultFile->Abandon();
+}
+
+wxString CMainDlg::AboutMenuText()
+{
+    return U8("Tonvale のﾊﾞｰｼﾞｮﾝ情報(&A)...");
+}
+
+void CMainDlg::OnInitDialog()
+{
+    SetIcons(TonvaleIcons());
+
+    SetTitle("Tonvale");
+    FindWindow(wxID_OK)->SetLabel("Quit");
+    FindWindow(IDC_HELP)->SetLabel("Help");
+    FindWindow(IDC_SEND_RESULT)->SetLabel("Send Result");
+    FindWindow(IDC_SHOW_RESULT)->SetLabel("Show Result");
+    FindWindow(IDC_CHECK_INTERVAL)->SetLabel("Check Interval");
+    FindWindow(IDC_CHECK_RANGE)->SetLabel("Check Range");
+    FindWindow(IDC_CHECK_SOUNDCARD)->SetLabel("Check Sound Card");
+
+    // The result file lives in the working directory of the moment the window opens.
+    std::error_code error;
+    std::filesystem::path cwd = std::filesystem::current_path(error);
+    m_currentDirectory = error ? std::string(".") : cwd.string();
+    m_resultFile = std::make_unique<CFileBackedBlock>(ResultFilePath(m_currentDirectory), &ResultRecord,
+                                                      RESULT_RECORD_BYTES, &ResultRecord);
+
+    // The focus starts on the first control in the tab order, "Quit".
+    FindWindow(wxID_OK)->SetFocus();
+}
+
+void CMainDlg::OnCheckSoundCard(wxCommandEvent&)
+{
+    RunSoundCardCheck();
+}
+
+void CMainDlg::OnCheckRange(wxCommandEvent&)
+{
+    if (SoundCardLimit >= SOUND_CARD_FULL_RANGE)
+        RunRangeCheck();
+    else if (SoundCardLimit == SOUND_CARD_UNCHECKED)
+        ShowMessage("まず、サウンドカードのチェックを完了させてください。");
+    else
+        ShowMessage("ご使用のサウンドカードでは正確な測定が行えません。");
+}
+
+void CMainDlg::OnCheckInterval(wxCommandEvent&)
+{
+    RunIntervalCheck();
+}
+
+void CMainDlg::OnSendResult(wxCommandEvent&)
+{
+    RunQuestionnaire();
+}
+
+void CMainDlg::OnShowResult(wxCommandEvent&)
+{
+    ShowResultPage(this);
+}
+
+void CMainDlg::OnHelp(wxCommandEvent&)
+{
+    HtmlHelp(this, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "index.htm");
+}
+
+void CMainDlg::OnOK(wxCommandEvent&)
+{
+    OfferQuestionnaireAtQuit();
+    m_resultFile.reset(); // writes result.dat
+    EndModal(wxID_OK);
+}
+
+void CMainDlg::EndWithoutSaving()
+{
+    if (IsModal())
+        EndModal(wxID_CANCEL);
+}
+
+void CMainDlg::OnCancel(wxCommandEvent&)
+{
+    EndWithoutSaving();
+}
+
+void CMainDlg::OnClose(wxCloseEvent&)
+{
+    // A close button that the window manager adds anyway acts as Escape did in the original.
+    EndWithoutSaving();
+}
+
+void CMainDlg::OnContextMenu(wxContextMenuEvent&)
+{
+    // GTK gives no way into the window manager's menu: the About entry lives in a context menu.
+    const wxString text = AboutMenuText();
+    if (text.empty())
+        return;
+    wxMenu menu;
+    menu.Append(IDM_ABOUTBOX, text);
+    PopupMenu(&menu);
+}
+
+void CMainDlg::OnAbout(wxCommandEvent&)
+{
+    CAboutDlg about;
+    about.ShowModal();
+}

@@ -1,0 +1,3 @@
+#include "diagnoses/SoundCardLimit.h"
+
+double SoundCardLimit = SOUND_CARD_UNCHECKED;

@@ -1,0 +1,1 @@
+# The result file: CFileBackedBlock and the CGeneralFile functions (part of tv_results).

@@ -1,0 +1,71 @@
+#pragma once
+// What a submission to the questionnaire server consists of. The client builds its request from
+// these tables and the survey server parses and validates against the same ones, so the two can
+// never disagree on a name, an order or a list item.
+#include <array>
+#include <string>
+#include <string_view>
+
+constexpr std::string_view SURVEY_WRITE_PATH = "/Questionnaire/TonvaleWrite.asp";
+constexpr std::string_view SURVEY_RESULTS_PATH = "/Questionnaire/TonvaleDisp.asp";
+constexpr int SURVEY_PORT = 80;
+constexpr std::string_view SURVEY_USER_AGENT = "WININET Sample Program";
+constexpr std::string_view SURVEY_CONTENT_TYPE = "Content-Type: application/x-www-form-urlencoded";
+constexpr std::string_view NOT_FINISHED_TEXT = "not finished";
+
+// Each field value is read into a 256-byte buffer in the original: at most 255 bytes are sent.
+constexpr std::size_t SURVEY_FIELD_MAX_BYTES = 255;
+
+struct SurveyField {
+    std::string_view name;   // with its '=' sign, as it stands in the body
+    int controlId;           // the questionnaire control whose text is the value
+};
+
+constexpr int SURVEY_FIELD_COUNT = 16;
+// The body is name=value pairs in exactly this order, joined by '&'; the comment comes last.
+constexpr std::array<SurveyField, SURVEY_FIELD_COUNT> SURVEY_FIELDS = {{
+    {"date_time=", 1014},
+    {"sex=", 1011},
+    {"age=", 1013},
+    {"min_freq=", 1015},
+    {"max_freq=", 1016},
+    {"min_interval55=", 1017},
+    {"min_interval110=", 1018},
+    {"min_interval220=", 1019},
+    {"min_interval440=", 1020},
+    {"min_interval880=", 1021},
+    {"min_interval1760=", 1022},
+    {"min_interval3520=", 1023},
+    {"min_interval7040=", 1024},
+    {"instrument=", 1012},
+    {"school=", 1025},
+    {"comment=", 1026},
+}};
+
+// Field indexes, for readers that pick single fields.
+enum SurveyFieldIndex {
+    FIELD_DATE_TIME, FIELD_SEX, FIELD_AGE, FIELD_MIN_FREQ, FIELD_MAX_FREQ,
+    FIELD_INTERVAL_FIRST, // seven more interval fields follow, bands 55 … 7040 Hz
+    FIELD_INSTRUMENT = 13, FIELD_SCHOOL = 14, FIELD_COMMENT = 15,
+};
+
+// The list items, in list order; the submission sends the item text.
+constexpr std::array<std::string_view, 3> SEX_ITEMS = {"none", "male", "female"};
+constexpr std::array<std::string_view, 4> INSTRUMENT_ITEMS = {"none", "no", "less than 10 years",
+                                                              "over 10 years"};
+constexpr std::array<std::string_view, 5> SCHOOL_ITEMS = {
+    "none", "no", "music class", "in music university, collage",
+    "graduated from music university, collage"};
+
+// Age: "none", "under 5", "5 years old" … "79 years old", "over 80" (no item for 80 itself).
+constexpr int AGE_ITEM_COUNT = 78;
+inline std::string AgeItemText(int index)
+{
+    if (index <= 0)
+        return "none";
+    if (index == 1)
+        return "under 5";
+    if (index >= AGE_ITEM_COUNT - 1)
+        return "over 80";
+    return std::to_string(index + 3) + " years old";
+}

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree: scripts/build.sh DIR [cmake options...]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+dir=$1
+shift
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
+cmake --build "$dir" -j "$(nproc)"

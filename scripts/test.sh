@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once as built, once with AddressSanitizer
+# and UndefinedBehaviorSanitizer, and the sound engine's tests once more with ThreadSanitizer.
+# Starts (and stops) a virtual display, a session bus and a sound server for them.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+"$top/scripts/deps.sh"
+
+source "$top/scripts/test-env.sh"
+supp="$top/tests/support"
+jobs=$(nproc)
+
+echo "== build and test"
+scripts/build.sh build/test
+ctest --test-dir build/test --output-on-failure -j "$jobs"
+
+echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/build.sh build/asan -DTONVALE_SANITIZE=address,undefined -DTONVALE_BUILD_BENCHMARKS=OFF
+ASAN_OPTIONS="fast_unwind_on_malloc=0:detect_leaks=1:abort_on_error=0" \
+LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0" \
+UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE nosan
+
+echo "== build and test the sound engine with ThreadSanitizer"
+scripts/build.sh build/tsan -DTONVALE_SANITIZE=thread -DTONVALE_BUILD_GUI=OFF -DTONVALE_BUILD_SERVER=OFF \
+  -DTONVALE_BUILD_BENCHMARKS=OFF
+TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L engine

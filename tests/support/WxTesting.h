@@ -1,0 +1,47 @@
+#pragma once
+// Helpers for tests that drive the real dialogs under Xvfb. Include this instead of <wx/testing.h>:
+// a wxTEST_DIALOG expectation that is not met becomes a gtest failure.
+#include <gtest/gtest.h>
+#include <wx/dialog.h>
+#include <wx/testing.h>
+
+#include <functional>
+
+class CGTestModalHook : public wxTestingModalHook {
+public:
+    CGTestModalHook(const char* file, int line, const char* func) : wxTestingModalHook(file, line, func) {}
+
+protected:
+    void ReportFailure(const wxString& msg) override { ADD_FAILURE() << msg.utf8_str().data(); }
+};
+#undef wxTEST_DIALOG_HOOK_CLASS
+#define wxTEST_DIALOG_HOOK_CLASS CGTestModalHook
+
+// Any modal dialog that no expectation answers fails the test and is closed at once, so no test
+// can hang on it. A test that drives one of the program's own dialogs for real allows it here.
+class CAllowRealDialogs {
+public:
+    CAllowRealDialogs();
+    ~CAllowRealDialogs();
+    CAllowRealDialogs(const CAllowRealDialogs&) = delete;
+    CAllowRealDialogs& operator=(const CAllowRealDialogs&) = delete;
+};
+bool RealDialogsAllowed();
+
+// Handles pending events for about `ms` milliseconds.
+void PumpEvents(int ms = 50);
+
+// Handles events until `done` holds or `timeoutMs` has passed; returns whether it holds.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
+
+// Runs `step` from the event loop that is running then (for instance inside a modal dialog).
+void Later(std::function<void()> step);
+
+// Shows `dialog` modally and runs `script` inside its event loop. If the dialog is still open after
+// `timeoutMs`, the test fails and the dialog is ended with wxID_CANCEL. Returns the modal result.
+int RunModalScript(wxDialog& dialog, std::function<void()> script, int timeoutMs = 30000);
+
+// Input as a user gives it, through the X server (XTest): a click in the middle of `window`, and
+// a key press (wxKeyCode and wxMOD_* modifiers) to whatever has the focus.
+void UserClick(wxWindow* window, int button = wxMOUSE_BTN_LEFT);
+void UserKey(int keyCode, int modifiers = 0);
