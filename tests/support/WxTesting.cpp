@@ -1,5 +1,7 @@
 #include "tests/support/WxTesting.h"
 
+#include "app/WxMessageSink.h"
+
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/timer.h>
@@ -16,6 +18,24 @@ int g_realDialogsAllowed = 0;
 CAllowRealDialogs::CAllowRealDialogs() { ++g_realDialogsAllowed; }
 CAllowRealDialogs::~CAllowRealDialogs() { --g_realDialogsAllowed; }
 bool RealDialogsAllowed() { return g_realDialogsAllowed > 0; }
+
+int CExpectMessageBox::OnInvoked(wxMessageDialog* box) const
+{
+    EXPECT_EQ(box->GetMessage().utf8_str().data(), m_text);
+    const long style = box->GetMessageDialogStyle();
+    EXPECT_TRUE(style & wxOK);
+    EXPECT_EQ((style & wxCANCEL) != 0, m_okCancel) << "buttons of \"" << m_text << "\"";
+    EXPECT_EQ(box->GetTitle(), ApplicationTitle());
+    return m_answer;
+}
+
+int CExpectDialogTitled::OnInvoked(wxDialog* dialog) const
+{
+    EXPECT_EQ(dialog->GetTitle().utf8_str().data(), m_title);
+    if (m_inspect)
+        m_inspect(dialog);
+    return m_answer;
+}
 
 void PumpEvents(int ms)
 {

@@ -5,7 +5,10 @@
 #include <wx/dialog.h>
 #include <wx/testing.h>
 
+#include <wx/msgdlg.h>
+
 #include <functional>
+#include <string>
 
 class CGTestModalHook : public wxTestingModalHook {
 public:
@@ -16,6 +19,42 @@ protected:
 };
 #undef wxTEST_DIALOG_HOOK_CLASS
 #define wxTEST_DIALOG_HOOK_CLASS CGTestModalHook
+
+// Expects a message box showing exactly `text` (UTF-8) and answers it with `answer`. Also checks
+// the buttons (OK only, or OK and Cancel) and that the caption is the program's title.
+class CExpectMessageBox : public wxExpectModalBase<wxMessageDialog, CExpectMessageBox> {
+public:
+    explicit CExpectMessageBox(std::string text, int answer = wxID_OK, bool okCancel = false)
+        : m_text(std::move(text)), m_answer(answer), m_okCancel(okCancel)
+    {
+    }
+
+protected:
+    int OnInvoked(wxMessageDialog* box) const override;
+
+private:
+    std::string m_text;
+    int m_answer;
+    bool m_okCancel;
+};
+
+// Expects a dialog (of any class) whose title is `title` (UTF-8); `inspect`, when given, looks at it
+// before it is answered with `answer` (the dialog is not shown).
+class CExpectDialogTitled : public wxExpectModalBase<wxDialog, CExpectDialogTitled> {
+public:
+    CExpectDialogTitled(std::string title, int answer, std::function<void(wxDialog*)> inspect = {})
+        : m_title(std::move(title)), m_answer(answer), m_inspect(std::move(inspect))
+    {
+    }
+
+protected:
+    int OnInvoked(wxDialog* dialog) const override;
+
+private:
+    std::string m_title;
+    int m_answer;
+    std::function<void(wxDialog*)> m_inspect;
+};
 
 // Any modal dialog that no expectation answers fails the test and is closed at once, so no test
 // can hang on it. A test that drives one of the program's own dialogs for real allows it here.
