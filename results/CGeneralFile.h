@@ -5,17 +5,37 @@
 
 namespace CGeneralFile {
 
+constexpr int ERROR_OPEN = 0;
+constexpr int ERROR_SIZE = 1;
+constexpr int ERROR_WRITE = 2;
+constexpr int ERROR_UNDEFINED = 3;
+
 // 1 when the file was opened and written in full, 0 otherwise (after showing the message).
+//
+// The new content replaces the old one whole: it goes to a temporary file beside the target,
+// which is flushed and renamed over it, so a crash or a full disk never leaves a truncated file.
+// The old file's permissions are kept, and a symbolic link is written through to its target.
+// A target that cannot be opened for writing, or that is not a regular file, is left untouched
+// and gets the open message. Where no temporary file can be made (a read-only directory), the
+// file is rewritten in place.
 int Save(const std::string& path, const void* buffer, int length);
 
 // `count` is the buffer's capacity on entry and the number of bytes read on return (0 when the
-// file cannot be opened). 1 on success, 0 on failure (after showing the message).
+// file cannot be opened or read; the buffer is then unchanged). 1 on success, 0 on failure (after
+// showing the message). Anything but a regular file counts as one that cannot be opened.
 int Load(const std::string& path, void* buffer, int& count);
 
 // 1 when a regular file at `path` can be opened for reading; no message.
 int Exists(const std::string& path);
 
-// Shows the message of `code`: 0 open failed, 1 size unknown, 2 write failed, else undefined.
+// Shows the message of `code`: ERROR_OPEN, ERROR_SIZE, ERROR_WRITE, else the undefined error.
 void ReportError(int code);
+
+namespace testing_hooks {
+// Called by Save after the temporary file is written and flushed, just before it replaces the
+// target. Lets a test end the process at the worst moment. nullptr (the default) for none.
+using BeforeReplaceHook = void (*)(const std::string& temporaryPath);
+void SetBeforeReplaceHook(BeforeReplaceHook hook);
+} // namespace testing_hooks
 
 } // namespace CGeneralFile
