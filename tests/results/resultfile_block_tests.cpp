@@ -1,0 +1,212 @@
+// The binding of ResultRecord to result.dat, used as the main window uses it: loaded from the
+// working directory when created, written back when destroyed.
+#include "results/CFileBackedBlock.h"
+#include "results/ResultRecord.h"
+#include "tests/results/resultfile_support.h"
+#include "tests/support/CapturingMessageSink.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const Bytes NOTHING_MEASURED = Image({-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0});
+
+class ResultFileBinding : public ::testing::Test {
+protected:
+    void SetUp() override { ResetResultRecord(); }
+
+    // As the main window creates it: the working directory's result.dat, ResultRecord as both the
+    // block and the defaults.
+    static std::unique_ptr<CFileBackedBlock> Bind()
+    {
+        return std::make_unique<CFileBackedBlock>(ResultFilePath(fs::current_path().string()), &ResultRecord,
+                                                  RESULT_RECORD_BYTES, &ResultRecord);
+    }
+
+    fs::path File() const { return m_dir.Path() / "result.dat"; }
+
+    CTempDir m_dir;
+    CWorkingDirectory m_cwd{m_dir.Path()};
+    CCapturingMessageSink m_messages;
+};
+
+TEST(ResultFilePathTest, AddsASeparatorOnlyWhereTheDirectoryLacksOne)
+{
+    EXPECT_EQ(ResultFilePath("/"), "/result.dat");
+    EXPECT_EQ(ResultFilePath("/home/user/Data"), "/home/user/Data/result.dat");
+    EXPECT_EQ(ResultFilePath("/home/user/Data/"), "/home/user/Data/result.dat");
+    EXPECT_EQ(ResultFilePath("."), "./result.dat");
+    const std::string longDirectory = "/" + std::string(400, 'd');
+    EXPECT_EQ(ResultFilePath(longDirectory), longDirectory + "/result.dat");
+}
+
+TEST_F(ResultFileBinding, NoFileAndNothingMeasuredWritesFortyFFAndFourZeros)
+{
+    Bind().reset();
+    Bytes expected(40, 0xFF);
+    expected.insert(expected.end(), 4, 0x00);
+    EXPECT_EQ(ReadBytes(File()), expected);
+    EXPECT_TRUE(m_messages.shown.empty());
+}
+
+TEST_F(ResultFileBinding, RangeMeasuredWritesItsTwoFieldsLittleEndian)
+{
+    auto binding = Bind();
+    ResultRecord.m_lowestHz = 30;
+    ResultRecord.m_highestHz = 15000;
+    binding.reset();
+
+    Bytes expected = {0x1E, 0x00, 0x00, 0x00, 0x98, 0x3A, 0x00, 0x00};
+    expected.insert(expected.end(), 32, 0xFF);
+    expected.insert(expected.end(), 4, 0x00);
+    EXPECT_EQ(ReadBytes(File()), expected);
+}
+
+TEST_F(ResultFileBinding, LoadsEveryFieldAndWritesBackWhatChanged)
+{
+    WriteBytes(File(), Image({25, 17000, 40, 30, 20, 10, 8, 6, 4, 2, 1}));
+    auto binding = Bind();
+    EXPECT_EQ(ResultRecord.m_lowestHz, 25);
+    EXPECT_EQ(ResultRecord.m_highestHz, 17000);
+    for (int band = 0; band < INTERVAL_BAND_COUNT; ++band)
+        EXPECT_EQ(ResultRecord.m_intervalCents[band], band < 4 ? 40 - 10 * band : 8 - 2 * (band - 4));
+    EXPECT_EQ(ResultRecord.m_sent, 1);
+
+    ResultRecord.m_intervalCents[7] = 3;
+    binding.reset();
+    EXPECT_EQ(ReadBytes(File()), Image({25, 17000, 40, 30, 20, 10, 8, 6, 4, 3, 1}));
+    EXPECT_TRUE(m_messages.shown.empty());
+}
+
+TEST_F(ResultFileBinding, ShortFileLoadsItsFiveFieldsAndQuitWritesAllFortyFourBytes)
+{
+    Bytes twenty = Image({30, 15000, 100, 50, 25});
+    ASSERT_EQ(twenty.size(), 20u);
+    WriteBytes(File(), twenty);
+
+    auto binding = Bind();
+    EXPECT_EQ(ResultRecord.m_lowestHz, 30);
+    EXPECT_EQ(ResultRecord.m_highestHz, 15000);
+    EXPECT_EQ(ResultRecord.m_intervalCents[0], 100);
+    EXPECT_EQ(ResultRecord.m_intervalCents[1], 50);
+    EXPECT_EQ(ResultRecord.m_intervalCents[2], 25);
+    for (int band = 3; band < INTERVAL_BAND_COUNT; ++band)
+        EXPECT_EQ(ResultRecord.m_intervalCents[band], NOT_MEASURED) << "band " << band;
+    EXPECT_EQ(ResultRecord.m_sent, 0);
+
+    // Measured in this run beyond the file's end: must reach the file.
+    ResultRecord.m_intervalCents[6] = 12;
+    binding.reset();
+    EXPECT_EQ(ReadBytes(File()), Image({30, 15000, 100, 50, 25, -1, -1, -1, 12, -1, 0}));
+    EXPECT_TRUE(m_messages.shown.empty());
+}
+
+TEST_F(ResultFileBinding, EmptyFileLoadsNothingAndBecomesAFullRecord)
+{
+    WriteBytes(File(), {});
+    auto binding = Bind();
+    EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
+    EXPECT_EQ(ResultRecord.m_sent, 0);
+    binding.reset();
+    EXPECT_EQ(ReadBytes(File()), NOTHING_MEASURED);
+    EXPECT_TRUE(m_messages.shown.empty());
+}
+
+TEST_F(ResultFileBinding, LongFileLoadsItsFirstFortyFourBytesAndIsCutToThem)
+{
+    Bytes fifty = Image({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1});
+    fifty.insert(fifty.end(), {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x11});
+    WriteBytes(File(), fifty);
+
+    auto binding = Bind();
+    EXPECT_EQ(ResultRecord.m_lowestHz, 1);
+    EXPECT_EQ(ResultRecord.m_intervalCents[7], 10);
+    EXPECT_EQ(ResultRecord.m_sent, 1);
+    binding.reset();
+    EXPECT_EQ(ReadBytes(File()), Image({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}));
+}
+
+TEST_F(ResultFileBinding, DirectoryNamedResultDatCountsAsAbsentAndIsLeftAlone)
+{
+    fs::create_directory(File());
+    WriteBytes(File() / "inside", {1, 2, 3});
+
+    auto binding = Bind();
+    EXPECT_TRUE(m_messages.shown.empty()) << "loading shows nothing";
+    EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
+    ResultRecord.m_lowestHz = 40;
+    binding.reset();
+
+    EXPECT_EQ(m_messages.Texts(), std::vector<std::string>{OPEN_FAILED});
+    EXPECT_TRUE(fs::is_directory(File()));
+    EXPECT_EQ(ReadBytes(File() / "inside"), (Bytes{1, 2, 3}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.Path()), fs::directory_iterator()), 1)
+        << "no temporary file may be left behind";
+}
+
+TEST_F(ResultFileBinding, WorkingDirectoryLongerThan255Characters)
+{
+    // Three levels of 120 characters: the path of result.dat is about 400 characters long.
+    fs::path deep = m_dir.Path();
+    for (char c : {'a', 'b', 'c'})
+        deep /= std::string(120, c);
+    fs::create_directories(deep);
+    CWorkingDirectory inDeep(deep);
+    ASSERT_GT(fs::current_path().string().size(), 255u);
+
+    WriteBytes(deep / "result.dat", Image({50, 12000}));
+    auto binding = Bind();
+    EXPECT_EQ(binding->Path(), fs::current_path().string() + "/result.dat");
+    EXPECT_EQ(ResultRecord.m_lowestHz, 50);
+    EXPECT_EQ(ResultRecord.m_highestHz, 12000);
+    ResultRecord.m_intervalCents[0] = 7;
+    binding.reset();
+
+    EXPECT_EQ(ReadBytes(deep / "result.dat"), Image({50, 12000, 7, -1, -1, -1, -1, -1, -1, -1, 0}));
+    EXPECT_FALSE(fs::exists(m_dir.Path() / "result.dat")) << "the path was cut short";
+    EXPECT_TRUE(m_messages.shown.empty());
+}
+
+TEST_F(ResultFileBinding, AbandonedBindingWritesNothing)
+{
+    WriteBytes(File(), Image({10, 20}));
+    auto binding = Bind();
+    ResultRecord.m_lowestHz = 11;
+    binding->Abandon();
+    binding.reset();
+    EXPECT_EQ(ReadBytes(File()), Image({10, 20}));
+
+    fs::remove(File());
+    binding = Bind();
+    binding->Abandon();
+    binding.reset();
+    EXPECT_FALSE(fs::exists(File()));
+}
+
+TEST_F(ResultFileBinding, SentFlagOfOneIsLoaded)
+{
+    WriteBytes(File(), Image({-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1}));
+    Bind()->Abandon();
+    EXPECT_TRUE(ResultRecord.IsSent());
+}
+
+TEST(ResultFileBlock, DefaultsFillTheBlockWhenThereIsNoFile)
+{
+    CTempDir dir;
+    const std::string path = (dir.Path() / "block.bin").string();
+    const unsigned char defaults[6] = {9, 8, 7, 6, 5, 4};
+    unsigned char block[6] = {};
+    {
+        CFileBackedBlock binding(path, block, sizeof block, defaults);
+        EXPECT_EQ(Bytes(block, block + 6), Bytes(defaults, defaults + 6));
+        block[0] = 1;
+    }
+    EXPECT_EQ(ReadBytes(path), (Bytes{1, 8, 7, 6, 5, 4}));
+}
+
+} // namespace

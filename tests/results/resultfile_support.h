@@ -1,0 +1,39 @@
+#pragma once
+// Byte-level helpers shared by the result file tests.
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes ReadBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The 44-byte image of eleven little-endian 32-bit fields.
+inline Bytes Image(const std::vector<std::int32_t>& fields)
+{
+    Bytes bytes;
+    for (std::int32_t field : fields) {
+        auto u = static_cast<std::uint32_t>(field);
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<std::uint8_t>(u >> shift));
+    }
+    return bytes;
+}
+
+inline const char* const OPEN_FAILED = "CGeneralFile:ファイルをオープンできませんでした。";
+inline const char* const WRITE_FAILED = "CGeneralFile:ファイルに書き込めませんでした。";
+inline const char* const SIZE_FAILED = "CGeneralFile:ファイルサイズを取得できませんでした。";
+inline const char* const UNDEFINED_ERROR = "CGeneralFile:未定義のエラーが発生しました。";
