@@ -1,6 +1,7 @@
 #pragma once
 // Binds a caller's memory block to a file for the object's lifetime: loaded when constructed (the
-// defaults when there is no file), written back when destroyed.
+// defaults when there is no file), written back when destroyed. A shorter file fills only the
+// block's leading bytes, but the whole block is always written back.
 #include <string>
 
 class CFileBackedBlock {

@@ -147,7 +147,8 @@ ReplaceResult Replace(const std::string& target, const struct stat* old, const v
         return ReplaceResult::NoTemporary;
 
     if (old != nullptr) {
-        // Owner first: changing it clears the set-id bits that the mode then restores.
+        // Owner first: changing it clears the set-id bits that the mode then restores. Someone
+        // else's file (in a shared, sticky directory, say) cannot become ours: write it in place.
         bool kept = (old->st_uid == ::geteuid() && old->st_gid == ::getegid()) ||
                     ::fchown(file.Get(), old->st_uid, old->st_gid) == 0;
         kept = kept && ::fchmod(file.Get(), old->st_mode & 07777) == 0;
@@ -165,8 +166,7 @@ ReplaceResult Replace(const std::string& target, const struct stat* old, const v
     if (g_beforeReplace != nullptr)
         g_beforeReplace(temporary);
 
-    // Fails where the directory is sticky and the target belongs to someone else, although the
-    // target itself is writable: writing in place still works there.
+    // Should the directory still refuse the rename, the target itself is known to be writable.
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return ReplaceResult::NoTemporary;

@@ -267,8 +267,8 @@ TEST(ReportErrorTest, ShowsTheFixedMessageOfEachCode)
     EXPECT_EQ(messages.shown[0].type & MB_ICONMASK, MB_ICONEXCLAMATION);
 }
 
-// Root can rename over anything, so the sticky directory case needs a second user: the save runs
-// in a child process that has given up root.
+// Root may give a file to anyone, so the case of someone else's file needs a second user: the save
+// runs in a child process that has given up root.
 void SaveAsNobody(const fs::path& file, const Bytes& bytes)
 {
     if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
@@ -278,23 +278,30 @@ void SaveAsNobody(const fs::path& file, const Bytes& bytes)
     std::_Exit(saved == 1 && messages.shown.empty() ? 0 : 1);
 }
 
-TEST_F(SaveTest, StickyDirectoryThatForbidsTheRenameFallsBackToWritingInPlace)
+TEST_F(SaveTest, SomeoneElsesWritableFileIsWrittenInPlaceAndKeepsItsOwner)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to give the file to another user";
     fs::permissions(m_dir.Path(), fs::perms(0755));
-    fs::path shared = m_dir.Path() / "shared";
-    fs::create_directory(shared);
-    fs::permissions(shared, fs::perms(01777));
-    WriteBytes(shared / "result.dat", Bytes(50, 0x77));
-    fs::permissions(shared / "result.dat", fs::perms(0666));
+    // A directory everyone may write in, where a replacement could be made but would belong to
+    // the wrong user; and the same with the sticky bit, which also refuses the rename.
+    for (unsigned directoryMode : {0777u, 01777u}) {
+        SCOPED_TRACE(directoryMode);
+        fs::path shared = m_dir.Path() / "shared";
+        fs::create_directory(shared);
+        fs::permissions(shared, fs::perms(directoryMode));
+        WriteBytes(shared / "result.dat", Bytes(50, 0x77));
+        fs::permissions(shared / "result.dat", fs::perms(0666));
 
-    EXPECT_EXIT(SaveAsNobody(shared / "result.dat", NEW), ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(ReadBytes(shared / "result.dat"), NEW);
-    EXPECT_EQ(Names(shared), std::vector<std::string>{"result.dat"});
-    struct stat st {};
-    ASSERT_EQ(::stat((shared / "result.dat").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 0u) << "written in place: the owner stays";
+        EXPECT_EXIT(SaveAsNobody(shared / "result.dat", NEW), ::testing::ExitedWithCode(0), "");
+        EXPECT_EQ(ReadBytes(shared / "result.dat"), NEW);
+        EXPECT_EQ(Names(shared), std::vector<std::string>{"result.dat"});
+        struct stat st {};
+        ASSERT_EQ(::stat((shared / "result.dat").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u) << "a replacement would belong to nobody";
+        EXPECT_EQ(st.st_mode & 07777, 0666u);
+        fs::remove_all(shared);
+    }
 }
 
 } // namespace
