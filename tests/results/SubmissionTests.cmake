@@ -1,0 +1,13 @@
+# The submission: the request body and headers as a loopback server receives them, the outcomes
+# of every kind of answer, and the questionnaire dialog under Xvfb.
+add_library(tv_loopback_http STATIC ${CMAKE_CURRENT_LIST_DIR}/LoopbackHttpServer.cpp)
+target_include_directories(tv_loopback_http PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tv_loopback_http PUBLIC Threads::Threads PRIVATE tv_warnings)
+
+foreach(name submission_body submission_exchange)
+  add_executable(${name}_test ${CMAKE_CURRENT_LIST_DIR}/${name}_test.cpp)
+  target_link_libraries(${name}_test PRIVATE tv_results tv_loopback_http tv_test_support GTest::gtest_main
+                        tv_warnings)
+  add_test(NAME ${name} COMMAND ${name}_test)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS "results")
+endforeach()
