@@ -1,6 +1,55 @@
 #include "results/QuestionnaireCommands.h"
 
-// The questionnaire arrives with the submission; until then these do nothing.
-void RunQuestionnaire() {}
-void ShowResultPage(wxWindow*) {}
-void OfferQuestionnaireAtQuit() {}
+#include "app/Message.h"
+#include "results/CQuestionnaireDlg.h"
+#include "results/ResultRecord.h"
+#include "results/SurveyExchange.h"
+
+#include <wx/utils.h>
+
+namespace {
+
+// The browser decides the window's size: a desktop launcher cannot ask for a maximised window.
+void LaunchDesktopBrowser(const std::string& url, wxWindow*)
+{
+    wxLaunchDefaultBrowser(wxString::FromUTF8(url));
+}
+
+BrowserLauncher& Launcher()
+{
+    static BrowserLauncher launcher = &LaunchDesktopBrowser;
+    return launcher;
+}
+
+} // namespace
+
+BrowserLauncher SetBrowserLauncher(BrowserLauncher launcher)
+{
+    BrowserLauncher previous = std::move(Launcher());
+    Launcher() = launcher ? std::move(launcher) : BrowserLauncher(&LaunchDesktopBrowser);
+    return previous;
+}
+
+void RunQuestionnaire()
+{
+    CQuestionnaireDlg dialog;
+    dialog.ShowModal();
+}
+
+void ShowResultPage(wxWindow* owner)
+{
+    if (!ResultRecord.IsSent()) {
+        ShowMessage(SHOW_RESULT_NOTICE);
+        return;
+    }
+    // Whether the browser opens is not reported, as before.
+    Launcher()(ResultsPageUrl(), owner);
+}
+
+void OfferQuestionnaireAtQuit()
+{
+    if (ResultRecord.IsSent() || !ResultRecord.AnyMeasured())
+        return;
+    if (AppMessageBox(QUIT_OFFER_TEXT, MB_OKCANCEL | MB_SYSTEMMODAL) == IDOK)
+        RunQuestionnaire();
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The questionnaire (dialog 131): the measurements of ResultRecord beside a few optional questions
+// about the listener. Send hands everything to the questionnaire server and closes the dialog.
+// Whatever it shows or sends lives in its controls; nothing survives from one opening to the next.
+#include <wx/dialog.h>
+
+#include "results/SurveyRequest.h"
+
+class wxChoice;
+class wxTextCtrl;
+
+// Control IDs of dialog 131.
+constexpr int IDC_Q_SEX = 1011;
+constexpr int IDC_Q_INSTRUMENT = 1012;
+constexpr int IDC_Q_AGE = 1013;
+constexpr int IDC_Q_DATE = 1014;
+constexpr int IDC_Q_MIN_FREQ = 1015;
+constexpr int IDC_Q_MAX_FREQ = 1016;
+constexpr int IDC_Q_INTERVAL_FIRST = 1017; // 1017 … 1024: the bands 55 … 7040 Hz
+constexpr int IDC_Q_SCHOOL = 1025;
+constexpr int IDC_Q_COMMENT = 1026;
+constexpr int IDC_Q_HELP = 1027;
+constexpr int IDC_Q_TILDE = 65535;
+
+class CQuestionnaireDlg : public wxDialog {
+public:
+    // With no parent the dialog belongs to the program's main window when it runs modally.
+    explicit CQuestionnaireDlg(wxWindow* parent = nullptr);
+
+    // The sixteen values as they would go out now: the controls' texts, the comment in CP932.
+    SurveyValues CurrentValues() const;
+
+private:
+    void OnInitDialog();
+    void FillLists();
+    void FillResults();
+    void NameControlsForScreenReaders();
+    void OnOK(wxCommandEvent& event);
+    void OnHelp(wxCommandEvent& event);
+    // Sends the answers and reports the outcome; returns when its message box is dismissed.
+    void SendAnswers();
+
+    wxTextCtrl* Field(int id) const;
+    wxChoice* List(int id) const;
+};
