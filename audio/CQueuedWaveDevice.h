@@ -1,0 +1,95 @@
+#pragma once
+// What both device backends share: the queue of headers the device plays from, the frame counter,
+// and the notification thread that tells the owner about finished buffers and clipping.
+//
+// Threads:
+//   - GUI thread: Open, Close, Prepare, Unprepare, Write, Pause, Restart, Reset (the CWaveDevice
+//     operations), and the backend hooks they call.
+//   - Consumer (PortAudio's callback, or the virtual device's clock): Consume. It only copies queued
+//     samples and advances counters: no lock, no allocation, no notice.
+//   - Render thread: GetPosition, SamplesWritten, PostClip.
+//   - Notification thread (ours): turns finished buffers and clip notices into calls to the owner.
+//
+// The queue is a fixed ring of header slots with three counters that only grow: m_written (GUI
+// thread), m_consumed (consumer) and m_notified (notification thread). The consumer is stopped by
+// the backend (QuiesceConsumer) whenever the GUI thread changes the queue in another way (Reset).
+#include "audio/WaveDevice.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+class CQueuedWaveDevice : public CWaveDevice {
+public:
+    CQueuedWaveDevice();
+    ~CQueuedWaveDevice() override;
+
+    int Open(int deviceId, const WaveFormat& format, CWaveOutOwner* owner) override;
+    int Close() override;
+    int Prepare(WaveHeader* header) override;
+    int Unprepare(WaveHeader* header) override;
+    int Write(WaveHeader* header) override;
+    int Pause() override;
+    int Restart() override;
+    int Reset() override;
+    std::uint32_t GetPosition() override;
+    void SamplesWritten() override;
+    void PostClip(int clipped) override;
+
+    bool IsOpen() const { return m_open.load(std::memory_order_acquire); }
+    bool IsPaused() const { return m_paused.load(std::memory_order_acquire); }
+    // Frames of device time in which the device was playing (not paused) but had nothing queued.
+    std::uint64_t UnderrunFrames() const { return m_underrunFrames.load(std::memory_order_relaxed); }
+    // Buffers queued and not yet finished.
+    int QueuedBuffers() const;
+
+    // Most buffers that can be queued at once.
+    static constexpr int QUEUE_SLOTS = 64;
+
+protected:
+    // Fills `frames` frames of `out` (frame size from the open format) from the queue, zeros where
+    // the device is paused or the queue runs dry, and returns how many frames came from the queue.
+    // `out` may be null when only the frames taken matter. Consumer only.
+    std::uint32_t Consume(void* out, std::uint32_t frames);
+
+    // Backend hooks, GUI thread. OpenBackend runs before the notification thread starts and
+    // CloseBackend after it has stopped; the consumer must not run outside them.
+    virtual int OpenBackend(int deviceId, const WaveFormat& format) = 0;
+    virtual int CloseBackend() = 0;
+    // Stops the consumer until ResumeConsumer (both return once that is so).
+    virtual void QuiesceConsumer() = 0;
+    virtual int ResumeConsumer() = 0;
+
+    const WaveFormat& Format() const { return m_format; }
+
+private:
+    void NotifyLoop();
+
+    WaveFormat m_format;
+    CWaveOutOwner* m_owner = nullptr;
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_paused{false};
+
+    WaveHeader* m_slots[QUEUE_SLOTS] = {};
+    std::atomic<std::uint64_t> m_written{0};
+    std::atomic<std::uint64_t> m_consumed{0};
+    std::atomic<std::uint64_t> m_notified{0};
+    std::uint32_t m_consumedBytes = 0; // into the header at m_consumed (consumer only)
+    std::uint64_t m_bytesTaken = 0;    // since Open or Reset (consumer only)
+    bool m_consumerQuiesced = false;   // GUI thread only
+
+    std::atomic<std::uint32_t> m_position{0};
+    std::atomic<std::uint64_t> m_underrunFrames{0};
+    std::atomic<std::uint64_t> m_samplesPublished{0};
+    // 0: no notice; 1 + clipped otherwise.
+    std::atomic<int> m_clipNotice{0};
+
+    // The notification thread. m_notifyMutex also keeps Reset from dropping buffers while the thread
+    // is marking them done.
+    std::thread m_notifier;
+    std::mutex m_notifyMutex;
+    std::condition_variable m_notifyWake;
+    bool m_notifyStop = false;
+};

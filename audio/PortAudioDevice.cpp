@@ -1,0 +1,155 @@
+// The PortAudio backend: the system's default output (through ALSA and the desktop's sound server)
+// or a PortAudio device number.
+//
+// Thread map:
+//   GUI thread          QueryFormat, the backend hooks (PortAudio is initialised per use, so that
+//                       a later Start finds a sound server that was missing before)
+//   PortAudio callback  Callback -> Consume: copies queued samples and counts frames. No lock, no
+//                       allocation, no notice: posting an event can block.
+#include "audio/CQueuedWaveDevice.h"
+
+#include <portaudio.h>
+
+#include <memory>
+
+namespace {
+
+class CPortAudioDevice : public CQueuedWaveDevice {
+public:
+    ~CPortAudioDevice() override
+    {
+        if (IsOpen())
+            CQueuedWaveDevice::Close();
+    }
+
+    int QueryFormat(int deviceId, const WaveFormat& format) override
+    {
+        PaStreamParameters parameters;
+        if (!SampleFormatOf(format, parameters.sampleFormat))
+            return WAVERR_BADFORMAT;
+        if (Pa_Initialize() != paNoError)
+            return MMSYSERR_NODRIVER;
+        int result = DeviceParameters(deviceId, format, parameters);
+        if (result == MMSYSERR_NOERROR &&
+            Pa_IsFormatSupported(nullptr, &parameters, format.nSamplesPerSec) !=
+                paFormatIsSupported)
+            result = WAVERR_BADFORMAT;
+        Pa_Terminate();
+        return result;
+    }
+
+protected:
+    int OpenBackend(int deviceId, const WaveFormat& format) override
+    {
+        PaStreamParameters parameters;
+        if (!SampleFormatOf(format, parameters.sampleFormat))
+            return WAVERR_BADFORMAT;
+        if (Pa_Initialize() != paNoError)
+            return MMSYSERR_NODRIVER;
+        int result = DeviceParameters(deviceId, format, parameters);
+        if (result == MMSYSERR_NOERROR &&
+            Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec,
+                          paFramesPerBufferUnspecified, paNoFlag, &CPortAudioDevice::Callback,
+                          this) != paNoError) {
+            m_stream = nullptr;
+            result = MMSYSERR_ERROR;
+        }
+        if (result == MMSYSERR_NOERROR && Pa_StartStream(m_stream) != paNoError) {
+            Pa_CloseStream(m_stream);
+            m_stream = nullptr;
+            result = MMSYSERR_ERROR;
+        }
+        if (result != MMSYSERR_NOERROR) {
+            Pa_Terminate();
+            return result;
+        }
+        m_started = true;
+        return MMSYSERR_NOERROR;
+    }
+
+    int CloseBackend() override
+    {
+        int result = MMSYSERR_NOERROR;
+        if (m_started && Pa_AbortStream(m_stream) != paNoError)
+            result = MMSYSERR_ERROR;
+        m_started = false;
+        if (Pa_CloseStream(m_stream) != paNoError)
+            result = MMSYSERR_ERROR;
+        m_stream = nullptr;
+        Pa_Terminate();
+        return result;
+    }
+
+    // Pa_AbortStream returns once the callback has finished for good, and Pa_StartStream starts
+    // a new callback thread: neither overlaps with a running callback.
+    void QuiesceConsumer() override
+    {
+        if (m_started)
+            Pa_AbortStream(m_stream);
+        m_started = false;
+    }
+
+    int ResumeConsumer() override
+    {
+        if (m_started)
+            return MMSYSERR_NOERROR;
+        if (Pa_StartStream(m_stream) != paNoError)
+            return MMSYSERR_ERROR;
+        m_started = true;
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    static bool SampleFormatOf(const WaveFormat& format, PaSampleFormat& sampleFormat)
+    {
+        if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels < 1 ||
+            format.nSamplesPerSec == 0 ||
+            format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8)
+            return false;
+        if (format.wBitsPerSample == 16)
+            sampleFormat = paInt16;
+        else if (format.wBitsPerSample == 8)
+            sampleFormat = paUInt8;
+        else
+            return false;
+        return true;
+    }
+
+    // Fills in the device, channels and latency (the sample format is set already). PortAudio
+    // must be initialised.
+    static int DeviceParameters(int deviceId, const WaveFormat& format,
+                                PaStreamParameters& parameters)
+    {
+        const PaDeviceIndex device =
+            deviceId == WAVE_MAPPER ? Pa_GetDefaultOutputDevice() : PaDeviceIndex(deviceId);
+        if (device == paNoDevice)
+            return MMSYSERR_NODRIVER;
+        if (device < 0 || device >= Pa_GetDeviceCount())
+            return MMSYSERR_BADDEVICEID;
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        if (!info || info->maxOutputChannels < format.nChannels)
+            return MMSYSERR_BADDEVICEID;
+        parameters.device = device;
+        parameters.channelCount = format.nChannels;
+        parameters.suggestedLatency = info->defaultLowOutputLatency;
+        parameters.hostApiSpecificStreamInfo = nullptr;
+        return MMSYSERR_NOERROR;
+    }
+
+    static int Callback(const void*, void* output, unsigned long frames,
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self)
+    {
+        static_cast<CPortAudioDevice*>(self)->Consume(output, static_cast<std::uint32_t>(frames));
+        return paContinue;
+    }
+
+    PaStream* m_stream = nullptr;
+    bool m_started = false; // GUI thread only
+};
+
+} // namespace
+
+std::shared_ptr<CWaveDevice> CreatePortAudioDevice()
+{
+    return std::make_shared<CPortAudioDevice>();
+}

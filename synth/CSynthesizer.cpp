@@ -1,0 +1,283 @@
+// Thread map:
+//   GUI thread      constructor, destructor, AddVoice, RemoveVoice, RemoveAllVoices, Set*, Start,
+//                   Stop, OnBufferDone, writes of m_masterGain
+//   render thread   RenderThreadProc, RenderStep: reads the device position, mixes the voices,
+//                   writes the ring. It allocates nothing, takes no lock and never waits for the
+//                   GUI thread; everything it reads from the GUI thread is atomic (the running
+//                   flag, the master gain, the voices' parameters and posted gate changes).
+//   notification    the device's thread: the owner's PostBufferDone and PostClip
+//   device consumer PortAudio's callback: copies what the render thread wrote
+// The voice list only changes while the engine is stopped, that is while no render thread exists.
+#include "synth/CSynthesizer.h"
+
+#include "app/Message.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <new>
+#include <utility>
+
+namespace {
+
+constexpr int SAMPLE_RATE = 44100;
+// The largest block the arithmetic allows (a period of about six minutes); the ring is far
+// smaller, so a step never renders more than one ring anyway.
+constexpr double MAX_BLOCK_SAMPLES = 1 << 24;
+
+int TruncateToInt(double value, double limit)
+{
+    if (!(value > 0.0))
+        return 0;
+    return value >= limit ? static_cast<int>(limit) : static_cast<int>(value);
+}
+
+} // namespace
+
+CSynthesizer::CSynthesizer(CWaveOutOwner* owner, int deviceId, int bufferBytes, int bufferCount,
+                           int leadMs, int periodMs)
+{
+    m_deviceId = deviceId;
+    Construct(owner, nullptr, bufferBytes, bufferCount, leadMs, periodMs);
+}
+
+CSynthesizer::CSynthesizer(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device,
+                           int bufferBytes, int bufferCount, int leadMs, int periodMs,
+                           ERenderMode renderMode)
+    : m_renderMode(renderMode)
+{
+    m_deviceId = WAVE_MAPPER;
+    Construct(owner, std::move(device), bufferBytes, bufferCount, leadMs, periodMs);
+}
+
+void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device,
+                             int bufferBytes, int bufferCount, int leadMs, int periodMs)
+{
+    m_format.wFormatTag = WAVE_FORMAT_PCM;
+    m_format.nChannels = 1;
+    m_format.nSamplesPerSec = SAMPLE_RATE;
+    m_format.nAvgBytesPerSec = 88200;
+    m_format.nBlockAlign = 2;
+    m_format.wBitsPerSample = 16;
+    m_format.cbSize = 0;
+    m_pOwner = owner;
+    m_bufferBytes = bufferBytes;
+    m_bufferCount = bufferCount;
+    m_periodMs = periodMs;
+    // Two periods' worth: a step that comes late still catches up in one go.
+    m_maxBlockSamples = TruncateToInt(periodMs * 44100.0 * 0.002, MAX_BLOCK_SAMPLES);
+    // The lead counts one period on top of leadMs, since the device moves on while the thread
+    // sleeps: 3969 samples (90 ms) for 80 and 10.
+    m_leadSamples =
+        TruncateToInt((static_cast<double>(leadMs) + periodMs) * 0.001 * 44100, INT_MAX / 2);
+    try {
+        if (!device)
+            device = CreateWaveDevice();
+        m_pStream = new CWaveOutStream(m_deviceId, m_format, bufferBytes, bufferCount,
+                                       std::move(device));
+        m_pWriteCursor = new CRingCursor(bufferBytes, bufferCount, m_format);
+        m_pTargetCursor = new CRingCursor(bufferBytes, bufferCount, m_format);
+        const int blockEntries = m_maxBlockSamples > 0 ? m_maxBlockSamples : 1;
+        m_pcmBuffer = new std::int16_t[static_cast<std::size_t>(blockEntries)]();
+        m_mixBuffer = new float[static_cast<std::size_t>(blockEntries)]();
+        m_usable = true;
+    } catch (const std::bad_alloc&) {
+        // The parts made so far are freed by the destructor; this engine refuses all further use.
+        ShowMessage("メモリが足りません。");
+    }
+}
+
+CSynthesizer::~CSynthesizer()
+{
+    Stop();
+    RemoveAllVoices();
+    delete[] m_mixBuffer;
+    delete[] m_pcmBuffer;
+    delete m_pTargetCursor;
+    delete m_pWriteCursor;
+    delete m_pStream;
+}
+
+CToneVoice* CSynthesizer::VoiceAt(int index) const
+{
+    if (index < 0 || index >= static_cast<int>(m_voices.size()))
+        return nullptr;
+    return m_voices[static_cast<std::size_t>(index)];
+}
+
+const CToneVoice* CSynthesizer::Voice(int index) const
+{
+    return VoiceAt(index);
+}
+
+int CSynthesizer::AddVoice()
+{
+    // The render thread walks the list without a lock, so it may only change while stopped.
+    if (!m_usable || m_running.load(std::memory_order_acquire))
+        return -1;
+    CToneVoice* voice = nullptr;
+    try {
+        voice = new CToneVoice(SAMPLE_RATE);
+        m_voices.push_back(voice);
+    } catch (const std::bad_alloc&) {
+        delete voice;
+        ShowMessage("メモリが足りません。");
+        return -1;
+    }
+    return static_cast<int>(m_voices.size()) - 1;
+}
+
+void CSynthesizer::RemoveVoice(int index)
+{
+    CToneVoice* voice = VoiceAt(index);
+    if (!voice || m_running.load(std::memory_order_acquire))
+        return;
+    delete voice;
+    m_voices.erase(m_voices.begin() + index);
+}
+
+void CSynthesizer::RemoveAllVoices()
+{
+    for (int i = static_cast<int>(m_voices.size()) - 1; i >= 0; --i)
+        RemoveVoice(i);
+}
+
+void CSynthesizer::SetFrequency(int index, double hz)
+{
+    if (CToneVoice* voice = VoiceAt(index))
+        voice->m_frequency.store(hz, std::memory_order_relaxed);
+}
+
+void CSynthesizer::SetAmplitude(int index, double amplitude)
+{
+    if (CToneVoice* voice = VoiceAt(index))
+        voice->m_amplitude.store(amplitude, std::memory_order_relaxed);
+}
+
+void CSynthesizer::SetWaveform(int index, int waveform)
+{
+    if (CToneVoice* voice = VoiceAt(index))
+        voice->m_waveform.store(waveform, std::memory_order_relaxed);
+}
+
+void CSynthesizer::SetGate(int index, int on)
+{
+    // Applied by the next step, so that a note never starts or ends in the middle of a block.
+    if (CToneVoice* voice = VoiceAt(index))
+        voice->PostGate(on);
+}
+
+void CSynthesizer::Start()
+{
+    if (!m_usable || m_running.load(std::memory_order_acquire))
+        return;
+    // Each stage shows its own message when it fails. A device opened before a failed Prime stays
+    // open until Stop.
+    if (!m_pStream->QueryFormat())
+        return;
+    if (!m_pStream->Open(m_pOwner))
+        return;
+    if (!m_pStream->Prime())
+        return;
+    m_pStream->Restart();
+    m_clipped.store(0, std::memory_order_relaxed);
+    m_pWriteCursor->SetPosition(0);
+    m_running.store(1, std::memory_order_release);
+    if (m_renderMode == ERenderMode::Manual)
+        return;
+    try {
+        m_renderThread = std::thread(&CSynthesizer::RenderThreadProc, this);
+    } catch (const std::exception&) {
+        m_running.store(0, std::memory_order_release);
+        m_pStream->Reset();
+        m_pStream->Close();
+        ShowMessage("メモリが足りません。");
+    }
+}
+
+int CSynthesizer::Stop()
+{
+    m_running.store(0, std::memory_order_release);
+    // The render thread reads the stream, the cursors and the buffers: it must be gone before
+    // the device closes and before anything is freed. It notices within one period and one step.
+    if (m_renderThread.joinable())
+        m_renderThread.join();
+    m_clipped.store(0, std::memory_order_relaxed);
+    if (!m_usable)
+        return 1;
+    m_pStream->Reset();
+    // Closing also stops the device's notification thread: the owner hears nothing after this.
+    return m_pStream->Close();
+}
+
+void CSynthesizer::OnBufferDone(WaveHeader* header)
+{
+    if (m_usable && m_running.load(std::memory_order_acquire))
+        m_pStream->Requeue(header);
+}
+
+void CSynthesizer::RenderThreadProc()
+{
+    // Above normal where the system allows it; otherwise the thread simply keeps its priority.
+    const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice - 2);
+
+    const auto period = std::chrono::milliseconds(m_periodMs > 0 ? m_periodMs : 1);
+    while (m_running.load(std::memory_order_acquire)) {
+        RenderStep();
+        std::this_thread::sleep_for(period);
+    }
+}
+
+void CSynthesizer::RenderStep()
+{
+    if (!m_usable)
+        return;
+    for (CToneVoice* voice : m_voices)
+        voice->ApplyPendingGate();
+
+    const unsigned position = m_pStream->GetPosition();
+    m_pTargetCursor->SetPosition(position + static_cast<unsigned>(m_leadSamples));
+    int n = m_pWriteCursor->DistanceTo(*m_pTargetCursor);
+    if (n > m_maxBlockSamples)
+        n = m_maxBlockSamples;
+    if (n > 0) {
+        for (int i = 0; i < m_maxBlockSamples; ++i)
+            m_mixBuffer[i] = 0.0f;
+        for (CToneVoice* voice : m_voices) {
+            // A silent voice is skipped, and its phase stands still.
+            if (voice->m_gate.load(std::memory_order_relaxed) || voice->IsDecaying())
+                voice->Render(m_mixBuffer, n, RENDER_ADD);
+        }
+        const double gain = m_masterGain.load(std::memory_order_relaxed);
+        int clipped = 0;
+        for (int i = 0; i < n; ++i) {
+            float sample = static_cast<float>(gain * m_mixBuffer[i]);
+            if (sample > 1.0f) {
+                sample = 1.0f;
+                clipped = 1;
+            }
+            if (sample < -1.0f || std::isnan(sample)) {
+                sample = -1.0f;
+                clipped = 1;
+            }
+            m_mixBuffer[i] = sample;
+            // Full scale is ±32767: -32768 never occurs.
+            m_pcmBuffer[i] = static_cast<std::int16_t>(static_cast<int>(sample * 32767.0));
+        }
+        m_clipped.store(clipped, std::memory_order_relaxed);
+        m_pStream->Write(m_pWriteCursor->m_bufferIndex, m_pWriteCursor->m_sampleOffset,
+                         m_pcmBuffer, n);
+    }
+    // Each step renders from the previous step's target, so the rendered material stays
+    // m_leadSamples ahead of what the device has taken.
+    m_pWriteCursor->Assign(*m_pTargetCursor);
+    m_pStream->PostClip(m_clipped.load(std::memory_order_relaxed));
+}

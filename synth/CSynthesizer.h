@@ -1,0 +1,128 @@
+#pragma once
+// The sound engine each hearing-test dialog owns: a list of tone voices whose parameters the dialog
+// sets, a render thread that mixes the sounding voices into 16-bit mono PCM at 44100 samples per
+// second, and a wave output stream whose ring of buffers stays queued on the device. The render
+// thread writes each new block straight into the queued buffers, a fixed lead ahead of the frames
+// the device has taken, so a parameter change is heard about a tenth of a second later.
+//
+// How a dialog uses it (GUI thread throughout):
+//     m_pSynth = new CSynthesizer(this /* CWaveOutOwner */, WAVE_MAPPER, 32768, 4, 80, 10);
+//     m_pSynth->AddVoice();
+//     m_pSynth->SetWaveform(0, WAVEFORM_SINE);
+//     m_pSynth->SetAmplitude(0, level);
+//     m_pSynth->SetGate(0, 0);
+//     m_pSynth->m_masterGain = gain;          // atomic: a plain assignment is a whole store
+//     m_pSynth->Start();
+//     ... SetFrequency(0, hz); SetGate(0, 1); wait; SetGate(0, 0); ...
+//     m_pSynth->Stop();
+//     delete m_pSynth;
+// The owner's PostBufferDone is called on the engine's notification thread; the owner hands the
+// header to its GUI thread (a dialog queues a wxWidgets event) and there calls OnBufferDone(header).
+// PostClip arrives the same way and needs no action. No notice is posted once Stop has returned.
+//
+// Threads:
+//   - GUI thread: every public operation (writing m_masterGain included).
+//   - Render thread (started by Start, joined by Stop): RenderStep every periodMs. It allocates
+//     nothing, takes no lock and never waits for the GUI thread.
+//   - Notification thread (the device's): the owner's PostBufferDone and PostClip.
+//   - The device's consumer (PortAudio's callback): copies queued samples; see audio/WaveDevice.h.
+#include "audio/CRingCursor.h"
+#include "audio/CWaveOutOwner.h"
+#include "audio/CWaveOutStream.h"
+#include "audio/WaveDevice.h"
+#include "synth/CToneVoice.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+class CSynthesizer {
+public:
+    // Whether Start runs a render thread (the program) or the caller steps the engine itself with
+    // RenderStep (tests that need exact timing).
+    enum class ERenderMode { Thread, Manual };
+
+    // Plays through the device CreateWaveDevice() gives: PortAudio for WAVE_MAPPER, unless a test
+    // installed another factory with SetWaveDeviceFactory.
+    CSynthesizer(CWaveOutOwner* owner, int deviceId, int bufferBytes, int bufferCount, int leadMs,
+                 int periodMs);
+    // Plays through `device` (for instance a CVirtualWaveDevice), opened as WAVE_MAPPER.
+    CSynthesizer(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device, int bufferBytes,
+                 int bufferCount, int leadMs, int periodMs,
+                 ERenderMode renderMode = ERenderMode::Thread);
+    // Stops the engine (joining its threads), then frees the voices and the ring.
+    virtual ~CSynthesizer();
+    CSynthesizer(const CSynthesizer&) = delete;
+    CSynthesizer& operator=(const CSynthesizer&) = delete;
+
+    // Adds a voice (sine, amplitude 0, frequency 0) and returns its index, the previous voice count;
+    // -1 when it could not be added (out of memory: "メモリが足りません。"; or while running).
+    int AddVoice();
+    // Deletes a voice; later voices move down one index. Ignored while running.
+    void RemoveVoice(int index);
+    void RemoveAllVoices();
+
+    // Per-voice settings; an index outside 0 … voice count − 1 is ignored. They take effect at the
+    // next render step.
+    void SetFrequency(int index, double hz);
+    void SetAmplitude(int index, double amplitude);
+    void SetWaveform(int index, int waveform);
+    // 1 starts a note (attack), 0 releases it (decay).
+    void SetGate(int index, int on);
+
+    // Opens the device, queues the ring and starts rendering. A failing stage shows its message and
+    // leaves the engine stopped; a later Start tries again.
+    void Start();
+    // Ends rendering (joining the render thread), resets and closes the device (which stops the
+    // notification thread). Returns 1, or 0 when closing failed.
+    int Stop();
+    // Queues a finished buffer again while running; does nothing otherwise.
+    void OnBufferDone(WaveHeader* header);
+    // One mixing pass. The render thread's; in ERenderMode::Manual the caller's, while running.
+    void RenderStep();
+
+    // Gain applied to the mix, 1.0 at construction. Owners write it directly.
+    std::atomic<double> m_masterGain{1.0};
+
+    // Views for owners and tests.
+    int IsRunning() const { return m_running.load(std::memory_order_acquire); }
+    int IsClipped() const { return m_clipped.load(std::memory_order_relaxed); }
+    // False when the constructor ran short of memory; such an engine refuses everything.
+    bool IsUsable() const { return m_usable; }
+    int VoiceCount() const { return static_cast<int>(m_voices.size()); }
+    // Null for an index outside the list.
+    const CToneVoice* Voice(int index) const;
+    int LeadSamples() const { return m_leadSamples; }
+    int MaxBlockSamples() const { return m_maxBlockSamples; }
+    const CRingCursor* WriteCursor() const { return m_pWriteCursor; }
+    const CWaveOutStream* Stream() const { return m_pStream; }
+
+private:
+    void Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device, int bufferBytes,
+                   int bufferCount, int leadMs, int periodMs);
+    void RenderThreadProc();
+    CToneVoice* VoiceAt(int index) const;
+
+    CWaveOutStream* m_pStream = nullptr;
+    CRingCursor* m_pWriteCursor = nullptr;
+    CRingCursor* m_pTargetCursor = nullptr;
+    std::vector<CToneVoice*> m_voices;
+    float* m_mixBuffer = nullptr;
+    std::int16_t* m_pcmBuffer = nullptr;
+    int m_maxBlockSamples = 0;
+    int m_bufferBytes = 0;
+    int m_bufferCount = 0;
+    int m_periodMs = 0;
+    int m_leadSamples = 0;
+    WaveFormat m_format;
+    CWaveOutOwner* m_pOwner = nullptr;
+    int m_deviceId = WAVE_MAPPER;
+    std::atomic<int> m_running{0};
+    std::atomic<int> m_clipped{0};
+
+    ERenderMode m_renderMode = ERenderMode::Thread;
+    bool m_usable = false;
+    std::thread m_renderThread;
+};
