@@ -1,0 +1,472 @@
+// CSynthesizer on the virtual device: the render step's arithmetic with the test stepping the engine
+// (exact timing), and the running engine with its render thread on a device that follows real time.
+#include "audio/CVirtualWaveDevice.h"
+#include "synth/CSynthesizer.h"
+#include "tests/support/CapturingMessageSink.h"
+#include "tests/synth/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int PERIOD_SAMPLES = 441; // 10 ms
+
+// An engine with the callers' values on a virtual device whose clock the test advances, stepped
+// by the test.
+struct SteppedEngine {
+    CCapturingMessageSink messages;
+    CQueueingOwner owner;
+    std::shared_ptr<CVirtualWaveDevice> device = std::make_shared<CVirtualWaveDevice>();
+    CSynthesizer synth{&owner, device, 32768, 4, 80, 10, CSynthesizer::ERenderMode::Manual};
+
+    // One period: the device plays `frames`, the owner's finished buffers go back to the engine
+    // (as the dialog's handler does, waiting for them where the ring would otherwise run dry),
+    // then one render step.
+    void Period(std::uint32_t frames = PERIOD_SAMPLES)
+    {
+        device->Advance(frames);
+        KeepQueued();
+        synth.RenderStep();
+    }
+
+    void KeepQueued()
+    {
+        owner.DeliverBufferDone(synth);
+        while (device->QueuedBuffers() < 4) {
+            WaveHeader* header = owner.TakeBufferDone(2000ms);
+            ASSERT_NE(nullptr, header) << "a finished buffer was never announced";
+            synth.OnBufferDone(header);
+        }
+    }
+};
+
+// Frames the device plays after the first `from` that are not zero.
+long NonZeroFrom(const std::vector<std::int16_t>& played, std::size_t from)
+{
+    long count = 0;
+    for (std::size_t i = from; i < played.size(); ++i)
+        count += played[i] != 0;
+    return count;
+}
+
+TEST(SynthesizerSteps, CallersValuesGiveTheLeadBlockAndRing)
+{
+    SteppedEngine e;
+    EXPECT_EQ(3969, e.synth.LeadSamples());
+    EXPECT_EQ(882, e.synth.MaxBlockSamples());
+    EXPECT_EQ(16384, e.synth.Stream()->SamplesPerBuffer());
+    EXPECT_EQ(4, e.synth.Stream()->Buffers()->m_bufferCount);
+    EXPECT_DOUBLE_EQ(1.0, e.synth.m_masterGain);
+}
+
+TEST(SynthesizerSteps, FirstStepRendersOneFullBlockAtRingStart)
+{
+    SteppedEngine e;
+    ASSERT_EQ(0, e.synth.AddVoice());
+    e.synth.SetWaveform(0, WAVEFORM_SQUARE); // a new voice sustains; at 0 Hz it holds +1
+    e.synth.SetAmplitude(0, 0.5);
+    e.synth.Start();
+    ASSERT_TRUE(e.synth.IsRunning());
+    e.synth.RenderStep();
+    EXPECT_EQ(3969u, e.synth.WriteCursor()->m_samplePosition);
+    e.device->Advance(5000);
+    const std::vector<std::int16_t> played = e.device->PlayedFrames();
+    ASSERT_EQ(5000u, played.size());
+    for (int i = 0; i < 882; ++i)
+        ASSERT_EQ(16383, played[i]) << i;
+    // The rest of the lead keeps what Prime left there: silence.
+    EXPECT_EQ(0, NonZeroFrom(played, 882));
+    EXPECT_TRUE(e.messages.shown.empty());
+}
+
+TEST(SynthesizerSteps, StepWithoutDeviceProgressRendersNothingYetNotifiesTheClipFlag)
+{
+    SteppedEngine e;
+    e.synth.AddVoice();
+    e.synth.SetWaveform(0, WAVEFORM_SQUARE);
+    e.synth.SetAmplitude(0, 1.5); // clips
+    e.synth.Start();
+    e.synth.RenderStep();
+    EXPECT_EQ(1, e.synth.IsClipped());
+    ASSERT_EQ(1, e.owner.WaitForClip(0, 2000ms));
+    const std::size_t seen = e.owner.ClipCount();
+
+    e.synth.SetAmplitude(0, 0.25); // would no longer clip, if anything were rendered
+    e.synth.RenderStep();
+    EXPECT_EQ(3969u, e.synth.WriteCursor()->m_samplePosition);
+    EXPECT_EQ(1, e.synth.IsClipped());
+    EXPECT_EQ(1, e.owner.WaitForClip(seen, 2000ms));
+    e.device->Advance(3969);
+    EXPECT_EQ(0, NonZeroFrom(e.device->PlayedFrames(), 882));
+
+    // Once the device moves, the next block renders and its flag follows.
+    e.synth.RenderStep();
+    EXPECT_EQ(0, e.synth.IsClipped());
+    const std::size_t seenAgain = e.owner.ClipCount();
+    EXPECT_EQ(0, e.owner.WaitForClip(seenAgain, 2000ms));
+}
+
+TEST(SynthesizerSteps, ClipRuleGivesTheseSamples)
+{
+    const double nan = std::nan("");
+    const struct {
+        std::vector<double> amplitudes;
+        double gain;
+        std::int16_t pcm;
+        int clipped;
+    } table[] = {
+        {{0.8}, 0.8, 20970, 0},       // 0.64 × 32767, truncated
+        {{1.0, 1.0}, 1.0, 32767, 1},  // two voices in phase sum to 2.0
+        {{1.0}, 1.0, 32767, 0},       // exactly full scale is not clipped
+        {{-1.0}, 1.0, -32767, 0},     // nor exactly minus full scale
+        {{-3.0}, 1.0, -32767, 1},     // -32768 never occurs
+        {{0.6}, 2.0, 32767, 1},       // the gain can clip
+        {{nan}, 1.0, -32767, 1},      // not a number becomes -1.0 and counts
+        {{0.5, nan}, 1.0, -32767, 1}, // one bad voice spoils the mix
+        {{0.3}, 0.0, 0, 0},
+    };
+    for (const auto& row : table) {
+        SteppedEngine e;
+        for (std::size_t v = 0; v < row.amplitudes.size(); ++v) {
+            e.synth.AddVoice();
+            e.synth.SetWaveform(static_cast<int>(v), WAVEFORM_SQUARE);
+            e.synth.SetAmplitude(static_cast<int>(v), row.amplitudes[v]);
+        }
+        e.synth.m_masterGain = row.gain;
+        e.synth.Start();
+        e.synth.RenderStep();
+        e.device->Advance(882);
+        const std::vector<std::int16_t> played = e.device->PlayedFrames();
+        ASSERT_EQ(882u, played.size());
+        const std::string what = ::testing::PrintToString(row.amplitudes) + " at gain " +
+                                 std::to_string(row.gain);
+        EXPECT_EQ(row.pcm, played[0]) << what;
+        EXPECT_EQ(row.pcm, played[881]) << what;
+        EXPECT_EQ(row.clipped, e.synth.IsClipped()) << what;
+    }
+}
+
+TEST(SynthesizerSteps, GatedToneStartsOneLeadAfterTheGateAndHasTheSetFrequency)
+{
+    SteppedEngine e;
+    // The owners' sequence.
+    e.synth.AddVoice();
+    e.synth.SetWaveform(0, WAVEFORM_SINE);
+    e.synth.SetAmplitude(0, 0.5);
+    e.synth.SetGate(0, 0);
+    e.synth.m_masterGain = 1.0;
+    e.synth.SetFrequency(0, 1000);
+    e.synth.Start();
+    for (int i = 0; i < 30; ++i)
+        e.Period();
+
+    // The gate opens part-way through a period, and closes 0.4 s later at another point.
+    e.device->Advance(123);
+    const std::uint32_t gateOn = e.device->GetPosition();
+    e.synth.SetGate(0, 1);
+    e.Period(PERIOD_SAMPLES - 123);
+    for (int i = 0; i < 39; ++i)
+        e.Period();
+    e.device->Advance(300);
+    const std::uint32_t gateOff = e.device->GetPosition();
+    e.synth.SetGate(0, 0);
+    e.Period(PERIOD_SAMPLES - 300);
+    // Long enough that the device passes the end of the ring and its buffers come round again.
+    for (int i = 0; i < 200; ++i)
+        e.Period();
+    e.synth.Stop();
+    const std::vector<std::int16_t> played = e.device->PlayedFrames();
+
+    // The note exactly as a lone voice renders it, found by its first sample of some size.
+    const int length = 44100;
+    const long releaseEstimate = static_cast<long>(gateOff) - static_cast<long>(gateOn);
+    std::vector<std::int16_t> reference =
+        ReferenceNote(WAVEFORM_SINE, 1000, 0.5, length, static_cast<int>(releaseEstimate));
+    const long onset = FirstAtLeast(played, 100) - FirstAtLeast(reference, 100);
+    ASSERT_GE(FirstAtLeast(played, 100), 0) << "no tone";
+    // Each step renders from the previous step's target: the onset lies between one lead and one
+    // lead less a period after the position at the gate.
+    EXPECT_LE(onset - static_cast<long>(gateOn), 3969);
+    EXPECT_GE(onset - static_cast<long>(gateOn), 3969 - PERIOD_SAMPLES);
+    for (long i = 0; i < onset; ++i)
+        ASSERT_EQ(0, played[static_cast<std::size_t>(i)]) << "sound before the note at " << i;
+
+    // The release lands on a step as well; rebuild the reference with the step it landed on.
+    long release = -1;
+    for (long r = releaseEstimate - PERIOD_SAMPLES; r <= releaseEstimate + PERIOD_SAMPLES; ++r) {
+        const std::vector<std::int16_t> candidate =
+            ReferenceNote(WAVEFORM_SINE, 1000, 0.5, length, static_cast<int>(r));
+        bool matches = true;
+        for (long i = 0; i < length && matches; ++i)
+            matches = std::abs(played[static_cast<std::size_t>(onset + i)] -
+                               candidate[static_cast<std::size_t>(i)]) <= 1;
+        if (matches) {
+            release = r;
+            reference = candidate;
+            break;
+        }
+    }
+    ASSERT_GE(release, 0) << "the played note differs from a lone voice's note";
+    const long offset = onset + release - static_cast<long>(gateOff);
+    EXPECT_LE(offset, 3969);
+    EXPECT_GE(offset, 3969 - PERIOD_SAMPLES);
+    // After the decay, silence.
+    EXPECT_EQ(0, NonZeroFrom(played, static_cast<std::size_t>(onset + release + 5738)));
+
+    // The frequency, from the zero crossings of the sustained part.
+    std::vector<double> crossings;
+    for (long i = onset + 5000; i < onset + release - 1; ++i) {
+        const double a = played[static_cast<std::size_t>(i)];
+        const double b = played[static_cast<std::size_t>(i + 1)];
+        if (a < 0 && b >= 0)
+            crossings.push_back(static_cast<double>(i) + a / (a - b));
+    }
+    ASSERT_GT(crossings.size(), 100u);
+    const double hz = (crossings.size() - 1) * 44100.0 / (crossings.back() - crossings.front());
+    EXPECT_NEAR(1000.0, hz, 0.05);
+    EXPECT_TRUE(e.messages.shown.empty());
+}
+
+TEST(SynthesizerSteps, VoiceReleasedBeforeTheFirstStartStaysSilent)
+{
+    SteppedEngine e;
+    e.synth.AddVoice();
+    e.synth.SetWaveform(0, WAVEFORM_SINE);
+    e.synth.SetAmplitude(0, 0.5);
+    e.synth.SetGate(0, 0);
+    e.synth.SetFrequency(0, 440);
+    e.synth.Start();
+    for (int i = 0; i < 120; ++i)
+        e.Period();
+    EXPECT_EQ(0, NonZeroFrom(e.device->PlayedFrames(), 0));
+}
+
+TEST(SynthesizerSteps, OnBufferDoneAfterStopDoesNothing)
+{
+    SteppedEngine e;
+    e.synth.AddVoice();
+    e.synth.Start();
+    e.device->Advance(16384);
+    WaveHeader* header = e.owner.TakeBufferDone(2000ms);
+    ASSERT_NE(nullptr, header);
+    EXPECT_EQ(1, e.synth.Stop());
+    const int writes = e.device->CallCount(EWaveDeviceOp::Write);
+    const int prepares = e.device->CallCount(EWaveDeviceOp::Prepare);
+    const int unprepares = e.device->CallCount(EWaveDeviceOp::Unprepare);
+    e.synth.OnBufferDone(header);
+    EXPECT_EQ(writes, e.device->CallCount(EWaveDeviceOp::Write));
+    EXPECT_EQ(prepares, e.device->CallCount(EWaveDeviceOp::Prepare));
+    EXPECT_EQ(unprepares, e.device->CallCount(EWaveDeviceOp::Unprepare));
+    EXPECT_TRUE(e.messages.shown.empty());
+    EXPECT_FALSE(e.device->IsOpen());
+}
+
+TEST(SynthesizerSteps, VoicesSurviveStopAndStart)
+{
+    SteppedEngine e;
+    e.synth.AddVoice();
+    e.synth.AddVoice();
+    e.synth.SetWaveform(1, WAVEFORM_SQUARE);
+    e.synth.SetAmplitude(1, 0.25);
+    e.synth.SetFrequency(1, 0);
+    e.synth.SetGate(0, 0);
+    e.synth.Start();
+    e.Period();
+    e.synth.Stop();
+    EXPECT_EQ(2, e.synth.VoiceCount());
+    e.device->ClearPlayed();
+
+    e.synth.Start(); // the ring is cleared again and the write cursor is back at 0
+    e.synth.RenderStep();
+    e.device->Advance(1000);
+    const std::vector<std::int16_t> played = e.device->PlayedFrames();
+    EXPECT_EQ(8191, played[0]);
+    EXPECT_EQ(8191, played[881]);
+    EXPECT_EQ(0, played[882]);
+    EXPECT_EQ(WAVEFORM_SQUARE, e.synth.Voice(1)->m_waveform);
+    EXPECT_EQ(0.25, e.synth.Voice(1)->m_amplitude);
+}
+
+TEST(SynthesizerVoices, IndexesOutsideTheListAreIgnoredAndLaterVoicesMoveDown)
+{
+    SteppedEngine e;
+    EXPECT_EQ(0, e.synth.AddVoice());
+    e.synth.SetFrequency(0, 100);
+    for (int bad : {-1, 1, 5}) {
+        e.synth.SetFrequency(bad, 999);
+        e.synth.SetAmplitude(bad, 9);
+        e.synth.SetWaveform(bad, 3);
+        e.synth.SetGate(bad, 1);
+        e.synth.RemoveVoice(bad);
+    }
+    EXPECT_EQ(1, e.synth.VoiceCount());
+    EXPECT_EQ(100.0, e.synth.Voice(0)->m_frequency);
+    EXPECT_EQ(nullptr, e.synth.Voice(1));
+
+    EXPECT_EQ(1, e.synth.AddVoice());
+    e.synth.SetFrequency(1, 200);
+    e.synth.RemoveVoice(0);
+    EXPECT_EQ(1, e.synth.VoiceCount());
+    EXPECT_EQ(200.0, e.synth.Voice(0)->m_frequency);
+    e.synth.RemoveAllVoices();
+    EXPECT_EQ(0, e.synth.VoiceCount());
+}
+
+TEST(SynthesizerStart, EachFailingStageShowsItsMessageAndLeavesTheEngineStopped)
+{
+    const struct {
+        EWaveDeviceOp op;
+        const char* message;
+        bool leavesDeviceOpen;
+    } table[] = {
+        {EWaveDeviceOp::QueryFormat, "サポートされていないフォーマットです。", false},
+        {EWaveDeviceOp::Open, "再生デバイスのオープンに失敗しました。", false},
+        {EWaveDeviceOp::Prepare, "バッファが再生用に準備できませんでした。", true},
+        {EWaveDeviceOp::Write, "バッファを再生キューに登録できませんでした。", true},
+    };
+    for (const auto& row : table) {
+        SteppedEngine e;
+        e.synth.AddVoice();
+        e.device->FailNext(row.op);
+        e.synth.Start();
+        EXPECT_EQ(std::vector<std::string>{row.message}, e.messages.Texts());
+        EXPECT_FALSE(e.synth.IsRunning());
+        EXPECT_EQ(row.leavesDeviceOpen, e.device->IsOpen()) << row.message;
+        e.messages.shown.clear();
+        if (row.leavesDeviceOpen) {
+            // Failed start: the device stays open until Stop.
+            e.synth.Start();
+            EXPECT_EQ(std::vector<std::string>{"再生デバイスはオープン済みです。"},
+                      e.messages.Texts());
+            EXPECT_EQ(1, e.synth.Stop());
+            EXPECT_FALSE(e.device->IsOpen());
+            e.messages.shown.clear();
+        }
+        // A later Start tries again, and this time succeeds.
+        e.synth.Start();
+        EXPECT_TRUE(e.synth.IsRunning()) << row.message;
+        EXPECT_TRUE(e.messages.shown.empty()) << row.message;
+    }
+}
+
+TEST(SynthesizerStart, ClosingFailureInStopIsReportedAndTheDeviceIsDroppedAllTheSame)
+{
+    SteppedEngine e;
+    e.synth.Start();
+    e.device->FailNext(EWaveDeviceOp::Close);
+    EXPECT_EQ(0, e.synth.Stop());
+    EXPECT_EQ(std::vector<std::string>{"再生デバイスのクローズに失敗しました。"},
+              e.messages.Texts());
+    EXPECT_FALSE(e.device->IsOpen());
+    EXPECT_FALSE(e.synth.IsRunning());
+    EXPECT_EQ(1, e.synth.Stop());
+}
+
+TEST(SynthesizerStart, StartWhileRunningDoesNothingAndVoiceListIsFrozen)
+{
+    SteppedEngine e;
+    e.synth.AddVoice();
+    e.synth.Start();
+    const int opens = e.device->CallCount(EWaveDeviceOp::Open);
+    e.synth.Start();
+    EXPECT_EQ(opens, e.device->CallCount(EWaveDeviceOp::Open));
+    EXPECT_TRUE(e.messages.shown.empty());
+    // The render thread walks the list without a lock: no change while running.
+    EXPECT_EQ(-1, e.synth.AddVoice());
+    e.synth.RemoveVoice(0);
+    EXPECT_EQ(1, e.synth.VoiceCount());
+}
+
+// The engine as the dialogs run it: render thread, a device in real time, a GUI thread that hands
+// back finished buffers and sometimes blocks for half a second during a tone.
+TEST(SynthesizerRunning, PlaysAGatedToneWithoutGapWhileTheGuiThreadBlocks)
+{
+    CCapturingMessageSink messages;
+    CQueueingOwner owner;
+    auto device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
+    CSynthesizer synth(&owner, device, 32768, 4, 80, 10);
+    synth.AddVoice();
+    synth.SetWaveform(0, WAVEFORM_SINE);
+    synth.SetAmplitude(0, 0.5);
+    synth.SetGate(0, 0);
+    synth.m_masterGain = 1.0;
+
+    const auto pump = [&](std::chrono::milliseconds duration) {
+        const auto end = std::chrono::steady_clock::now() + duration;
+        while (std::chrono::steady_clock::now() < end) {
+            owner.DeliverBufferDone(synth);
+            std::this_thread::sleep_for(5ms);
+        }
+    };
+    synth.Start();
+    ASSERT_TRUE(synth.IsRunning());
+    pump(300ms);
+    synth.SetFrequency(0, 1000);
+    const std::uint32_t gateOn = device->GetPosition();
+    synth.SetGate(0, 1);
+    std::this_thread::sleep_for(500ms); // the dialogs' blocking tone: nothing is requeued
+    synth.SetGate(0, 0);
+    std::this_thread::sleep_for(250ms);
+    pump(1300ms); // past the end of the first ring cycle
+    const std::uint64_t underruns = device->UnderrunFrames();
+
+    const auto stopStart = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, synth.Stop());
+    const auto stopTime = std::chrono::steady_clock::now() - stopStart;
+    const std::size_t notices = owner.DoneCount() + owner.ClipCount();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(notices, owner.DoneCount() + owner.ClipCount()) << "a notice after Stop returned";
+    // One period plus one step, with room for a slow machine.
+    EXPECT_LT(stopTime, 200ms);
+
+    EXPECT_EQ(0u, underruns);
+    EXPECT_GT(owner.DoneCount(), 4u);
+    EXPECT_GT(owner.ClipCount(), 0u);
+    EXPECT_TRUE(messages.shown.empty());
+
+    const std::vector<std::int16_t> played = device->PlayedFrames();
+    ASSERT_GT(played.size(), 100000u);
+    const long first = FirstAtLeast(played, 100);
+    ASSERT_GE(first, 0) << "no tone";
+    // Between the gate and the onset: one lead, less what the device played between two steps
+    // (a period, or a few on a busy machine), plus however late the render thread noticed.
+    const std::vector<std::int16_t> sustained = ReferenceNote(WAVEFORM_SINE, 1000, 0.5, 30000, -1);
+    const long onset = first - FirstAtLeast(sustained, 100);
+    EXPECT_GE(onset - static_cast<long>(gateOn), 3969 - 5 * PERIOD_SAMPLES);
+    EXPECT_LE(onset - static_cast<long>(gateOn), 3969 + PERIOD_SAMPLES);
+    // No gap and no repeated block: the held part of the note is the lone voice's sample for
+    // sample (the release lands somewhere after 20000 samples).
+    for (long i = 0; i < 20000; ++i)
+        ASSERT_LE(std::abs(played[static_cast<std::size_t>(onset + i)] -
+                           sustained[static_cast<std::size_t>(i)]),
+                  1)
+            << "at " << i << " samples into the note";
+    // And it ends: silence well after the decay.
+    EXPECT_EQ(0, NonZeroFrom(played, static_cast<std::size_t>(onset + 44100)));
+}
+
+TEST(SynthesizerRunning, DestroyingARunningEngineJoinsItsThreads)
+{
+    CQueueingOwner owner;
+    auto device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
+    for (int round = 0; round < 5; ++round) {
+        auto synth = std::make_unique<CSynthesizer>(&owner, device, 32768, 4, 80, 10);
+        synth->AddVoice();
+        synth->SetFrequency(0, 440 + round);
+        synth->SetAmplitude(0, 0.3);
+        synth->SetGate(0, 1);
+        synth->Start();
+        std::this_thread::sleep_for(30ms);
+        synth.reset();
+        EXPECT_FALSE(device->IsOpen());
+    }
+}
+
+} // namespace
