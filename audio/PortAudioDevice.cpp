@@ -131,7 +131,9 @@ private:
             return MMSYSERR_BADDEVICEID;
         parameters.device = device;
         parameters.channelCount = format.nChannels;
-        parameters.suggestedLatency = info->defaultLowOutputLatency;
+        // The high default (about 35 ms through the sound server) rides out a busy machine; the
+        // engine keeps its lead over the frames taken, so this latency adds to the delay only.
+        parameters.suggestedLatency = info->defaultHighOutputLatency;
         parameters.hostApiSpecificStreamInfo = nullptr;
         return MMSYSERR_NOERROR;
     }
