@@ -20,7 +20,9 @@ constexpr int IDC_Q_INTERVAL_FIRST = 1017; // 1017 … 1024: the bands 55 … 70
 constexpr int IDC_Q_SCHOOL = 1025;
 constexpr int IDC_Q_COMMENT = 1026;
 constexpr int IDC_Q_HELP = 1027;
-constexpr int IDC_Q_TILDE = 65535;
+// The "～" between the range fields has no ID of its own in the template (65535, the resource
+// compiler's "none"); wxWidgets keeps IDs below 32767 and names that role wxID_STATIC.
+constexpr int IDC_Q_TILDE = wxID_STATIC;
 
 class CQuestionnaireDlg : public wxDialog {
 public:

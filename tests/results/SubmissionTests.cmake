@@ -11,3 +11,18 @@ foreach(name submission_body submission_exchange)
   add_test(NAME ${name} COMMAND ${name}_test)
   set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS "results")
 endforeach()
+
+if(TONVALE_BUILD_GUI)
+  tv_add_gui_test(questionnaire_dialog_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/questionnaire_dialog_test.cpp
+    LIBS tv_results_gui tv_loopback_http
+    TIMEOUT 120)
+  tv_add_gui_test(questionnaire_main_window_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/questionnaire_main_window_test.cpp
+    LIBS tv_shell tv_loopback_http
+    TIMEOUT 120)
+  # The Help test opens the questionnaire's topic from the compiled help file beside the tests.
+  if(TARGET tv_help)
+    add_dependencies(questionnaire_dialog_test tv_help)
+  endif()
+endif()
