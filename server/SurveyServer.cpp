@@ -1,0 +1,564 @@
+#include "server/SurveyServer.h"
+
+#include "results/SurveyFields.h"
+#include "server/CsvExport.h"
+#include "server/ResultsPage.h"
+#include "server/Sqlite.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <cstdio>
+#include <ctime>
+#include <unordered_map>
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr std::size_t EXPORT_CHUNK_BYTES = 64 * 1024;
+// After an error answer the connection is closed; what the client still sends is read and thrown
+// away for a moment so that the close does not reset the connection before the answer arrives.
+constexpr std::size_t DRAIN_MAX_BYTES = 64 * 1024;
+constexpr std::chrono::milliseconds DRAIN_TIME{1000};
+
+constexpr std::string_view THANK_YOU_PAGE =
+    "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Thank you</title>"
+    "</head><body><p>Your results have been received. Thank you.</p></body></html>\n";
+
+std::string_view PathOf(std::string_view target)
+{
+    return target.substr(0, target.find('?'));
+}
+
+bool IsHttpParseError(const beast::error_code& ec)
+{
+    return &ec.category() == &http::make_error_code(http::error::bad_method).category();
+}
+
+// One line per request: what was asked and how it ended. No address, no query, no body: nothing
+// that tells who sent it or what they answered.
+void LogRequest(std::string_view method, std::string_view path, unsigned status, std::size_t bytes,
+                std::chrono::steady_clock::time_point started)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    // Only known paths are logged as sent; anything else could carry text from the client.
+    const bool known = path == SURVEY_WRITE_PATH || path == SURVEY_RESULTS_PATH || path == EXPORT_PATH;
+    const bool knownMethod = method == "GET" || method == "POST" || method == "HEAD";
+    std::fprintf(stderr, "%s %.*s %.*s %u %zu %.1fms\n", when,
+                 knownMethod ? static_cast<int>(method.size()) : 1, knownMethod ? method.data() : "-",
+                 known ? static_cast<int>(path.size()) : 1, known ? path.data() : "-", status, bytes,
+                 ms);
+}
+
+std::string ErrorPage(unsigned status, std::string_view reason, std::string_view detail)
+{
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
+                       std::to_string(status) + " " + HtmlEscape(reason) + "</title></head><body><h1>" +
+                       HtmlEscape(reason) + "</h1>";
+    if (!detail.empty())
+        page += "<p>" + HtmlEscape(detail) + "</p>";
+    return page + "</body></html>\n";
+}
+
+} // namespace
+
+bool ConstantTimeEquals(std::string_view presented, std::string_view expected)
+{
+    unsigned char difference = presented.size() == expected.size() ? 0 : 1;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const char c = i < presented.size() ? presented[i] : '\0';
+        difference |= static_cast<unsigned char>(c ^ expected[i]);
+    }
+    // Keep the compiler from ending the loop early once a difference is known.
+    volatile unsigned char result = difference;
+    return result == 0;
+}
+
+class CSession;
+
+class CSurveyServer::CImpl : public std::enable_shared_from_this<CImpl> {
+public:
+    CImpl(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
+        : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc),
+          m_retryTimer(ioc), m_pool(1)
+    {
+    }
+
+    unsigned short Listen()
+    {
+        const tcp::endpoint endpoint(asio::ip::make_address(m_options.listenAddress), m_options.port);
+        m_acceptor.open(endpoint.protocol());
+        m_acceptor.set_option(asio::socket_base::reuse_address(true));
+        m_acceptor.bind(endpoint);
+        m_acceptor.listen(asio::socket_base::max_listen_connections);
+        Accept();
+        return m_acceptor.local_endpoint().port();
+    }
+
+    void Stop();
+    void Accept();
+
+    // Work handed to other threads comes back through this executor; holding it keeps the
+    // io_context running until the answer has been delivered.
+    auto TrackedExecutor()
+    {
+        return asio::prefer(m_ioc.get_executor(), asio::execution::outstanding_work.tracked);
+    }
+
+    // Runs on the worker thread only.
+    std::string RenderPage()
+    {
+        if (!m_pageDb)
+            m_pageDb = std::make_unique<CSqliteDb>(m_options.dbPath, SQLITE_OPEN_READONLY);
+        return RenderResultsPage(LoadStatsRows(*m_pageDb));
+    }
+
+    void SessionEnded(CSession* session) { m_sessions.erase(session); }
+
+    asio::io_context& m_ioc;
+    const SurveyServerOptions m_options;
+    CSurveyStore& m_store;
+    tcp::acceptor m_acceptor;
+    asio::steady_timer m_retryTimer;
+    asio::thread_pool m_pool;
+    std::unique_ptr<CSqliteDb> m_pageDb;
+    std::unordered_map<CSession*, std::weak_ptr<CSession>> m_sessions;
+    bool m_stopping = false;
+};
+
+class CSession : public std::enable_shared_from_this<CSession> {
+public:
+    CSession(std::shared_ptr<CSurveyServer::CImpl> server, tcp::socket socket)
+        : m_server(std::move(server)), m_stream(std::move(socket))
+    {
+    }
+    ~CSession() { m_server->SessionEnded(this); }
+
+    void Start() { ReadNextRequest(); }
+
+    // The server is stopping: a connection that waits for a request is closed now; one whose
+    // request has arrived is answered first.
+    void OnServerStop()
+    {
+        if (m_state == State::WaitingForRequest)
+            Close();
+    }
+
+private:
+    enum class State { WaitingForRequest, ReadingBody, Busy };
+
+    const SurveyServerOptions& Options() const { return m_server->m_options; }
+
+    void ReadNextRequest()
+    {
+        m_state = State::WaitingForRequest;
+        if (m_server->m_stopping)
+            return Close();
+        m_parser.emplace();
+        m_parser->header_limit(MAX_HEADER_BYTES);
+        m_parser->body_limit(MAX_BODY_BYTES);
+        m_method.clear();
+        m_path.clear();
+        m_version = 11;
+        m_stream.expires_after(Options().idleTimeout);
+        http::async_read_header(m_stream, m_buffer, *m_parser,
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                    self->OnHeader(ec);
+                                });
+    }
+
+    void OnHeader(beast::error_code ec)
+    {
+        m_started = std::chrono::steady_clock::now();
+        if (ec)
+            return OnReadError(ec);
+        m_state = State::ReadingBody;
+        const auto& request = m_parser->get();
+        m_method = std::string(request.method_string());
+        m_path = std::string(PathOf(request.target()));
+        m_version = request.version();
+        if (beast::iequals(request[http::field::expect], "100-continue") && !m_parser->is_done()) {
+            auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
+                                                                              m_version);
+            m_stream.expires_after(Options().ioTimeout);
+            http::async_write(m_stream, *interim,
+                              [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
+                                  if (ec)
+                                      return self->Close();
+                                  self->ReadBody();
+                              });
+            return;
+        }
+        ReadBody();
+    }
+
+    void ReadBody()
+    {
+        if (m_parser->is_done())
+            return OnRequest();
+        m_stream.expires_after(Options().ioTimeout);
+        http::async_read(m_stream, m_buffer, *m_parser,
+                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                             if (ec)
+                                 return self->OnReadError(ec);
+                             self->OnRequest();
+                         });
+    }
+
+    void OnReadError(beast::error_code ec)
+    {
+        if (ec == http::error::body_limit)
+            return RespondError(http::status::payload_too_large, "body larger than 4096 bytes");
+        if (ec == http::error::header_limit)
+            return RespondError(http::status::request_header_fields_too_large, "");
+        // A client that went away or stalled gets no answer; one that sent something that is
+        // not HTTP is told so.
+        if (IsHttpParseError(ec) && ec != http::error::end_of_stream &&
+            ec != http::error::partial_message)
+            return RespondError(http::status::bad_request, "malformed request");
+        if (ec == beast::error::timeout && m_state == State::ReadingBody)
+            LogRequest(m_method, m_path, 408, 0, m_started);
+        Close();
+    }
+
+    void OnRequest()
+    {
+        m_state = State::Busy;
+        const auto& request = m_parser->get();
+        const http::verb method = request.method();
+        if (m_path == SURVEY_WRITE_PATH) {
+            // The client sends its form with the verb GET and the body; POST is taken as well.
+            if (method != http::verb::get && method != http::verb::post)
+                return RespondError(http::status::method_not_allowed, "");
+            return Store();
+        }
+        if (m_path == SURVEY_RESULTS_PATH) {
+            if (method != http::verb::get)
+                return RespondError(http::status::method_not_allowed, "");
+            return ServePage();
+        }
+        if (m_path == EXPORT_PATH) {
+            if (method != http::verb::get)
+                return RespondError(http::status::method_not_allowed, "");
+            return ServeExport();
+        }
+        RespondError(http::status::not_found, "");
+    }
+
+    void Store()
+    {
+        SurveyParseResult parsed = ParseSurveyBody(m_parser->get().body());
+        if (!parsed.submission)
+            return RespondError(http::status::bad_request, parsed.error);
+        auto back = m_server->TrackedExecutor();
+        m_server->m_store.Submit(std::move(*parsed.submission),
+                                [self = shared_from_this(), back](bool committed) {
+                                    asio::post(back, [self, committed] {
+                                        if (committed)
+                                            self->Respond(http::status::ok, std::string(THANK_YOU_PAGE),
+                                                          "text/html; charset=utf-8", true);
+                                        else
+                                            self->RespondError(http::status::service_unavailable,
+                                                               "the submission could not be stored");
+                                    });
+                                });
+    }
+
+    void ServePage()
+    {
+        auto back = m_server->TrackedExecutor();
+        asio::post(m_server->m_pool, [self = shared_from_this(), back] {
+            std::string page;
+            bool rendered = false;
+            try {
+                page = self->m_server->RenderPage();
+                rendered = true;
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "tonvale-survey: results page failed: %s\n", error.what());
+            }
+            asio::post(back, [self, page = std::move(page), rendered]() mutable {
+                if (!rendered)
+                    return self->RespondError(http::status::internal_server_error, "");
+                self->Respond(http::status::ok, std::move(page), "text/html; charset=utf-8", true);
+            });
+        });
+    }
+
+    bool Authorised() const
+    {
+        const std::string_view token = Options().adminToken;
+        const std::string_view header = m_parser->get()[http::field::authorization];
+        constexpr std::string_view scheme = "Bearer ";
+        if (header.size() < scheme.size() || !beast::iequals(header.substr(0, scheme.size()), scheme))
+            return false;
+        return ConstantTimeEquals(header.substr(scheme.size()), token);
+    }
+
+    void ServeExport()
+    {
+        if (Options().adminToken.empty())
+            return RespondError(http::status::not_found, "");
+        if (!Authorised())
+            return RespondError(http::status::forbidden, "");
+
+        m_exportResponse = std::make_unique<http::response<http::buffer_body>>(http::status::ok,
+                                                                               m_version);
+        auto& response = *m_exportResponse;
+        response.set(http::field::server, "tonvale-survey");
+        response.set(http::field::content_type, "text/csv; charset=utf-8");
+        response.set(http::field::content_disposition, "attachment; filename=\"tonvale-survey.csv\"");
+        response.set(http::field::cache_control, "no-store");
+        response.keep_alive(m_parser->get().keep_alive() && !m_server->m_stopping);
+        response.chunked(true);
+        response.body().data = nullptr;
+        response.body().more = true;
+        m_exportSerializer = std::make_unique<http::response_serializer<http::buffer_body>>(response);
+        m_exportBytes = 0;
+        m_stream.expires_after(Options().ioTimeout);
+        http::async_write_header(m_stream, *m_exportSerializer,
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                     if (ec)
+                                         return self->EndExport(false);
+                                     self->ProduceExportChunk();
+                                 });
+    }
+
+    // Rows are read on the worker thread; only one chunk is in memory at a time.
+    void ProduceExportChunk()
+    {
+        auto back = m_server->TrackedExecutor();
+        asio::post(m_server->m_pool, [self = shared_from_this(), back] {
+            bool more = false;
+            bool failed = false;
+            self->m_exportChunk.clear();
+            try {
+                if (!self->m_export)
+                    self->m_export = std::make_unique<CCsvExport>(self->Options().dbPath);
+                more = self->m_export->NextChunk(self->m_exportChunk, EXPORT_CHUNK_BYTES);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "tonvale-survey: export failed: %s\n", error.what());
+                failed = true;
+            }
+            asio::post(back, [self, more, failed] { self->WriteExportChunk(more, failed); });
+        });
+    }
+
+    void WriteExportChunk(bool more, bool failed)
+    {
+        if (failed)
+            return EndExport(false);   // the client sees a truncated chunked body, not a success
+        auto& body = m_exportResponse->body();
+        if (!m_exportChunk.empty()) {
+            body.data = m_exportChunk.data();
+            body.size = m_exportChunk.size();
+            body.more = true;
+            m_exportBytes += m_exportChunk.size();
+        } else {
+            body.data = nullptr;
+            body.size = 0;
+            body.more = more;
+        }
+        const bool last = m_exportChunk.empty() && !more;
+        m_stream.expires_after(Options().ioTimeout);
+        http::async_write(m_stream, *m_exportSerializer,
+                          [self = shared_from_this(), more, last](beast::error_code ec, std::size_t) {
+                              // need_buffer: this chunk went out and the serializer wants the next.
+                              if (ec && ec != http::error::need_buffer)
+                                  return self->EndExport(false);
+                              if (last)
+                                  return self->EndExport(true);
+                              if (more)
+                                  return self->ProduceExportChunk();
+                              self->m_exportChunk.clear();
+                              self->WriteExportChunk(false, false);   // the closing empty chunk
+                          });
+    }
+
+    void EndExport(bool complete)
+    {
+        LogRequest(m_method, m_path, complete ? 200 : 500, m_exportBytes, m_started);
+        const bool keepAlive = complete && m_exportResponse->keep_alive();
+        // The cursor is touched only on the worker thread; let it go there too.
+        asio::post(m_server->m_pool, [exporter = std::move(m_export)] {});
+        m_exportSerializer.reset();
+        m_exportResponse.reset();
+        if (!keepAlive)
+            return CloseGracefully();
+        ReadNextRequest();
+    }
+
+    void Respond(http::status status, std::string body, std::string_view contentType, bool keepAlive)
+    {
+        auto response = std::make_shared<http::response<http::string_body>>(status, m_version);
+        response->set(http::field::server, "tonvale-survey");
+        response->set(http::field::content_type, contentType);
+        response->set(http::field::cache_control, "no-store");
+        response->set("X-Content-Type-Options", "nosniff");
+        // The pages need no script, no outside resource and nothing but their own inline style.
+        response->set("Content-Security-Policy",
+                      "default-src 'none'; style-src 'unsafe-inline'; img-src data:; "
+                      "frame-ancestors 'none'; form-action 'none'; base-uri 'none'");
+        response->set("Referrer-Policy", "no-referrer");
+        response->body() = std::move(body);
+        response->keep_alive(keepAlive && m_parser && m_parser->is_done() &&
+                             m_parser->get().keep_alive() && !m_server->m_stopping);
+        response->prepare_payload();
+        LogRequest(m_method, m_path, static_cast<unsigned>(status), response->body().size(), m_started);
+        m_state = State::Busy;
+        m_stream.expires_after(Options().ioTimeout);
+        http::async_write(m_stream, *response,
+                          [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
+                              if (ec)
+                                  return self->Close();
+                              if (!response->keep_alive())
+                                  return self->CloseGracefully();
+                              self->ReadNextRequest();
+                          });
+    }
+
+    void RespondError(http::status status, std::string_view detail)
+    {
+        // After a refused request the rest of the stream cannot be trusted: close after answering.
+        Respond(status, ErrorPage(static_cast<unsigned>(status), http::obsolete_reason(status), detail),
+                "text/html; charset=utf-8", status == http::status::not_found ||
+                                                status == http::status::forbidden ||
+                                                status == http::status::method_not_allowed);
+    }
+
+    void CloseGracefully()
+    {
+        beast::error_code ec;
+        m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
+        if (ec)
+            return Close();
+        m_drained = 0;
+        m_stream.expires_after(DRAIN_TIME);
+        Drain();
+    }
+
+    void Drain()
+    {
+        m_stream.async_read_some(asio::buffer(m_drainBuffer),
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                     self->m_drained += n;
+                                     if (ec || self->m_drained > DRAIN_MAX_BYTES)
+                                         return self->Close();
+                                     self->Drain();
+                                 });
+    }
+
+    void Close()
+    {
+        beast::error_code ec;
+        m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
+        m_stream.close();
+    }
+
+    const std::shared_ptr<CSurveyServer::CImpl> m_server;
+    beast::tcp_stream m_stream;
+    beast::flat_buffer m_buffer{MAX_HEADER_BYTES + MAX_BODY_BYTES};
+    std::optional<http::request_parser<http::string_body>> m_parser;
+    State m_state = State::WaitingForRequest;
+    std::string m_method;
+    std::string m_path;
+    unsigned m_version = 11;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+
+    std::unique_ptr<CCsvExport> m_export;
+    std::unique_ptr<http::response<http::buffer_body>> m_exportResponse;
+    std::unique_ptr<http::response_serializer<http::buffer_body>> m_exportSerializer;
+    std::string m_exportChunk;
+    std::size_t m_exportBytes = 0;
+
+    std::array<char, 4096> m_drainBuffer{};
+    std::size_t m_drained = 0;
+};
+
+void CSurveyServer::CImpl::Accept()
+{
+    m_acceptor.async_accept([self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
+        if (self->m_stopping)
+            return;
+        if (ec) {
+            // Out of descriptors or the like: wait a little rather than spin.
+            std::fprintf(stderr, "tonvale-survey: accept failed: %s\n", ec.message().c_str());
+            self->m_retryTimer.expires_after(std::chrono::milliseconds(100));
+            self->m_retryTimer.async_wait([self](beast::error_code) {
+                if (!self->m_stopping)
+                    self->Accept();
+            });
+            return;
+        }
+        if (self->m_sessions.size() >= self->m_options.maxConnections) {
+            // Full: tell the client to come back later and close.
+            static constexpr std::string_view busy =
+                "HTTP/1.1 503 Service Unavailable\r\nServer: tonvale-survey\r\nContent-Length: 0\r\n"
+                "Retry-After: 1\r\nConnection: close\r\n\r\n";
+            auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
+            stream->expires_after(std::chrono::seconds(1));
+            asio::async_write(*stream, asio::buffer(busy), [stream](beast::error_code, std::size_t) {
+                beast::error_code ignored;
+                stream->socket().shutdown(tcp::socket::shutdown_both, ignored);
+                stream->close();
+            });
+            LogRequest("-", "-", 503, 0, std::chrono::steady_clock::now());
+        } else {
+            auto session = std::make_shared<CSession>(self, std::move(socket));
+            self->m_sessions.emplace(session.get(), session);
+            session->Start();
+        }
+        self->Accept();
+    });
+}
+
+void CSurveyServer::CImpl::Stop()
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    beast::error_code ec;
+    m_acceptor.close(ec);
+    m_retryTimer.cancel();
+    // Copy: closing a session may end it, which removes it from the map.
+    std::vector<std::shared_ptr<CSession>> sessions;
+    for (auto& entry : m_sessions) {
+        if (auto session = entry.second.lock())
+            sessions.push_back(std::move(session));
+    }
+    for (auto& session : sessions)
+        session->OnServerStop();
+}
+
+CSurveyServer::CSurveyServer(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
+    : m_impl(std::make_shared<CImpl>(ioc, std::move(options), store))
+{
+}
+
+CSurveyServer::~CSurveyServer()
+{
+    m_impl->m_pool.join();
+}
+
+unsigned short CSurveyServer::Listen()
+{
+    return m_impl->Listen();
+}
+
+void CSurveyServer::Stop()
+{
+    asio::post(m_impl->m_ioc, [impl = m_impl] { impl->Stop(); });
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The HTTP side of the survey server (Boost.Beast over Asio).
+//
+// Threads: everything of the connections runs on the one thread that runs the io_context. The
+// results page and the export's rows are produced on a worker thread (they read the whole table,
+// which must not hold up other connections), and inserts commit on the store's writer thread;
+// both hand their results back to the io_context thread.
+#include "server/SurveyStore.h"
+
+#include <boost/asio/io_context.hpp>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+struct SurveyServerOptions {
+    std::string listenAddress = "0.0.0.0";
+    unsigned short port = 80;
+    std::string dbPath;
+    std::string adminToken;                // empty: the export is off
+    std::size_t maxConnections = 512;
+    // Waiting for a request's header (also between requests on a kept-alive connection).
+    std::chrono::milliseconds idleTimeout{15000};
+    // Reading a request's body, and writing a response.
+    std::chrono::milliseconds ioTimeout{10000};
+};
+
+constexpr std::string_view EXPORT_PATH = "/export.csv";
+// A request body above this is refused with 413 before it is read.
+constexpr std::size_t MAX_BODY_BYTES = 4096;
+constexpr std::size_t MAX_HEADER_BYTES = 8192;
+
+class CSurveyServer {
+public:
+    CSurveyServer(boost::asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store);
+    ~CSurveyServer();
+    CSurveyServer(const CSurveyServer&) = delete;
+    CSurveyServer& operator=(const CSurveyServer&) = delete;
+
+    // Binds and listens; throws if the address cannot be used. Returns the bound port.
+    unsigned short Listen();
+    // Stops accepting, closes connections that wait for a request, and lets every request that
+    // has arrived be answered; io_context::run returns once they are.
+    void Stop();
+
+    class CImpl;
+
+private:
+    std::shared_ptr<CImpl> m_impl;
+};
+
+// Compares a presented secret with the configured one; the time taken depends only on the
+// configured secret's length.
+bool ConstantTimeEquals(std::string_view presented, std::string_view expected);

@@ -1,0 +1,50 @@
+#pragma once
+// Durable storage of submissions. One writer thread owns the write connection and groups whatever
+// submissions are waiting into one transaction: many clients share each commit (and its fsync)
+// instead of each paying for one, and nobody is told "stored" before the commit has returned.
+//
+// Threads: Submit and Stop may be called from any thread; the callbacks run on the writer thread.
+#include "server/SurveyBody.h"
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// The column of each body field is its name without the '='; the stored table and the export
+// share this list.
+std::string SurveyColumnName(int field);
+
+// Creates the table if needed and sets up write-ahead logging; used by the store and by tests.
+void InitSurveySchema(const std::string& path);
+
+class CSurveyStore {
+public:
+    // true once the submission's transaction has committed; false if it could not be stored.
+    using Done = std::function<void(bool committed)>;
+
+    explicit CSurveyStore(const std::string& path);
+    ~CSurveyStore();
+    CSurveyStore(const CSurveyStore&) = delete;
+    CSurveyStore& operator=(const CSurveyStore&) = delete;
+
+    void Submit(SurveySubmission submission, Done done);
+    // Stores what is queued, then ends the writer thread. Later submissions fail at once.
+    void Stop();
+
+private:
+    struct Pending {
+        SurveySubmission m_submission;
+        Done m_done;
+    };
+    void WriterLoop();
+
+    std::string m_path;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<Pending> m_queue;
+    bool m_stopping = false;
+    std::thread m_writer;
+};
