@@ -26,3 +26,15 @@ if(TONVALE_BUILD_GUI)
     add_dependencies(questionnaire_dialog_test tv_help)
   endif()
 endif()
+
+if(TONVALE_BUILD_GUI)
+  # Reads the dialog through the accessibility bus with a pyatspi script.
+  tv_add_gui_test(questionnaire_a11y_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/questionnaire_a11y_test.cpp
+    LIBS tv_results_gui
+    TIMEOUT 150)
+  # The distribution's Python, where python3-pyatspi installs (a Python of one's own may shadow it).
+  target_compile_definitions(questionnaire_a11y_test PRIVATE
+    TONVALE_A11Y_PYTHON="/usr/bin/python3"
+    TONVALE_A11Y_SCRIPT="${CMAKE_CURRENT_LIST_DIR}/questionnaire_a11y.py")
+endif()
