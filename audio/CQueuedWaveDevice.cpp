@@ -15,7 +15,7 @@ namespace {
 // How often the notification thread looks for finished buffers and clip notices. A buffer of the
 // engine's ring lasts 371 ms and three more stay queued behind it, so a few milliseconds of delay
 // before it is queued again cost nothing; polling keeps every signal out of the consumer.
-constexpr auto NOTIFY_PERIOD = std::chrono::milliseconds(5);
+constexpr auto NOTIFY_PERIOD = std::chrono::milliseconds(20);
 } // namespace
 
 CWaveDevice::~CWaveDevice() = default;

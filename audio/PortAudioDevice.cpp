@@ -8,11 +8,17 @@
 //                       allocation, no notice: posting an event can block.
 #include "audio/CQueuedWaveDevice.h"
 
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
+
+constexpr double MIN_LATENCY_S = 0.05;
+// Frames per callback: 10 ms. Left to itself, PortAudio takes the whole latency in one callback.
+constexpr unsigned long FRAMES_PER_CALLBACK = 441;
 
 class CPortAudioDevice : public CQueuedWaveDevice {
 public:
@@ -49,10 +55,15 @@ protected:
         int result = DeviceParameters(deviceId, format, parameters);
         if (result == MMSYSERR_NOERROR &&
             Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec,
-                          paFramesPerBufferUnspecified, paNoFlag, &CPortAudioDevice::Callback,
+                          FRAMES_PER_CALLBACK, paNoFlag, &CPortAudioDevice::Callback,
                           this) != paNoError) {
             m_stream = nullptr;
             result = MMSYSERR_ERROR;
+        }
+        if (result == MMSYSERR_NOERROR && IsAlsa(parameters.device)) {
+            // The callback only copies, so it may run ahead of everything else on a busy machine;
+            // where the system refuses real-time scheduling, PortAudio keeps the normal one.
+            PaAlsa_EnableRealtimeScheduling(m_stream, 1);
         }
         if (result == MMSYSERR_NOERROR && Pa_StartStream(m_stream) != paNoError) {
             Pa_CloseStream(m_stream);
@@ -131,11 +142,21 @@ private:
             return MMSYSERR_BADDEVICEID;
         parameters.device = device;
         parameters.channelCount = format.nChannels;
-        // The high default (about 35 ms through the sound server) rides out a busy machine; the
-        // engine keeps its lead over the frames taken, so this latency adds to the delay only.
-        parameters.suggestedLatency = info->defaultHighOutputLatency;
+        // Between the two limits of the latency: through the sound server, the default (about
+        // 35 ms) ran dry whenever a busy machine held up the server's client for a moment, and
+        // the server filled the hole with silence; but the device refills its whole buffer at
+        // once when the server drains it, so a latency near the engine's lead (90 ms) lets the
+        // callback take samples the engine has not rendered yet.
+        parameters.suggestedLatency = std::max(info->defaultHighOutputLatency, MIN_LATENCY_S);
         parameters.hostApiSpecificStreamInfo = nullptr;
         return MMSYSERR_NOERROR;
+    }
+
+    static bool IsAlsa(PaDeviceIndex device)
+    {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+        return api && api->type == paALSA;
     }
 
     static int Callback(const void*, void* output, unsigned long frames,
