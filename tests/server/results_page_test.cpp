@@ -1,0 +1,165 @@
+// The results page: group statistics, hidden small groups, references, escaping.
+#include "results/SurveyFields.h"
+#include "server/ResultsPage.h"
+#include "server/SurveyServer.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> Measured(std::int32_t lowest, std::int32_t highest,
+                                                            std::int32_t cents)
+{
+    std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> m;
+    m.fill(cents);
+    m[MEASUREMENT_LOWEST_HZ] = lowest;
+    m[MEASUREMENT_HIGHEST_HZ] = highest;
+    return m;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+TEST(ResultsPage, Quartiles)
+{
+    const auto box = Summarize({5, 1, 4, 2, 3});
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->count, 5u);
+    EXPECT_DOUBLE_EQ(box->q1, 2);
+    EXPECT_DOUBLE_EQ(box->median, 3);
+    EXPECT_DOUBLE_EQ(box->q3, 4);
+    const auto even = Summarize({10, 20, 30, 40, 50, 60});
+    ASSERT_TRUE(even);
+    EXPECT_DOUBLE_EQ(even->median, 35);
+    EXPECT_DOUBLE_EQ(even->q1, 22.5);
+    EXPECT_DOUBLE_EQ(even->q3, 47.5);
+    EXPECT_FALSE(Summarize({1, 2, 3, 4}));
+    EXPECT_FALSE(Summarize({}));
+}
+
+TEST(ResultsPage, AgeBandsFollowTheReferenceDecades)
+{
+    EXPECT_EQ(AgeBandOf("none"), -1);
+    EXPECT_EQ(AgeBandOf("under 5"), 0);
+    EXPECT_EQ(AgeBandOf("20 years old"), 0);
+    EXPECT_EQ(AgeBandOf("21 years old"), 1);
+    EXPECT_EQ(AgeBandOf("30 years old"), 1);
+    EXPECT_EQ(AgeBandOf("31 years old"), 2);
+    EXPECT_EQ(AgeBandOf("60 years old"), 4);
+    EXPECT_EQ(AgeBandOf("61 years old"), 5);
+    EXPECT_EQ(AgeBandOf("70 years old"), 5);
+    EXPECT_EQ(AgeBandOf("71 years old"), 6);
+    EXPECT_EQ(AgeBandOf("79 years old"), 6);
+    EXPECT_EQ(AgeBandOf("over 80"), 6);
+    for (int i = 0; i < AGE_ITEM_COUNT; ++i) {
+        const int band = AgeBandOf(AgeItemText(i));
+        EXPECT_TRUE(i == 0 ? band == -1 : band >= 0 && band < AGE_BAND_COUNT) << AgeItemText(i);
+    }
+}
+
+TEST(ResultsPage, SmallGroupsAreLeftOut)
+{
+    std::vector<StatsRow> rows;
+    // Four people aged 21–30 (hidden), five aged 31–40 (shown).
+    for (int i = 0; i < 4; ++i)
+        rows.push_back(MakeStatsRow("25 years old", "no", "no", Measured(20, 18000 + i, 10)));
+    for (int i = 0; i < 5; ++i)
+        rows.push_back(MakeStatsRow("35 years old", "no", "no", Measured(30, 15000 + 100 * i, 10)));
+    const std::string page = RenderResultsPage(rows);
+
+    EXPECT_NE(page.find("9 people have sent their results"), std::string::npos);
+    // The 31–40 band shows its median (15200 Hz) and its count.
+    EXPECT_NE(page.find("31–40: median 15200"), std::string::npos);
+    EXPECT_EQ(page.find("21–30: median"), std::string::npos);
+    // None of the four hidden people's values appears anywhere.
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(page.find(std::to_string(18000 + i)), std::string::npos) << i;
+    EXPECT_NE(page.find("fewer than 5 people: not shown"), std::string::npos);
+    // The age-count bar of the hidden band does not give its size.
+    EXPECT_EQ(page.find("21–30: 4 people"), std::string::npos);
+    EXPECT_NE(page.find("31–40: 5 people"), std::string::npos);
+}
+
+TEST(ResultsPage, IntervalGroupsSplitByEducationAndInstrument)
+{
+    std::vector<StatsRow> rows;
+    for (int i = 0; i < 6; ++i)
+        rows.push_back(MakeStatsRow("none", "over 10 years", "graduated from music university, collage",
+                                    Measured(20, 16000, 3 + i)));
+    for (int i = 0; i < 5; ++i)
+        rows.push_back(MakeStatsRow("none", "no", "no", Measured(20, 16000, 40 + i)));
+    // Those who did not answer are in no group, however many they are.
+    for (int i = 0; i < 7; ++i)
+        rows.push_back(MakeStatsRow("none", "none", "none", Measured(20, 16000, 999)));
+    const std::string page = RenderResultsPage(rows);
+    // Median of 3..8 is 5.5; of 40..44 is 42: once per band for each split.
+    EXPECT_EQ(Occurrences(page, "graduated from music university, collage: median 5.5,"), 8u);
+    EXPECT_EQ(Occurrences(page, "over 10 years: median 5.5,"), 8u);
+    EXPECT_EQ(Occurrences(page, ", no: median 42,"), 16u);
+    EXPECT_EQ(page.find("median 999"), std::string::npos);
+    EXPECT_NE(page.find("(logarithmic scale)"), std::string::npos);
+}
+
+TEST(ResultsPage, NegativeAndMissingValuesAreNoMeasurements)
+{
+    std::vector<StatsRow> rows;
+    for (int i = 0; i < 5; ++i)
+        rows.push_back(MakeStatsRow("35 years old", "no", "no", Measured(30, 12000, 10)));
+    rows.push_back(MakeStatsRow("35 years old", "no", "no", Measured(-5, STATS_MISSING, -7)));
+    const std::string page = RenderResultsPage(rows);
+    EXPECT_NE(page.find("6 people have sent"), std::string::npos);
+    EXPECT_NE(page.find("31–40: median 12000, quartiles 12000–12000, 5 people"), std::string::npos);
+}
+
+TEST(ResultsPage, ReferencePointsAreMarkedAndCited)
+{
+    const std::string page = RenderResultsPage({});
+    EXPECT_NE(page.find("0 people have sent"), std::string::npos);
+    EXPECT_NE(page.find("doi:10.1186/s40463-021-00534-w"), std::string::npos);
+    EXPECT_NE(page.find("doi:10.1016/j.heares.2006.05.004"), std::string::npos);
+    EXPECT_NE(page.find("52.2 %"), std::string::npos);
+    EXPECT_EQ(Occurrences(page, "<g class=\"reference\">"), 4u);
+    EXPECT_NE(page.find("more than six times"), std::string::npos);
+    EXPECT_NE(page.find("31–40 group [1]"), std::string::npos);
+}
+
+TEST(ResultsPage, NoScriptAndEveryChartDrawn)
+{
+    std::vector<StatsRow> rows;
+    for (int i = 0; i < 20; ++i)
+        rows.push_back(MakeStatsRow(AgeItemText(10 + 3 * i), INSTRUMENT_ITEMS[1 + i % 3],
+                                    SCHOOL_ITEMS[1 + i % 4], Measured(20 + i, 14000 + 100 * i, 5 + i)));
+    const std::string page = RenderResultsPage(rows);
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_FALSE(std::regex_search(page, std::regex(R"(\son[a-z]+=)")));
+    EXPECT_EQ(Occurrences(page, "<svg class=\"chart\""), 5u);
+    for (const char* id : {"age-counts", "highest-frequency", "lowest-frequency", "interval-school",
+                           "interval-instrument"})
+        EXPECT_NE(page.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
+}
+
+TEST(ResultsPage, HtmlEscape)
+{
+    EXPECT_EQ(HtmlEscape("<a href=\"x\">'&'</a>"),
+              "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
+    EXPECT_EQ(HtmlEscape("plain テキスト"), "plain テキスト");
+}
+
+TEST(AdminToken, ConstantTimeEquals)
+{
+    EXPECT_TRUE(ConstantTimeEquals("s3cret-token", "s3cret-token"));
+    EXPECT_FALSE(ConstantTimeEquals("s3cret-tokem", "s3cret-token"));
+    EXPECT_FALSE(ConstantTimeEquals("s3cret", "s3cret-token"));
+    EXPECT_FALSE(ConstantTimeEquals("s3cret-token-longer", "s3cret-token"));
+    EXPECT_FALSE(ConstantTimeEquals("", "s3cret-token"));
+    EXPECT_FALSE(ConstantTimeEquals(std::string("s3cret-token\0", 13), "s3cret-token"));
+}
