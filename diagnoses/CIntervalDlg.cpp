@@ -1,0 +1,179 @@
+#include "diagnoses/CIntervalDlg.h"
+
+#include "app/Accessibility.h"
+#include "app/DialogResources.h"
+#include "app/HtmlHelp.h"
+#include "app/Message.h"
+#include "diagnoses/FormatHz.h"
+#include "diagnoses/SoundCardLimit.h"
+#include "results/ResultRecord.h"
+#include "synth/CSynthesizer.h"
+
+#include <wx/choice.h>
+
+#include <string>
+
+namespace {
+constexpr int TONE_MS = 500;
+} // namespace
+
+CIntervalDlg::CIntervalDlg() : CToneDialog("IDD_INTERVAL", 187, 163), m_timer(this, INTERVAL_TIMER_ID)
+{
+    Bind(wxEVT_BUTTON, &CIntervalDlg::OnOK, this, wxID_OK);
+    Bind(wxEVT_BUTTON, &CIntervalDlg::OnQuestion, this, IDC_INTERVAL_QUESTION);
+    Bind(wxEVT_BUTTON, &CIntervalDlg::OnHelpButton, this, IDC_INTERVAL_HELP);
+    Bind(wxEVT_CHOICE, &CIntervalDlg::OnBandChange, this, IDC_INTERVAL_BAND);
+    Bind(wxEVT_TIMER, &CIntervalDlg::OnTimer, this, INTERVAL_TIMER_ID);
+    OnInitDialog();
+}
+
+CIntervalDlg::~CIntervalDlg()
+{
+    // Closed while a question plays: no tick may reach a dialog that is going away.
+    m_timer.Stop();
+    DeleteSynthesizer();
+}
+
+void CIntervalDlg::OnInitDialog()
+{
+    ShowControl(IDC_INTERVAL_STEP, false);
+
+    // Full scale; the engine runs only while a question plays.
+    CreateSynthesizer(1.0, 1.0);
+    if (m_pSynth != nullptr)
+        m_pSynth->SetFrequency(0, 440.0);
+
+    if (auto* bands = ControlById<wxChoice>(this, IDC_INTERVAL_BAND)) {
+        for (int band = 0; band < INTERVAL_BANDS; ++band)
+            bands->Append(std::to_string(CIntervalProcedure::BandHz(band)));
+        bands->SetSelection(INTERVAL_FIRST_BAND);
+    }
+    ShowDifference();
+    ShowStep();
+
+    SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_READY));
+    SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
+    if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER)) {
+        answers->Hide();
+        for (const char* answer : INTERVAL_ANSWERS)
+            answers->Append(answer);
+        SetAccessibleName(answers, "Answer");
+    }
+
+    SetControlLabel(wxID_OK, "Terminate");
+    SetControlLabel(IDC_INTERVAL_HELP, "Help");
+    SetControlLabel(IDC_INTERVAL_FREQ_LABEL, "Freq");
+    SetControlLabel(IDC_INTERVAL_CENT_LABEL, "Cent");
+    SetControlLabel(IDC_INTERVAL_BAND_LABEL, "Range");
+    SetTitle("Interval Check");
+    LabelControl(FindWindow(IDC_INTERVAL_BAND), FindWindow(IDC_INTERVAL_BAND_LABEL));
+    LabelControl(FindWindow(IDC_INTERVAL_FREQ), FindWindow(IDC_INTERVAL_FREQ_LABEL));
+    LabelControl(FindWindow(IDC_INTERVAL_CENT), FindWindow(IDC_INTERVAL_CENT_LABEL));
+}
+
+void CIntervalDlg::ShowDifference()
+{
+    SetControlText(IDC_INTERVAL_FREQ, FormatHz(m_procedure.LastDifference()));
+    SetControlText(IDC_INTERVAL_CENT, std::to_string(m_procedure.LastDifferenceCents()));
+}
+
+void CIntervalDlg::ShowStep()
+{
+    SetControlText(IDC_INTERVAL_STEP, FormatHz(m_procedure.Difference()));
+}
+
+void CIntervalDlg::OnQuestion(wxCommandEvent&)
+{
+    if (m_procedure.State() == INTERVAL_READY) {
+        m_procedure.StartQuestion();
+        m_timer.Start(INTERVAL_TIMER_MS);
+        if (m_pSynth != nullptr)
+            m_pSynth->Start();
+        EnableControl(IDC_INTERVAL_QUESTION, false);
+    } else if (m_procedure.State() == INTERVAL_QUESTION && !m_timer.IsRunning()) {
+        EvaluateAnswer();
+    }
+}
+
+void CIntervalDlg::OnTimer(wxTimerEvent&)
+{
+    const int tone = m_procedure.NextTick();
+    if (tone != 0) {
+        if (m_pSynth != nullptr) {
+            m_pSynth->SetFrequency(0, tone);
+            m_pSynth->SetGate(0, 1);
+        }
+        Sleep(TONE_MS);
+        if (m_pSynth != nullptr)
+            m_pSynth->SetGate(0, 0);
+        return;
+    }
+
+    if (m_pSynth != nullptr)
+        m_pSynth->Stop();
+    m_timer.Stop();
+    if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER)) {
+        answers->Show();
+        answers->SetSelection(INTERVAL_DONT_KNOW);
+    }
+    // After a band change during the question the dialog is ready for a new one, and says so.
+    const int state = m_procedure.State();
+    SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(state));
+    SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(state));
+    EnableControl(IDC_INTERVAL_QUESTION, true);
+}
+
+void CIntervalDlg::EvaluateAnswer()
+{
+    auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER);
+    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
+    const IntervalOutcome outcome = m_procedure.Answer(selection);
+    SetControlText(IDC_INTERVAL_MESSAGE, outcome.messageText);
+    ShowDifference();
+    ShowStep();
+
+    if (outcome.finished) {
+        ShowMessage(outcome.resultText);
+        EnableControl(IDC_INTERVAL_QUESTION, false);
+        SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_FINISHED));
+        ResultRecord.m_intervalCents[m_procedure.Band()] = outcome.cents;
+        SetControlLabel(wxID_OK, U8("終了"));
+        return;
+    }
+    SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
+    if (answers != nullptr)
+        answers->Hide();
+}
+
+void CIntervalDlg::OnBandChange(wxCommandEvent&)
+{
+    auto* bands = ControlById<wxChoice>(this, IDC_INTERVAL_BAND);
+    if (bands == nullptr)
+        return;
+    const std::string refusal = m_procedure.SelectBand(bands->GetSelection(), SoundCardLimit);
+    if (!refusal.empty()) {
+        ShowMessage(refusal);
+        bands->SetSelection(m_procedure.Band());
+    }
+    ShowDifference();
+    ShowStep();
+    SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_READY));
+    SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
+    if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER))
+        answers->Hide();
+    EnableControl(IDC_INTERVAL_QUESTION, true);
+}
+
+void CIntervalDlg::OnOK(wxCommandEvent&)
+{
+    if (!m_procedure.Done() &&
+        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
+        return;
+    if (IsModal())
+        EndModal(wxID_OK);
+}
+
+void CIntervalDlg::OnHelpButton(wxCommandEvent&)
+{
+    HtmlHelp(this, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "interval.htm");
+}

@@ -1,0 +1,137 @@
+#include "diagnoses/CIntervalProcedure.h"
+
+#include "diagnoses/RandomBetween.h"
+#include "diagnoses/SoundCardLimit.h"
+#include "synth/CToneVoice.h"
+
+#include <cmath>
+#include <string>
+
+const char* const INTERVAL_ANSWERS[INTERVAL_ANSWER_COUNT] = {"Former sound", "Later sound", "Don't know"};
+
+namespace {
+
+const char* const MESSAGE_TEXTS[] = {
+    "Click [Question] button, then sounds will be generated.\r\nAnser which sound is higher!",
+    "Select which sound is higher and click [Answer] button.",
+    "You may continue with another frequency range, or may finish with [Finish] button.",
+};
+
+const char* const QUESTION_CAPTIONS[] = {"Question", "Answer", "Answer"};
+
+constexpr int BAND_3520 = 6;
+
+} // namespace
+
+CIntervalProcedure::CIntervalProcedure()
+{
+    StartBand(INTERVAL_FIRST_BAND);
+}
+
+int CIntervalProcedure::BandHz(int band)
+{
+    // Each band is the octave above the one before, from 55 Hz.
+    int hz = 55;
+    for (int i = 0; i < band; ++i)
+        hz *= 2;
+    return hz;
+}
+
+const char* CIntervalProcedure::MessageText(int state)
+{
+    return state >= 0 && state <= INTERVAL_FINISHED ? MESSAGE_TEXTS[state] : "";
+}
+
+const char* CIntervalProcedure::QuestionCaption(int state)
+{
+    return state >= 0 && state <= INTERVAL_FINISHED ? QUESTION_CAPTIONS[state] : "";
+}
+
+int CIntervalProcedure::LastDifferenceCents() const
+{
+    const int f = BandHz(m_band);
+    return static_cast<int>(CentsBetween(static_cast<int>(f + m_lastDifference), f));
+}
+
+void CIntervalProcedure::StartBand(int band)
+{
+    m_band = band;
+    m_reference = BandHz(band);
+    m_lastDifference = m_reference;
+    m_difference = m_lastDifference * 0.5;
+    m_state = INTERVAL_READY;
+}
+
+std::string CIntervalProcedure::SelectBand(int band, double soundCardLimit)
+{
+    std::string refusal;
+    if (band < 0 || band >= INTERVAL_BANDS) {
+        band = INTERVAL_FIRST_BAND;
+    } else if (band >= BAND_3520) {
+        // After wrong answers a band's raised tone climbs toward twice its reference, and a card is
+        // usable only below its limit.
+        if (soundCardLimit == SOUND_CARD_UNCHECKED)
+            refusal = "サウンドカードのチェックを終了しないとこの周波数帯の診断はできません。";
+        else if (2.0 * BandHz(band) > soundCardLimit)
+            refusal = "ご使用のサウンドカードでは、この周波数帯の診断はできません。";
+        if (!refusal.empty())
+            band = INTERVAL_FIRST_BAND;
+    }
+    StartBand(band);
+    return refusal;
+}
+
+void CIntervalProcedure::StartQuestion()
+{
+    const int raised = static_cast<int>(m_reference + m_difference);
+    if (RandomBetween(0, 1) == 1) {
+        m_tones[0] = m_reference;
+        m_tones[1] = raised;
+        m_higher = 1;
+    } else {
+        m_tones[0] = raised;
+        m_tones[1] = m_reference;
+        m_higher = 0;
+    }
+    m_tickIndex = 0;
+    m_state = INTERVAL_QUESTION;
+}
+
+int CIntervalProcedure::NextTick()
+{
+    if (m_tickIndex >= 2)
+        return 0;
+    return m_tones[m_tickIndex++];
+}
+
+IntervalOutcome CIntervalProcedure::Answer(int selection)
+{
+    IntervalOutcome outcome;
+    if (m_state != INTERVAL_QUESTION)
+        return outcome;
+
+    outcome.correct = selection == m_higher;
+    if (outcome.correct) {
+        outcome.messageText = "Correct, the next quetion will be given.";
+        m_lastDifference = m_difference;
+        m_difference *= 0.5;
+    } else {
+        outcome.messageText = "Wrong, the next quetion will be given.";
+        // Halfway back toward the last difference that was told correctly.
+        m_difference = (m_difference + m_lastDifference) * 0.5;
+    }
+
+    const double f = BandHz(m_band);
+    const double gap = std::fabs(m_difference - m_lastDifference);
+    if (gap < 1.0 && gap < f * 0.005) {
+        outcome.finished = true;
+        outcome.cents = LastDifferenceCents();
+        outcome.resultText =
+            "Difference of frequency that you can recognize is" + std::to_string(outcome.cents) + "cent.";
+        m_state = INTERVAL_FINISHED;
+        m_done = true;
+        return outcome;
+    }
+    m_state = INTERVAL_READY;
+    return outcome;
+}

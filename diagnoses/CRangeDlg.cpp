@@ -1,0 +1,163 @@
+#include "diagnoses/CRangeDlg.h"
+
+#include "app/Accessibility.h"
+#include "app/DialogResources.h"
+#include "app/HtmlHelp.h"
+#include "app/Message.h"
+#include "diagnoses/SoundCardLimit.h"
+#include "results/ResultRecord.h"
+#include "synth/CSynthesizer.h"
+
+#include <wx/choice.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace {
+constexpr int TONE_MS = 500;
+constexpr int PAUSE_MS = 250;
+} // namespace
+
+CRangeDlg::CRangeDlg() : CToneDialog("IDD_RANGE", 187, 163), m_procedure(SoundCardLimit), m_timer(this, RANGE_TIMER_ID)
+{
+    Bind(wxEVT_BUTTON, &CRangeDlg::OnOK, this, wxID_OK);
+    Bind(wxEVT_BUTTON, &CRangeDlg::OnQuestion, this, IDC_RANGE_QUESTION);
+    Bind(wxEVT_BUTTON, &CRangeDlg::OnHelpButton, this, IDC_RANGE_HELP);
+    Bind(wxEVT_TIMER, &CRangeDlg::OnTimer, this, RANGE_TIMER_ID);
+    OnInitDialog();
+}
+
+CRangeDlg::~CRangeDlg()
+{
+    // Closed while a question plays: no tick may reach a dialog that is going away.
+    m_timer.Stop();
+    DeleteSynthesizer();
+}
+
+void CRangeDlg::OnInitDialog()
+{
+    ShowControl(IDC_RANGE_TEST_FREQUENCY, false);
+    // The patterns come from the runtime's generator, seeded each time the check opens.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+    SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_READY));
+    SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_READY));
+    if (auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER)) {
+        answers->Hide();
+        for (const char* answer : RANGE_ANSWERS)
+            answers->Append(U8(answer));
+        SetAccessibleName(answers, "Answer");
+    }
+
+    ShowLimits();
+    SetControlText(IDC_RANGE_TEST_FREQUENCY, std::to_string(m_procedure.TestFrequency()));
+
+    // Full scale: the quietest tone the listener can count is what is measured. The engine runs
+    // only while a question plays.
+    CreateSynthesizer(1.0, 1.0);
+    if (m_pSynth != nullptr)
+        m_pSynth->SetFrequency(0, 440.0);
+
+    SetControlLabel(wxID_OK, "Terminate");
+    SetControlLabel(IDC_RANGE_HELP, "Help");
+    SetControlLabel(IDC_RANGE_UPPER_LABEL, "Upper");
+    SetControlLabel(IDC_RANGE_LOWER_LABEL, "Lower");
+    SetTitle("Range Check");
+    LabelControl(FindWindow(IDC_RANGE_LOWER), FindWindow(IDC_RANGE_LOWER_LABEL));
+    LabelControl(FindWindow(IDC_RANGE_UPPER), FindWindow(IDC_RANGE_UPPER_LABEL));
+}
+
+void CRangeDlg::ShowLimits()
+{
+    SetControlText(IDC_RANGE_LOWER, std::to_string(m_procedure.LowerAudible()));
+    SetControlText(IDC_RANGE_UPPER, std::to_string(m_procedure.UpperAudible()));
+}
+
+void CRangeDlg::OnQuestion(wxCommandEvent&)
+{
+    if (m_procedure.Finished())
+        return;
+    if (m_procedure.State() == RANGE_READY) {
+        m_procedure.StartQuestion();
+        if (m_pSynth != nullptr)
+            m_pSynth->Start();
+        m_timer.Start(RANGE_TIMER_MS);
+        EnableControl(IDC_RANGE_QUESTION, false);
+        ShowLimits();
+    } else if (m_procedure.State() == RANGE_QUESTION && !m_timer.IsRunning()) {
+        EvaluateAnswer();
+    }
+}
+
+void CRangeDlg::OnTimer(wxTimerEvent&)
+{
+    switch (m_procedure.NextSlot()) {
+    case RangeSlot::Tone:
+        if (m_pSynth != nullptr) {
+            m_pSynth->SetFrequency(0, m_procedure.TestFrequency());
+            m_pSynth->SetGate(0, 1);
+        }
+        Sleep(TONE_MS);
+        if (m_pSynth != nullptr)
+            m_pSynth->SetGate(0, 0);
+        Sleep(PAUSE_MS);
+        break;
+    case RangeSlot::Silence:
+        Sleep(TONE_MS);
+        Sleep(PAUSE_MS);
+        break;
+    case RangeSlot::End:
+        if (m_pSynth != nullptr)
+            m_pSynth->Stop();
+        m_timer.Stop();
+        if (auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER)) {
+            answers->Show();
+            answers->SetSelection(RANGE_DONT_KNOW);
+        }
+        SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_QUESTION));
+        SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_QUESTION));
+        EnableControl(IDC_RANGE_QUESTION, true);
+        break;
+    }
+}
+
+void CRangeDlg::EvaluateAnswer()
+{
+    auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER);
+    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
+    const RangeOutcome outcome = m_procedure.Answer(selection);
+    SetControlText(IDC_RANGE_MESSAGE, outcome.messageText);
+
+    if (outcome.upperLimitHz != 0) {
+        ShowMessage("Upper limit is" + std::to_string(outcome.upperLimitHz) + "Hz.");
+        ResultRecord.m_highestHz = outcome.upperLimitHz;
+    }
+    if (outcome.lowerLimitHz != 0) {
+        ShowMessage("Lower limit is" + std::to_string(outcome.lowerLimitHz) + "Hz.");
+        EnableControl(IDC_RANGE_QUESTION, false);
+        SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_FINISHING));
+        ResultRecord.m_lowestHz = outcome.lowerLimitHz;
+        SetControlLabel(wxID_OK, "Finish");
+    }
+
+    SetControlText(IDC_RANGE_TEST_FREQUENCY, std::to_string(m_procedure.TestFrequency()));
+    SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_READY));
+    if (answers != nullptr)
+        answers->Hide();
+    ShowLimits();
+}
+
+void CRangeDlg::OnOK(wxCommandEvent&)
+{
+    if (!m_procedure.Done() &&
+        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
+        return;
+    if (IsModal())
+        EndModal(wxID_OK);
+}
+
+void CRangeDlg::OnHelpButton(wxCommandEvent&)
+{
+    HtmlHelp(this, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "range.htm");
+}

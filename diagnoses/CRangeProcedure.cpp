@@ -1,0 +1,92 @@
+#include "diagnoses/CRangeProcedure.h"
+
+#include "diagnoses/RandomBetween.h"
+
+#include <string>
+
+const char* const RANGE_ANSWERS[RANGE_ANSWER_COUNT] = {"1回", "2回", "3回", "4回", "5回", "Don't know"};
+
+namespace {
+
+const char* const MESSAGE_TEXTS[] = {
+    "Click [Question] button, then sounds will be generated.\r\nAnswer how many times you have listen to the "
+    "sound.",
+    "Select how many times you have listend to the sound and push [Answer] button.",
+    "Please finish diagnosis.",
+};
+
+const char* const QUESTION_CAPTIONS[] = {"Question", "Answer", ""};
+
+} // namespace
+
+CRangeProcedure::CRangeProcedure(double soundCardLimit)
+    : m_upperInaudible(soundCardLimit > 0.0 ? static_cast<int>(soundCardLimit) : 22050)
+{
+    m_testFrequency = (m_upperInaudible + m_upperAudible) / 2;
+}
+
+const char* CRangeProcedure::MessageText(int state)
+{
+    return state >= 0 && state <= RANGE_FINISHING ? MESSAGE_TEXTS[state] : "";
+}
+
+const char* CRangeProcedure::QuestionCaption(int state)
+{
+    return state >= 0 && state <= RANGE_FINISHING ? QUESTION_CAPTIONS[state] : "";
+}
+
+void CRangeProcedure::StartQuestion()
+{
+    m_pattern[0] = 1;
+    m_toneCount = 1;
+    for (int slot = 1; slot < RANGE_SLOT_COUNT; ++slot) {
+        m_pattern[slot] = RandomBetween(0, 1) == 1 ? 1 : 0;
+        m_toneCount += m_pattern[slot];
+    }
+    m_slotIndex = 0;
+    m_state = RANGE_QUESTION;
+}
+
+RangeSlot CRangeProcedure::NextSlot()
+{
+    if (m_slotIndex >= RANGE_SLOT_COUNT)
+        return RangeSlot::End;
+    return m_pattern[m_slotIndex++] != 0 ? RangeSlot::Tone : RangeSlot::Silence;
+}
+
+RangeOutcome CRangeProcedure::Answer(int selection)
+{
+    RangeOutcome outcome;
+    if (m_state != RANGE_QUESTION || m_finished)
+        return outcome;
+
+    int& audible = m_upperPhase ? m_upperAudible : m_lowerAudible;
+    int& inaudible = m_upperPhase ? m_upperInaudible : m_lowerInaudible;
+    outcome.correct = selection + 1 == m_toneCount;
+    if (outcome.correct) {
+        outcome.messageText = "Correct, the next question will be given.";
+        audible = m_testFrequency;
+    } else {
+        outcome.messageText = "Wrong!" + std::to_string(m_toneCount) +
+                              "is correct answer.\r\nthe next question will be given.";
+        inaudible = m_testFrequency;
+    }
+    m_testFrequency = (audible + inaudible) / 2;
+
+    if (m_upperPhase) {
+        if (m_testFrequency == m_upperAudible) {
+            // The bracket is 1 Hz wide: the upper limit is found and the lower search begins.
+            outcome.upperLimitHz = m_upperAudible;
+            m_upperPhase = false;
+            m_testFrequency = (m_lowerInaudible + m_lowerAudible) / 2;
+            m_done = true;
+        }
+    } else if (m_testFrequency == m_lowerAudible ||
+               ((m_lowerAudible + m_lowerInaudible) % 2 != 0 && m_testFrequency + 1 == m_lowerAudible)) {
+        outcome.lowerLimitHz = m_lowerAudible;
+        m_done = true;
+        m_finished = true;
+    }
+    m_state = RANGE_READY;
+    return outcome;
+}

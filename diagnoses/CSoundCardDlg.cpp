@@ -1,0 +1,140 @@
+#include "diagnoses/CSoundCardDlg.h"
+
+#include "app/Accessibility.h"
+#include "app/DialogResources.h"
+#include "app/Message.h"
+#include "diagnoses/FormatHz.h"
+#include "diagnoses/SoundCardLimit.h"
+#include "synth/CSynthesizer.h"
+
+#include <wx/choice.h>
+
+namespace {
+constexpr int TONE_MS = 500;
+}
+
+CSoundCardDlg::CSoundCardDlg() : CToneDialog("IDD_SOUNDCARD", 246, 229)
+{
+    Bind(wxEVT_BUTTON, &CSoundCardDlg::OnOK, this, wxID_OK);
+    Bind(wxEVT_BUTTON, &CSoundCardDlg::OnSound, this, IDC_SOUNDCARD_SOUND);
+    OnInitDialog();
+}
+
+void CSoundCardDlg::OnInitDialog()
+{
+    SetControlLabel(wxID_OK, "Pause");
+    SetControlLabel(IDC_SOUNDCARD_ACCURACY_LABEL, "Accuracy");
+    SetControlLabel(IDC_SOUNDCARD_FREQUENCY_LABEL, "Frequency");
+    SetTitle("Sound Card Check");
+    LabelControl(FindWindow(IDC_SOUNDCARD_ACCURACY), FindWindow(IDC_SOUNDCARD_ACCURACY_LABEL));
+    LabelControl(FindWindow(IDC_SOUNDCARD_FREQUENCY), FindWindow(IDC_SOUNDCARD_FREQUENCY_LABEL));
+
+    // Sine at 0.8 under a master gain of 0.8: 0.64 of full scale, loud enough to reveal a card's
+    // artefacts without clipping.
+    CreateSynthesizer(0.8, 0.8);
+
+    ShowState();
+
+    if (auto* answers = ControlById<wxChoice>(this, IDC_SOUNDCARD_ANSWER)) {
+        for (const char* answer : SOUNDCARD_ANSWERS)
+            answers->Append(U8(answer));
+        answers->SetSelection(SOUNDCARD_SOME_SOUND);
+        answers->Hide();
+        SetAccessibleName(answers, "Answer");
+    }
+
+    SetControlText(IDC_SOUNDCARD_FREQUENCY, FormatHz(m_procedure.Frequency()));
+    SetControlText(IDC_SOUNDCARD_ACCURACY, "---");
+
+    // The engine runs for the dialog's whole life; each tone only opens and closes voice 0's gate.
+    if (m_pSynth != nullptr)
+        m_pSynth->Start();
+}
+
+void CSoundCardDlg::ShowState()
+{
+    const int state = m_procedure.State();
+    SetControlText(IDC_SOUNDCARD_MESSAGE, U8(CSoundCardProcedure::MessageText(state)));
+    SetControlLabel(IDC_SOUNDCARD_SOUND, CSoundCardProcedure::SoundCaption(state));
+}
+
+void CSoundCardDlg::PlayTone()
+{
+    EnableControl(IDC_SOUNDCARD_SOUND, false);
+    if (m_pSynth != nullptr) {
+        m_pSynth->SetFrequency(0, m_procedure.Frequency());
+        m_pSynth->SetGate(0, 1);
+    }
+    Sleep(TONE_MS);
+    EnableControl(IDC_SOUNDCARD_SOUND, true);
+    if (m_procedure.State() != SOUNDCARD_INTRODUCTION)
+        ShowControl(IDC_SOUNDCARD_ANSWER, true);
+    if (m_pSynth != nullptr)
+        m_pSynth->SetGate(0, 0);
+}
+
+void CSoundCardDlg::OnSound(wxCommandEvent&)
+{
+    switch (m_procedure.State()) {
+    case SOUNDCARD_INTRODUCTION:
+        PlayTone();
+        m_procedure.IntroductionPlayed();
+        ShowState();
+        SetControlLabel(wxID_OK, "heard no sound");
+        break;
+    case SOUNDCARD_INTRODUCTION_PLAYED:
+        SetControlLabel(wxID_OK, "Pause");
+        m_procedure.CheckMore();
+        ShowState();
+        SetControlText(IDC_SOUNDCARD_ACCURACY, FormatHz(m_procedure.Step()));
+        SetControlText(IDC_SOUNDCARD_FREQUENCY, FormatHz(m_procedure.Frequency()));
+        break;
+    case SOUNDCARD_READY:
+        PlayTone();
+        m_procedure.TonePlayed();
+        ShowState();
+        break;
+    case SOUNDCARD_ANSWER:
+        EvaluateAnswer();
+        break;
+    default:
+        break;
+    }
+}
+
+void CSoundCardDlg::EvaluateAnswer()
+{
+    auto* answers = ControlById<wxChoice>(this, IDC_SOUNDCARD_ANSWER);
+    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
+    const SoundCardOutcome outcome = m_procedure.Answer(selection);
+
+    if (outcome.finished) {
+        if (outcome.byHalving)
+            SetControlLabel(wxID_OK, U8("終了"));
+        ShowMessage(outcome.resultText);
+        EnableControl(IDC_SOUNDCARD_SOUND, false);
+        SetControlText(IDC_SOUNDCARD_MESSAGE, U8(CSoundCardProcedure::MessageText(SOUNDCARD_FINISHED)));
+        if (outcome.byHalving)
+            ShowControl(IDC_SOUNDCARD_SOUND, false);
+        else
+            SetControlLabel(IDC_SOUNDCARD_SOUND, CSoundCardProcedure::SoundCaption(SOUNDCARD_FINISHED));
+        ShowControl(IDC_SOUNDCARD_ANSWER, false);
+        SoundCardLimit = outcome.limit;
+        return;
+    }
+
+    // The message text stays; the next tone waits for the Sound button.
+    SetControlText(IDC_SOUNDCARD_ACCURACY, FormatHz(m_procedure.Step()));
+    SetControlText(IDC_SOUNDCARD_FREQUENCY, FormatHz(m_procedure.Frequency()));
+    SetControlLabel(IDC_SOUNDCARD_SOUND, CSoundCardProcedure::SoundCaption(SOUNDCARD_READY));
+    ShowControl(IDC_SOUNDCARD_ANSWER, false);
+}
+
+void CSoundCardDlg::OnOK(wxCommandEvent&)
+{
+    // "heard no sound" after the 20000 Hz tone: the card is good over the whole range.
+    if (m_procedure.State() == SOUNDCARD_INTRODUCTION_PLAYED)
+        SoundCardLimit = SOUND_CARD_FULL_RANGE;
+    if (IsModal())
+        EndModal(wxID_OK);
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The sound card check (dialog 132): plays 20000 Hz first; a listener who hears nothing has a card
+// good over the whole range, otherwise a sweep from 14000 Hz finds where the card's own sounds
+// begin. Stores its result in SoundCardLimit; closing stores nothing and never asks.
+#include "diagnoses/CSoundCardProcedure.h"
+#include "diagnoses/CToneDialog.h"
+
+// Control IDs of dialog 132.
+constexpr int IDC_SOUNDCARD_MESSAGE = 1001;
+constexpr int IDC_SOUNDCARD_SOUND = 1002;
+constexpr int IDC_SOUNDCARD_ANSWER = 1003;
+constexpr int IDC_SOUNDCARD_FREQUENCY = 1006;
+constexpr int IDC_SOUNDCARD_ACCURACY = 1007;
+constexpr int IDC_SOUNDCARD_ACCURACY_LABEL = 1020;
+constexpr int IDC_SOUNDCARD_FREQUENCY_LABEL = 1021;
+
+class CSoundCardDlg : public CToneDialog {
+public:
+    CSoundCardDlg();
+
+    const CSoundCardProcedure& Procedure() const { return m_procedure; }
+
+private:
+    void OnInitDialog();
+    void OnOK(wxCommandEvent& event);
+    void OnSound(wxCommandEvent& event);
+    void PlayTone();
+    void ShowState();
+    void EvaluateAnswer();
+
+    CSoundCardProcedure m_procedure;
+};

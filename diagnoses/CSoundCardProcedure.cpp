@@ -1,0 +1,138 @@
+#include "diagnoses/CSoundCardProcedure.h"
+
+#include "diagnoses/FormatHz.h"
+
+const char* const SOUNDCARD_ANSWERS[SOUNDCARD_ANSWER_COUNT] = {
+    "no sound",
+    "very faint sound",
+    "hear some sound",
+    "lauder sound than previous one",
+    "smaller sound than previous one",
+    "hear two sounds, middle range and high range",
+};
+
+namespace {
+
+const char* const MESSAGE_TEXTS[] = {
+    "Press [sound] button, then you will hear a sound.\r\n Answer what sound you heard.",
+    "Answer what sound you heard. This continues until frequency of 22050Hz, after then it continues with "
+    "more short range frequency.",
+    "Please finish diagnosis.",
+    "If you press [sound] button, 20,000Hz sound will be generated.\n\nVery few people can hear this "
+    "frequency.\n\nIf you could hear some sound after pushing button, it means your sound card is not good "
+    "rather than you have good ears.\n\n If you could hear some sound after pushing the button, some "
+    "questions that test sound card avility will be given.",
+    "Did you hear some sound\xEF\xBC\x9F\n\n If you hear noize rather than low sound, it means you did not hear "
+    "any sound.\n(After this, please exclude this kind of noise.)\n\n If you hear normal sound, your sound "
+    "card should be checked, so proceed [check more].\n\n If you did not hear any sound, push [no sound] "
+    "button and return to previous screen and proceed to hearing range check.",
+};
+
+const char* const SOUND_CAPTIONS[] = {"Sound", "Answer", "", "Sound", "Check More"};
+
+std::string LowerThanText(double hz)
+{
+    return "Lower than" + FormatHz(hz) + "Hz can be tested with this sound card.";
+}
+
+} // namespace
+
+CSoundCardProcedure::CSoundCardProcedure()
+    : m_state(SOUNDCARD_INTRODUCTION), m_frequency(SOUNDCARD_INTRODUCTION_HZ), m_step(SOUNDCARD_FIRST_STEP_HZ),
+      m_lastSilent(-1.0), m_lastSounding(-1.0)
+{
+}
+
+const char* CSoundCardProcedure::MessageText(int state)
+{
+    return state >= 0 && state <= SOUNDCARD_INTRODUCTION_PLAYED ? MESSAGE_TEXTS[state] : "";
+}
+
+const char* CSoundCardProcedure::SoundCaption(int state)
+{
+    return state >= 0 && state <= SOUNDCARD_INTRODUCTION_PLAYED ? SOUND_CAPTIONS[state] : "";
+}
+
+void CSoundCardProcedure::ResetSweep()
+{
+    m_lastSilent = -1.0;
+    m_lastSounding = -1.0;
+    m_frequency = SOUNDCARD_SWEEP_START_HZ;
+}
+
+void CSoundCardProcedure::IntroductionPlayed()
+{
+    if (m_state == SOUNDCARD_INTRODUCTION)
+        m_state = SOUNDCARD_INTRODUCTION_PLAYED;
+}
+
+void CSoundCardProcedure::CheckMore()
+{
+    if (m_state != SOUNDCARD_INTRODUCTION_PLAYED)
+        return;
+    m_state = SOUNDCARD_READY;
+    ResetSweep();
+}
+
+void CSoundCardProcedure::TonePlayed()
+{
+    if (m_state == SOUNDCARD_READY)
+        m_state = SOUNDCARD_ANSWER;
+}
+
+SoundCardOutcome CSoundCardProcedure::Answer(int selection)
+{
+    SoundCardOutcome outcome;
+    if (m_state != SOUNDCARD_ANSWER)
+        return outcome;
+
+    if (selection == SOUNDCARD_SMALLER || selection == SOUNDCARD_TWO_SOUNDS) {
+        // A weaker sound or a second one means the card distorts here already.
+        outcome.finished = true;
+        outcome.limit = m_frequency;
+        outcome.resultText = LowerThanText(m_frequency);
+        m_state = SOUNDCARD_FINISHED;
+        return outcome;
+    }
+
+    if (selection == SOUNDCARD_NO_SOUND || selection == SOUNDCARD_VERY_FAINT)
+        m_lastSilent = m_frequency;
+    else
+        m_lastSounding = m_frequency;
+
+    // A sound that came back above a silent frequency, or a sound at 20000 Hz, is the card's own.
+    bool halve;
+    if (m_lastSilent == -1.0)
+        halve = m_frequency >= SOUNDCARD_INTRODUCTION_HZ;
+    else
+        halve = m_lastSounding > m_lastSilent || m_frequency >= SOUNDCARD_INTRODUCTION_HZ;
+
+    if (!halve) {
+        m_frequency += m_step;
+        m_state = SOUNDCARD_READY;
+        return outcome;
+    }
+
+    double candidate;
+    std::string resultText;
+    if (m_lastSounding > m_lastSilent) {
+        candidate = m_lastSounding - m_step;
+        resultText = LowerThanText(candidate);
+    } else {
+        candidate = 22050.0;
+        resultText = "More than" + FormatHz(22050.0) + "Hz can be tested with this sound card.";
+    }
+    m_step *= 0.5;
+    if (m_step < 1.0) {
+        outcome.finished = true;
+        outcome.byHalving = true;
+        outcome.limit = candidate;
+        outcome.resultText = resultText;
+        m_state = SOUNDCARD_FINISHED;
+        return outcome;
+    }
+    m_lastSounding = -1.0;
+    m_frequency = candidate + m_step;
+    m_state = SOUNDCARD_READY;
+    return outcome;
+}

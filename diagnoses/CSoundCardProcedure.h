@@ -1,0 +1,65 @@
+#pragma once
+// The sound card check without its window: which tone comes next, how the step shrinks, and what
+// the card's limit is. The dialog plays the tones and shows what this class decides.
+#include <string>
+
+// States; each also indexes the message and Sound-button tables.
+constexpr int SOUNDCARD_READY = 0;              // next sweep tone not yet played
+constexpr int SOUNDCARD_ANSWER = 1;             // sweep tone played, answer awaited
+constexpr int SOUNDCARD_FINISHED = 2;
+constexpr int SOUNDCARD_INTRODUCTION = 3;       // 20000 Hz tone not yet played
+constexpr int SOUNDCARD_INTRODUCTION_PLAYED = 4;
+
+// Answer list entries (their index is the answer).
+constexpr int SOUNDCARD_ANSWER_COUNT = 6;
+constexpr int SOUNDCARD_NO_SOUND = 0;
+constexpr int SOUNDCARD_VERY_FAINT = 1;
+constexpr int SOUNDCARD_SOME_SOUND = 2;
+constexpr int SOUNDCARD_LOUDER = 3;
+constexpr int SOUNDCARD_SMALLER = 4;
+constexpr int SOUNDCARD_TWO_SOUNDS = 5;
+extern const char* const SOUNDCARD_ANSWERS[SOUNDCARD_ANSWER_COUNT];
+
+constexpr double SOUNDCARD_INTRODUCTION_HZ = 20000.0;
+constexpr double SOUNDCARD_SWEEP_START_HZ = 14000.0;
+constexpr double SOUNDCARD_FIRST_STEP_HZ = 100.0;
+
+// What one answer led to.
+struct SoundCardOutcome {
+    bool finished = false;
+    // The check ended because the step fell below 1 Hz (the dialog then hides its Sound button and
+    // captions OK "終了"), rather than on a weaker sound or two sounds.
+    bool byHalving = false;
+    double limit = 0.0;       // the card's usable limit when finished
+    std::string resultText;   // the message box text when finished
+};
+
+class CSoundCardProcedure {
+public:
+    CSoundCardProcedure();
+
+    int State() const { return m_state; }
+    double Frequency() const { return m_frequency; }
+    double Step() const { return m_step; }
+
+    // The 20000 Hz introduction has been played.
+    void IntroductionPlayed();
+    // "Check More" after the introduction: the sweep starts at 14000 Hz.
+    void CheckMore();
+    // The tone at Frequency() has been played; an answer is awaited.
+    void TonePlayed();
+    // Evaluates the listener's answer (a list index; anything unknown counts as sounding).
+    SoundCardOutcome Answer(int selection);
+
+    static const char* MessageText(int state);
+    static const char* SoundCaption(int state);
+
+private:
+    void ResetSweep();
+
+    int m_state;
+    double m_frequency;
+    double m_step;
+    double m_lastSilent;
+    double m_lastSounding;
+};

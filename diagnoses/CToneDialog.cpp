@@ -1,0 +1,151 @@
+#include "diagnoses/CToneDialog.h"
+
+#include "app/DialogResources.h"
+#include "app/Message.h"
+#include "synth/CSynthesizer.h"
+
+#include <wx/button.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/utils.h>
+
+#include <new>
+
+namespace {
+wxDEFINE_EVENT(EVT_BUFFER_DONE, wxThreadEvent);
+
+// The ring the dialogs ask for: 4 buffers of 32768 bytes (16384 samples, 0.37 s each), so about
+// 1.1 s stays queued while a tone blocks the GUI thread for up to 0.75 s.
+constexpr int BUFFER_BYTES = 32768;
+constexpr int BUFFER_COUNT = 4;
+constexpr int LEAD_MS = 80;
+constexpr int PERIOD_MS = 10;
+} // namespace
+
+CToneDialog::CToneDialog(const char* resource, int width, int height)
+{
+    LoadDialogResource(this, nullptr, resource);
+    SetClientSize(ConvertDialogToPixels(wxSize(width, height)));
+    Bind(EVT_BUFFER_DONE, &CToneDialog::OnBufferDone, this);
+    Bind(wxEVT_CHAR_HOOK, &CToneDialog::OnCharHook, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CToneDialog::OnClose, this);
+    SetEscapeId(wxID_NONE);
+}
+
+CToneDialog::~CToneDialog()
+{
+    DeleteSynthesizer();
+}
+
+void CToneDialog::CreateSynthesizer(double amplitude, double masterGain)
+{
+    DeleteSynthesizer();
+    CSynthesizer* synth = new (std::nothrow) CSynthesizer(this, WAVE_MAPPER, BUFFER_BYTES, BUFFER_COUNT, LEAD_MS,
+                                                          PERIOD_MS);
+    if (synth == nullptr) {
+        ShowMessage("メモリが足りません。");
+        return;
+    }
+    synth->AddVoice();
+    synth->SetWaveform(0, WAVEFORM_SINE);
+    synth->SetAmplitude(0, amplitude);
+    synth->SetGate(0, 0);
+    synth->m_masterGain = masterGain;
+    m_pSynth = synth;
+}
+
+void CToneDialog::DeleteSynthesizer()
+{
+    // The engine's destructor stops it and joins its threads, so no notice arrives afterwards; the
+    // ones already queued find no engine and are dropped.
+    delete m_pSynth;
+    m_pSynth = nullptr;
+}
+
+void CToneDialog::Sleep(int ms)
+{
+    wxMilliSleep(ms);
+}
+
+void CToneDialog::PostBufferDone(WaveHeader* header)
+{
+    auto* event = new wxThreadEvent(EVT_BUFFER_DONE);
+    event->SetPayload(header);
+    wxQueueEvent(this, event);
+}
+
+void CToneDialog::PostClip(int)
+{
+    // Clipping needs no action here.
+}
+
+void CToneDialog::OnBufferDone(wxThreadEvent& event)
+{
+    if (m_pSynth != nullptr)
+        m_pSynth->OnBufferDone(event.GetPayload<WaveHeader*>());
+}
+
+void CToneDialog::SetControlText(int id, const wxString& text)
+{
+    if (auto* edit = dynamic_cast<wxTextCtrl*>(FindWindow(id)))
+        edit->ChangeValue(text);
+    else if (auto* label = dynamic_cast<wxStaticText*>(FindWindow(id)))
+        label->SetLabelText(text);
+}
+
+void CToneDialog::SetControlLabel(int id, const wxString& label)
+{
+    if (wxWindow* control = FindWindow(id))
+        control->SetLabel(label);
+}
+
+void CToneDialog::ShowControl(int id, bool show)
+{
+    wxWindow* control = FindWindow(id);
+    if (control == nullptr)
+        return;
+    const bool hadFocus = !show && wxWindow::FindFocus() == control;
+    control->Show(show);
+    if (hadFocus)
+        KeepFocus();
+}
+
+void CToneDialog::EnableControl(int id, bool enable)
+{
+    wxWindow* control = FindWindow(id);
+    if (control == nullptr)
+        return;
+    const bool hadFocus = !enable && wxWindow::FindFocus() == control;
+    control->Enable(enable);
+    if (hadFocus)
+        KeepFocus();
+}
+
+void CToneDialog::KeepFocus()
+{
+    // GTK leaves a dialog whose focused control is disabled or hidden with no focus at all, and
+    // then no key reaches it, Escape included: the default button takes the focus instead.
+    wxWindow* ok = FindWindow(wxID_OK);
+    if (ok != nullptr && ok->IsEnabled() && ok->IsShown())
+        ok->SetFocus();
+}
+
+void CToneDialog::EndAtOnce()
+{
+    if (IsModal())
+        EndModal(wxID_CANCEL);
+}
+
+void CToneDialog::OnCharHook(wxKeyEvent& event)
+{
+    if (event.GetKeyCode() == WXK_ESCAPE) {
+        EndAtOnce();
+        return;
+    }
+    event.Skip();
+}
+
+void CToneDialog::OnClose(wxCloseEvent&)
+{
+    EndAtOnce();
+}

@@ -1,0 +1,52 @@
+#pragma once
+// What the three test dialogs share: loading their template, owning one sound engine, and bringing
+// the engine's notices from its notification thread to the GUI thread.
+//
+// Threads: PostBufferDone and PostClip run on the engine's notification thread and only queue an
+// event; everything else runs on the GUI thread.
+#include "audio/CWaveOutOwner.h"
+
+#include <wx/dialog.h>
+#include <wx/event.h>
+#include <wx/string.h>
+
+class CSynthesizer;
+class wxThreadEvent;
+
+class CToneDialog : public wxDialog, public CWaveOutOwner {
+public:
+    // The engine, or nullptr when it could not be created. For tests that look at what it plays.
+    CSynthesizer* Synthesizer() const { return m_pSynth; }
+
+protected:
+    // Loads template `resource` and sizes its client area to `width` × `height` dialog units.
+    CToneDialog(const char* resource, int width, int height);
+    // Stops the engine (joining its threads) and deletes it.
+    ~CToneDialog() override;
+
+    // The engine every dialog uses: voice 0, a sine at `amplitude`, released, under `masterGain`.
+    void CreateSynthesizer(double amplitude, double masterGain);
+    void DeleteSynthesizer();
+
+    // Blocks the GUI thread while a tone sounds from the render thread; the engine's notices queue
+    // up meanwhile and are handled once the caller returns to the event loop.
+    static void Sleep(int ms);
+
+    void SetControlText(int id, const wxString& text);
+    void SetControlLabel(int id, const wxString& label);
+    void ShowControl(int id, bool show);
+    void EnableControl(int id, bool enable);
+
+    // Escape and the close box end the dialog at once (IDCANCEL), without asking.
+    void EndAtOnce();
+
+    CSynthesizer* m_pSynth = nullptr;
+
+private:
+    void PostBufferDone(WaveHeader* header) override;
+    void PostClip(int clipped) override;
+    void KeepFocus();
+    void OnBufferDone(wxThreadEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnClose(wxCloseEvent& event);
+};

@@ -1,0 +1,108 @@
+#include "tests/diagnoses/DialogDriving.h"
+
+#include <wx/button.h>
+#include <wx/msgdlg.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <cstdlib>
+#include <string>
+
+#ifdef __WXGTK__
+#include <gtk/gtk.h>
+#endif
+
+CScriptNextDialog::CScriptNextDialog(std::function<void(wxDialog*)> script) : m_script(std::move(script))
+{
+    Register();
+}
+
+CScriptNextDialog::~CScriptNextDialog()
+{
+    Unregister();
+}
+
+int CScriptNextDialog::Enter(wxDialog* dialog)
+{
+    if (m_entered || dynamic_cast<wxMessageDialog*>(dialog) != nullptr)
+        return wxID_NONE;
+    m_entered = true;
+    // The script runs once the dialog's own loop is running.
+    Later([this, dialog] {
+        m_script(dialog);
+        m_ran = true;
+    });
+    return wxID_NONE;
+}
+
+void ChooseEntry(wxChoice* choice, int index)
+{
+    ASSERT_NE(choice, nullptr);
+    ASSERT_TRUE(choice->IsShown());
+    UserClick(choice);
+    PumpEvents(250);
+    // The open list starts on the entry that is selected now.
+    int current = choice->GetSelection();
+    if (current < 0)
+        current = 0;
+    const int key = index > current ? WXK_DOWN : WXK_UP;
+    for (int i = 0; i < std::abs(index - current); ++i)
+        UserKey(key);
+    UserKey(WXK_RETURN);
+    PumpEvents(150);
+}
+
+void ChooseAnswer(wxChoice* answers, int index)
+{
+    ChooseEntry(answers, index);
+    ASSERT_EQ(answers->GetSelection(), index);
+}
+
+std::string TextOf(wxWindow* parent, int id)
+{
+    wxWindow* control = parent->FindWindow(id);
+    if (control == nullptr)
+        return "<missing>";
+    if (auto* edit = dynamic_cast<wxTextCtrl*>(control))
+        return edit->GetValue().utf8_str().data();
+    if (auto* choice = dynamic_cast<wxChoice*>(control))
+        return choice->GetStringSelection().utf8_str().data();
+    if (auto* label = dynamic_cast<wxStaticText*>(control))
+        return label->GetLabelText().utf8_str().data();
+    return control->GetLabel().utf8_str().data();
+}
+
+bool IsShownControl(wxWindow* parent, int id)
+{
+    wxWindow* control = parent->FindWindow(id);
+    return control != nullptr && control->IsShown();
+}
+
+bool IsEnabledControl(wxWindow* parent, int id)
+{
+    wxWindow* control = parent->FindWindow(id);
+    return control != nullptr && control->IsEnabled();
+}
+
+std::string AccessibleNameOf(wxWindow* control)
+{
+#ifdef __WXGTK__
+    if (control == nullptr || control->GetHandle() == nullptr)
+        return "";
+    const char* name = atk_object_get_name(gtk_widget_get_accessible(control->GetHandle()));
+    return name != nullptr ? name : "";
+#else
+    return control != nullptr ? std::string(control->GetName().utf8_str().data()) : "";
+#endif
+}
+
+void Snapshot(const std::string& name)
+{
+    const char* dir = std::getenv("TONVALE_SNAPSHOT_DIR");
+    if (dir == nullptr || *dir == '\0')
+        return;
+    PumpEvents(150);
+    const std::string command = "import -window root '" + std::string(dir) + "/" + name + ".png'";
+    if (std::system(command.c_str()) != 0)
+        ADD_FAILURE() << "screenshot failed: " << command;
+}

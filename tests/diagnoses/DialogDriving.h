@@ -1,0 +1,46 @@
+#pragma once
+// Driving the diagnosis dialogs as a user does, and looking at them.
+#include "tests/support/WxTesting.h"
+
+#include <wx/choice.h>
+#include <wx/modalhook.h>
+
+#include <functional>
+#include <string>
+
+class wxDialog;
+class wxWindow;
+
+// Runs `script` inside the modal loop of the next dialog (not a message box) that opens while this
+// object lives: for dialogs that a button of another dialog opens.
+class CScriptNextDialog : public wxModalDialogHook {
+public:
+    explicit CScriptNextDialog(std::function<void(wxDialog*)> script);
+    ~CScriptNextDialog() override;
+    bool Ran() const { return m_ran; }
+
+protected:
+    int Enter(wxDialog* dialog) override;
+    void Exit(wxDialog*) override {}
+
+private:
+    std::function<void(wxDialog*)> m_script;
+    bool m_entered = false;
+    bool m_ran = false;
+};
+
+// Picks entry `index` of a drop-down list: a click opens its list (on the entry selected now), the
+// arrow keys move to the entry and Return takes it, as a user does. The dialog may refuse the
+// choice: callers check the selection.
+void ChooseEntry(wxChoice* choice, int index);
+// Picks an answer, which the dialog takes as it is.
+void ChooseAnswer(wxChoice* answers, int index);
+
+// The text a control shows (label, edit value or list selection), as UTF-8.
+std::string TextOf(wxWindow* parent, int id);
+bool IsShownControl(wxWindow* parent, int id);
+bool IsEnabledControl(wxWindow* parent, int id);
+std::string AccessibleNameOf(wxWindow* control);
+
+// Saves a screenshot of the display as NAME.png in $TONVALE_SNAPSHOT_DIR, when that is set.
+void Snapshot(const std::string& name);
