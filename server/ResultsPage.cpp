@@ -91,6 +91,7 @@ struct Mark {
     std::size_t row;
     double value;
     std::string text;
+    int citation;   // number in the page's list of references
 };
 
 constexpr double CHART_WIDTH = 860;
@@ -142,9 +143,14 @@ std::string BoxChart(const std::string& id, const std::string& title, const std:
             const double y = top + static_cast<double>(s) * SERIES_HEIGHT;
             const std::string_view colour = GROUP_COLOURS[s % GROUP_COLOURS.size()];
             if (!series.box) {
+                // Within a row of several groups the legend's colour names the group.
                 svg += "<text class=\"hidden\" x=\"" + Num(PLOT_LEFT + 4) + "\" y=\"" +
-                       Num(y + SERIES_HEIGHT - 4) + "\">" + HtmlEscape(series.label) +
-                       (series.label.empty() ? "" : ": ") + std::string(HIDDEN_TEXT) + "</text>";
+                       Num(y + SERIES_HEIGHT - 4) + "\"" +
+                       (series.label.empty() ? ">" + std::string(HIDDEN_TEXT)
+                                             : " fill=\"" + std::string(colour) +
+                                                   "\"><title>" + HtmlEscape(series.label) +
+                                                   "</title>fewer than 5") +
+                       "</text>";
                 continue;
             }
             const BoxStats& box = *series.box;
@@ -175,7 +181,9 @@ std::string BoxChart(const std::string& id, const std::string& title, const std:
         svg += "<g class=\"reference\"><line x1=\"" + Num(x) + "\" y1=\"" + Num(top - 3) +
                "\" x2=\"" + Num(x) + "\" y2=\"" + Num(bottom + 3) + "\"/>";
         svg += "<path d=\"M" + Num(x - 5) + " " + Num(top - 8) + " L" + Num(x + 5) + " " +
-               Num(top - 8) + " L" + Num(x) + " " + Num(top - 2) + " Z\"/></g>";
+               Num(top - 8) + " L" + Num(x) + " " + Num(top - 2) + " Z\"/>";
+        svg += "<text class=\"cite\" x=\"" + Num(x + 7) + "\" y=\"" + Num(top - 1) + "\">[" +
+               std::to_string(mark.citation) + "]</text></g>";
     }
     svg += "</svg>";
 
@@ -375,6 +383,7 @@ constexpr std::string_view PAGE_STYLE =
     ".grid{stroke:#ddd}.axis{stroke:#444}.tick,.unit{fill:#444}.label{fill:#222}"
     ".count{fill:#444}.hidden{fill:#888;color:#888;font-style:italic}"
     ".bar{fill:#0072b2;fill-opacity:.6}.reference line,.reference path{stroke:#000;fill:#000}"
+    ".cite{font-size:10px;fill:#000}"
     ".median{stroke-width:3}"
     "table{border-collapse:collapse;margin:1em 0;font-size:.9em}"
     "th,td{border:1px solid #ccc;padding:.2em .6em;text-align:right}"
@@ -519,10 +528,10 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
             highestTop = std::max(highestTop, std::ceil(row.series[0].box->q3 / 2000) * 2000);
     }
     const std::vector<Mark> marks = {
-        {1, 16000, "every listener under 30 responded up to 16 kHz [1]"},
-        {1, 20000, "52.2 % of the listeners under 30 responded at 20 kHz [1]"},
-        {4, 20000, "no listener aged 51 to 60 responded at 20 kHz [1]"},
-        {5, 18000, "no listener aged 61 to 70 responded at 18 kHz [1]"},
+        {1, 16000, "every listener under 30 responded up to 16 kHz [1]", 1},
+        {1, 20000, "52.2 % of the listeners under 30 responded at 20 kHz [1]", 1},
+        {4, 20000, "no listener aged 51 to 60 responded at 20 kHz [1]", 1},
+        {5, 18000, "no listener aged 61 to 70 responded at 18 kHz [1]", 1},
     };
     html += "<h2>Highest audible frequency by age</h2>"
             "<p>Boxes span the middle half of each age band (lower to upper quartile); the thick "
