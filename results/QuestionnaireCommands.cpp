@@ -5,13 +5,16 @@
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
 
+#include <wx/log.h>
 #include <wx/utils.h>
 
 namespace {
 
 // The browser decides the window's size: a desktop launcher cannot ask for a maximised window.
+// A failure to start it is not reported (wxWidgets would log one as an error box).
 void LaunchDesktopBrowser(const std::string& url, wxWindow*)
 {
+    wxLogNull quiet;
     wxLaunchDefaultBrowser(wxString::FromUTF8(url));
 }
 
