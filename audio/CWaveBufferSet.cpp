@@ -54,8 +54,15 @@ private:
 CWaveBufferSet::CWaveBufferSet(int bufferBytes, int bufferCount)
     : m_bufferBytes(bufferBytes), m_bufferCount(bufferCount > 0 ? bufferCount : 0)
 {
+    // Ordinary allocations: their failure reaches the engine, which reports it; nothing may leak
+    // on the way.
     m_headers = new WaveHeader*[m_bufferCount]();
-    m_data = new char*[m_bufferCount]();
+    try {
+        m_data = new char*[m_bufferCount]();
+    } catch (...) {
+        delete[] m_headers;
+        throw;
+    }
     m_ready = Allocate();
 }
 

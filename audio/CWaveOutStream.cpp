@@ -23,6 +23,12 @@ CWaveOutStream::CWaveOutStream(int deviceId, const WaveFormat& format, int buffe
 
 CWaveOutStream::~CWaveOutStream()
 {
+    // The owner closes the device first. If it did not, the device would keep pointers into the
+    // ring freed here: stop and close it now, quietly, since nobody is left to tell.
+    if (IsOpen()) {
+        m_pDevice->Reset();
+        m_pDevice->Close();
+    }
     delete m_pBuffers;
 }
 

@@ -22,7 +22,7 @@ public:
     // Plays through `device`.
     CWaveOutStream(int deviceId, const WaveFormat& format, int bufferBytes, int bufferCount,
                    std::shared_ptr<CWaveDevice> device);
-    // Frees the ring; the owner closes the device first.
+    // Frees the ring. The owner closes the device first; a device left open is closed here.
     virtual ~CWaveOutStream();
     CWaveOutStream(const CWaveOutStream&) = delete;
     CWaveOutStream& operator=(const CWaveOutStream&) = delete;

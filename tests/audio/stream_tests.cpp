@@ -144,6 +144,24 @@ TEST_F(Stream, ResetReturnsEveryBufferUnpreparedAndThePositionToZero)
     EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(Stream, DestroyingAStreamWithQueuedBuffersClosesItsDeviceFirst)
+{
+    auto other = std::make_shared<CVirtualWaveDevice>();
+    {
+        CWaveOutStream playing(WAVE_MAPPER, g_format, 32768, 4, other);
+        ASSERT_EQ(1, playing.Open(&owner));
+        ASSERT_EQ(1, playing.Prime());
+        playing.Restart();
+        other->Advance(100);
+    }
+    // The device no longer refers to the freed ring (the sanitizers would see the use).
+    EXPECT_FALSE(other->IsOpen());
+    EXPECT_EQ(0, other->QueuedBuffers());
+    other->Advance(100);
+    EXPECT_EQ(100u, other->PlayedFrames().size());
+    EXPECT_TRUE(messages.shown.empty());
+}
+
 TEST_F(Stream, PrimeWithoutAnOpenDeviceOrReadyRingFailsSilently)
 {
     EXPECT_EQ(0, stream.Prime());
