@@ -7,6 +7,8 @@
 
 #include "audio/CWaveOutOwner.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstring>
 #include <system_error>
@@ -268,6 +270,7 @@ std::uint32_t CQueuedWaveDevice::Consume(void* out, std::uint32_t frames)
 
 void CQueuedWaveDevice::NotifyLoop()
 {
+    pthread_setname_np(pthread_self(), "tv-notify");
     WaveHeader* finished[QUEUE_SLOTS];
     std::unique_lock<std::mutex> lock(m_notifyMutex);
     while (!m_notifyStop) {

@@ -6,6 +6,8 @@
 // queue itself is shared with the render and notification threads exactly as in PortAudio's case.
 #include "audio/CVirtualWaveDevice.h"
 
+#include <pthread.h>
+
 #include <chrono>
 
 namespace {
@@ -203,6 +205,7 @@ int CVirtualWaveDevice::ResumeConsumer()
 
 void CVirtualWaveDevice::ClockLoop()
 {
+    pthread_setname_np(pthread_self(), "tv-vclock");
     using Clock = std::chrono::steady_clock;
     const double rate = Format().nSamplesPerSec;
     const double maxFrames = rate * MAX_FRAMES_PER_TICK_S;

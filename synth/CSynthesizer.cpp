@@ -12,6 +12,7 @@
 
 #include "app/Message.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -222,6 +223,7 @@ void CSynthesizer::OnBufferDone(WaveHeader* header)
 
 void CSynthesizer::RenderThreadProc()
 {
+    pthread_setname_np(pthread_self(), "tv-render");
     // Above normal where the system allows it; otherwise the thread simply keeps its priority.
     const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
     errno = 0;

@@ -288,7 +288,7 @@ TEST_F(RealAudio, ToneReachesTheSinkWholeAtTheSetFrequency)
     // Locate the note: the reference's first sample of some size against the recording's.
     const long heldSamples =
         static_cast<long>(std::chrono::duration<double>(gateOff - gateOn).count() * RATE);
-    const int length = static_cast<int>(heldSamples + 30000);
+    const int length = static_cast<int>(heldSamples + 15000);
     const std::vector<std::int16_t> held = ReferenceNote(WAVEFORM_SINE, 1000, 0.5, length, -1);
     const long recordedFirst = FirstAtLeast(recorded, 300);
     ASSERT_GE(recordedFirst, 0) << "no tone in the recording";

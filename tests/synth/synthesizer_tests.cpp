@@ -439,7 +439,7 @@ TEST(SynthesizerRunning, PlaysAGatedToneWithoutGapWhileTheGuiThreadBlocks)
     // (a period, or a few on a busy machine), plus however late the render thread noticed.
     const std::vector<std::int16_t> sustained = ReferenceNote(WAVEFORM_SINE, 1000, 0.5, 30000, -1);
     const long onset = first - FirstAtLeast(sustained, 100);
-    EXPECT_GE(onset - static_cast<long>(gateOn), 3969 - 5 * PERIOD_SAMPLES);
+    EXPECT_GE(onset - static_cast<long>(gateOn), 3969 - 8 * PERIOD_SAMPLES);
     EXPECT_LE(onset - static_cast<long>(gateOn), 3969 + PERIOD_SAMPLES);
     // No gap and no repeated block: the held part of the note is the lone voice's sample for
     // sample (the release lands somewhere after 20000 samples).
