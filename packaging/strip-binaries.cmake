@@ -1,0 +1,26 @@
+# Run by CPack once the packages' files are staged: strips the ELF files the way Debian's own
+# packages are stripped (debug symbols, and the .comment and .note sections nothing reads).
+find_program(TV_STRIP strip REQUIRED)
+find_program(TV_FILE file REQUIRED)
+file(GLOB_RECURSE _files LIST_DIRECTORIES false "${CPACK_TEMPORARY_DIRECTORY}/*")
+foreach(f IN LISTS _files)
+  if(IS_SYMLINK "${f}")
+    continue()
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${TV_FILE} -b "${f}"
+                  OUTPUT_VARIABLE _type RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "file failed on ${f}")
+  endif()
+  if(_type MATCHES "^ELF ")
+    set(_how --strip-unneeded)
+    if(_type MATCHES "executable|pie executable")
+      set(_how --strip-all)
+    endif()
+    execute_process(COMMAND ${TV_STRIP} ${_how} --remove-section=.comment --remove-section=.note "${f}"
+                    RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+      message(FATAL_ERROR "strip failed on ${f}")
+    endif()
+  endif()
+endforeach()
