@@ -8,6 +8,7 @@
 #include <atomic>
 #include <csignal>
 #include <set>
+#include <sys/wait.h>
 #include <thread>
 
 TEST(SurveyServerDurability, EveryAnsweredSubmissionSurvivesSigkill)
@@ -63,7 +64,8 @@ TEST(SurveyServerDurability, EveryAnsweredSubmissionSurvivesSigkill)
         connection.Send(WriteRequest(BodyWithComment("after restart")));
         EXPECT_EQ(StatusOf(connection.ReadResponse()), 200);
     }
-    restarted.StopWith(SIGTERM);
+    const int status = restarted.StopWith(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << ReadFile(log);
 
     std::multiset<std::string> stored;
     for (const auto& row : ReadAllRows(db))

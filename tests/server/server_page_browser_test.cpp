@@ -189,4 +189,7 @@ TEST(ResultsPageInBrowser, RendersChartsWithoutConsoleErrorsAndHidesSmallGroups)
     EXPECT_EQ(height, 3600);
     EXPECT_GT(colours, 50) << info.out;
     std::printf("screenshot: %s (%s)\n", screenshot.c_str(), info.out.c_str());
+    const int status = server.StopWith(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << status << "\n" << ReadFile((dir.Path() / "server.log").string());
 }
