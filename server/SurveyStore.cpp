@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 std::string SurveyColumnName(int field)
@@ -79,6 +80,8 @@ CSurveyStore::CSurveyStore(const std::string& path) : m_path(path)
 {
     // Fail here, in the caller's thread, if the file cannot be used at all.
     InitSurveySchema(path);
+    if (const char* delay = std::getenv("TONVALE_SURVEY_TEST_COMMIT_DELAY_MS"))
+        m_commitDelay = std::chrono::milliseconds(std::atoi(delay));
     m_writer = std::thread([this] { WriterLoop(); });
 }
 
@@ -151,6 +154,8 @@ void CSurveyStore::WriterLoop()
                 insert.Step();
                 insert.Reset();
             }
+            if (m_commitDelay.count() > 0)
+                std::this_thread::sleep_for(m_commitDelay);
             db.Exec("COMMIT");
             committed = true;
         } catch (const CSqliteError& error) {

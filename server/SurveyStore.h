@@ -6,6 +6,7 @@
 // Threads: Submit and Stop may be called from any thread; the callbacks run on the writer thread.
 #include "server/SurveyBody.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -42,6 +43,9 @@ private:
     void WriterLoop();
 
     std::string m_path;
+    // Tests widen the time between the inserts and their commit, so that a kill lands inside it
+    // (TONVALE_SURVEY_TEST_COMMIT_DELAY_MS); zero otherwise.
+    std::chrono::milliseconds m_commitDelay{0};
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<Pending> m_queue;
