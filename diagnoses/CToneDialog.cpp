@@ -107,7 +107,9 @@ void CToneDialog::ShowControl(int id, bool show)
     const bool hadFocus = !show && wxWindow::FindFocus() == control;
     control->Show(show);
     if (hadFocus)
-        KeepFocus();
+        MoveFocusFrom(control);
+    else if (show)
+        RestoreFocusTo(control);
 }
 
 void CToneDialog::EnableControl(int id, bool enable)
@@ -118,16 +120,37 @@ void CToneDialog::EnableControl(int id, bool enable)
     const bool hadFocus = !enable && wxWindow::FindFocus() == control;
     control->Enable(enable);
     if (hadFocus)
-        KeepFocus();
+        MoveFocusFrom(control);
+    else if (enable)
+        RestoreFocusTo(control);
 }
 
-void CToneDialog::KeepFocus()
+void CToneDialog::MoveFocusFrom(wxWindow* control)
 {
     // GTK leaves a dialog whose focused control is disabled or hidden with no focus at all, and
-    // then no key reaches it, Escape included: the default button takes the focus instead.
+    // then no key reaches it, Escape included. The default button holds the focus meanwhile, and
+    // the control gets it back when it can take it again (the Sound button across its tone).
+    m_focusToRestore = control;
     wxWindow* ok = FindWindow(wxID_OK);
-    if (ok != nullptr && ok->IsEnabled() && ok->IsShown())
+    if (ok != nullptr && ok != control && ok->IsEnabled() && ok->IsShown())
         ok->SetFocus();
+}
+
+void CToneDialog::RestoreFocusTo(wxWindow* control)
+{
+    if (control != m_focusToRestore)
+        return;
+    // Only while the focus is still where it was put (or not yet known to have left the control,
+    // when no event was handled in between): the user may have moved it since.
+    wxWindow* focus = wxWindow::FindFocus();
+    if (focus != nullptr && focus != FindWindow(wxID_OK) && focus != control) {
+        m_focusToRestore = nullptr;
+        return;
+    }
+    if (control->IsEnabled() && control->IsShown()) {
+        m_focusToRestore = nullptr;
+        control->SetFocus();
+    }
 }
 
 void CToneDialog::EndAtOnce()

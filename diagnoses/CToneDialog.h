@@ -45,8 +45,11 @@ protected:
 private:
     void PostBufferDone(WaveHeader* header) override;
     void PostClip(int clipped) override;
-    void KeepFocus();
+    void MoveFocusFrom(wxWindow* control);
+    void RestoreFocusTo(wxWindow* control);
     void OnBufferDone(wxThreadEvent& event);
     void OnCharHook(wxKeyEvent& event);
     void OnClose(wxCloseEvent& event);
+
+    wxWindow* m_focusToRestore = nullptr;
 };

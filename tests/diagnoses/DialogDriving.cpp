@@ -1,6 +1,7 @@
 #include "tests/diagnoses/DialogDriving.h"
 
 #include <wx/button.h>
+#include <wx/dialog.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -31,8 +32,29 @@ int CScriptNextDialog::Enter(wxDialog* dialog)
     Later([this, dialog] {
         m_script(dialog);
         m_ran = true;
+        if (PumpUntil([dialog] { return !dialog->IsModal(); }, 3000))
+            return;
+        if (!::testing::Test::HasFailure())
+            ADD_FAILURE() << "the script left the dialog open";
+        dialog->EndModal(wxID_CANCEL);
     });
     return wxID_NONE;
+}
+
+int RunDialog(wxDialog& dialog, std::function<void()> script, int timeoutMs)
+{
+    return RunModalScript(
+        dialog,
+        [&dialog, script = std::move(script)] {
+            script();
+            // A key or click that ends the dialog may wait behind a tone that blocks the dialog.
+            if (PumpUntil([&dialog] { return !dialog.IsModal(); }, 3000))
+                return;
+            if (!::testing::Test::HasFailure())
+                ADD_FAILURE() << "the script left the dialog open";
+            dialog.EndModal(wxID_CANCEL);
+        },
+        timeoutMs);
 }
 
 void ChooseEntry(wxChoice* choice, int index)

@@ -12,7 +12,8 @@ class wxDialog;
 class wxWindow;
 
 // Runs `script` inside the modal loop of the next dialog (not a message box) that opens while this
-// object lives: for dialogs that a button of another dialog opens.
+// object lives: for dialogs that a button of another dialog opens. As with RunDialog, a dialog
+// the script leaves open is ended and the test fails.
 class CScriptNextDialog : public wxModalDialogHook {
 public:
     explicit CScriptNextDialog(std::function<void(wxDialog*)> script);
@@ -28,6 +29,11 @@ private:
     bool m_entered = false;
     bool m_ran = false;
 };
+
+// Shows `dialog` modally and runs `script` in it, as RunModalScript does; a dialog that is still
+// open a few seconds after the script (it failed half-way, or did not end the dialog) is ended at
+// once with wxID_CANCEL instead of at the timeout, and the test fails.
+int RunDialog(wxDialog& dialog, std::function<void()> script, int timeoutMs = 30000);
 
 // Picks entry `index` of a drop-down list: a click opens its list (on the entry selected now), the
 // arrow keys move to the entry and Return takes it, as a user does. The dialog may refuse the

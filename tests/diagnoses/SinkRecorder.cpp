@@ -184,18 +184,37 @@ std::vector<Burst> FindBursts(const std::vector<double>& levels, double threshol
     return bursts;
 }
 
-double MeasureFrequency(const std::vector<float>& samples, const Burst& burst)
+double MeasureFrequency(const std::vector<float>& recorded, const Burst& burst)
 {
-    const size_t first = static_cast<size_t>(burst.firstWindow) * WINDOW;
-    const size_t end = std::min(samples.size(), static_cast<size_t>(burst.endWindow) * WINDOW);
+    const size_t burstFirst = static_cast<size_t>(burst.firstWindow) * WINDOW;
+    const size_t burstEnd = std::min(recorded.size(), static_cast<size_t>(burst.endWindow) * WINDOW);
+    // When the sound server runs dry it inserts silence and then goes on where the stream was: a
+    // run of exact zeros, which a sine never holds for long. Splicing the runs out gives back the
+    // tone as it was played.
+    constexpr size_t INSERTED_SILENCE = 8;
+    std::vector<float> samples;
+    samples.reserve(burstEnd - burstFirst);
+    for (size_t i = burstFirst; i < burstEnd;) {
+        size_t j = i;
+        while (j < burstEnd && recorded[j] == 0.0f)
+            ++j;
+        if (j - i >= INSERTED_SILENCE) {
+            i = j;
+            continue;
+        }
+        const size_t keepEnd = std::max(j, i + 1);
+        for (; i < keepEnd; ++i)
+            samples.push_back(recorded[i]);
+    }
+
     // Blocks longer than two periods of the lowest test tone (55 Hz), so that each block's peak is
     // the envelope there.
     constexpr size_t BLOCK = 2048;
     std::vector<float> blockPeaks;
     float peak = 0.0f;
-    for (size_t b = first; b < end; b += BLOCK) {
+    for (size_t b = 0; b < samples.size(); b += BLOCK) {
         float p = 0.0f;
-        for (size_t i = b; i < std::min(end, b + BLOCK); ++i)
+        for (size_t i = b; i < std::min(samples.size(), b + BLOCK); ++i)
             p = std::max(p, std::fabs(samples[i]));
         blockPeaks.push_back(p);
         peak = std::max(peak, p);
@@ -211,10 +230,10 @@ double MeasureFrequency(const std::vector<float>& samples, const Burst& burst)
     }
     if (loudFirst > loudLast)
         return 0.0;
-    const size_t from = first + loudFirst * BLOCK;
-    const size_t to = std::min(end, first + (loudLast + 1) * BLOCK);
-    // One estimate per two blocks (at least four periods of 55 Hz), and their median: a dropout
-    // in the recording spoils one estimate, not the result.
+    const size_t from = loudFirst * BLOCK;
+    const size_t to = std::min(samples.size(), (loudLast + 1) * BLOCK);
+    // One estimate per two blocks (at least four periods of 55 Hz), and their median: a glitch
+    // spoils one estimate, not the result.
     std::vector<double> estimates;
     for (size_t chunk = from; chunk + BLOCK < to; chunk += 2 * BLOCK) {
         const size_t chunkEnd = std::min(to, chunk + 2 * BLOCK);

@@ -143,7 +143,7 @@ TEST_F(DiagnosisDialogs, SoundCardCheckClosesWithoutStoringOrAsking)
 {
     for (int key : {static_cast<int>(WXK_ESCAPE), 0}) {
         CSoundCardDlg dlg;
-        const int result = RunModalScript(dlg, [&] {
+        const int result = RunDialog(dlg, [&] {
             UserClick(dlg.FindWindow(IDC_SOUNDCARD_MESSAGE));
             if (key != 0)
                 UserKey(key);
@@ -160,7 +160,7 @@ TEST_F(DiagnosisDialogs, RangeQuestionPlaysTheDrawnPattern)
     SoundCardLimit = SOUND_CARD_FULL_RANGE;
     CRangeDlg dlg;
     std::int64_t mark = 0;
-    const int result = RunModalScript(dlg, [&] {
+    const int result = RunDialog(dlg, [&] {
         EXPECT_EQ(dlg.GetTitle(), "Range Check");
         EXPECT_EQ(TextOf(&dlg, wxID_OK), "Terminate");
         EXPECT_EQ(TextOf(&dlg, IDC_RANGE_HELP), "Help");
@@ -254,7 +254,7 @@ TEST_F(DiagnosisDialogs, IntervalQuestionPlaysBothTonesInOrder)
 {
     CIntervalDlg dlg;
     std::int64_t mark = 0;
-    const int result = RunModalScript(dlg, [&] {
+    const int result = RunDialog(dlg, [&] {
         EXPECT_EQ(dlg.GetTitle(), "Interval Check");
         EXPECT_EQ(TextOf(&dlg, wxID_OK), "Terminate");
         EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_HELP), "Help");
@@ -326,7 +326,7 @@ TEST_F(DiagnosisDialogs, IntervalQuestionPlaysBothTonesInOrder)
 TEST_F(DiagnosisDialogs, IntervalHighBandsNeedACheckedCard)
 {
     CIntervalDlg dlg;
-    RunModalScript(dlg, [&] {
+    RunDialog(dlg, [&] {
         auto* bands = ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND);
         ASSERT_NE(bands, nullptr);
         wxTEST_DIALOG(ChooseEntry(bands, 6),
@@ -358,7 +358,7 @@ TEST_F(DiagnosisDialogs, ClosingMidQuestionStopsTheEngine)
     SoundCardLimit = SOUND_CARD_FULL_RANGE;
     {
         CRangeDlg dlg;
-        const int result = RunModalScript(dlg, [&] {
+        const int result = RunDialog(dlg, [&] {
             UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
             PumpEvents(1900);
             EXPECT_TRUE(dlg.Synthesizer()->IsRunning());
@@ -368,7 +368,7 @@ TEST_F(DiagnosisDialogs, ClosingMidQuestionStopsTheEngine)
     }
     {
         CIntervalDlg dlg;
-        const int result = RunModalScript(dlg, [&] {
+        const int result = RunDialog(dlg, [&] {
             UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
             PumpEvents(1300);
             EXPECT_TRUE(dlg.Synthesizer()->IsRunning());

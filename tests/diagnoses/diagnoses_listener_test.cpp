@@ -71,7 +71,7 @@ TEST_F(SimulatedListener, SoundCardSweepUpToTheFirstHalving)
     auto cardSounds = [](double hz) { return hz < 17000.0 || hz >= 17500.0; };
     std::vector<double> asked;
     CSoundCardDlg dlg;
-    RunModalScript(
+    RunDialog(
         dlg,
         [&] {
             auto* answers = ControlById<wxChoice>(&dlg, IDC_SOUNDCARD_ANSWER);
@@ -136,7 +136,7 @@ TEST_F(SimulatedListener, IntervalCheckAtFiftyFiveHertz)
     const unsigned seed = SeedForIdenticalQuestions();
     int questions = 0;
     CIntervalDlg dlg;
-    RunModalScript(
+    RunDialog(
         dlg,
         [&] {
             auto* bands = ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND);
@@ -198,7 +198,7 @@ TEST_F(SimulatedListener, RangeCheckUpperSearchForAListenerHearingUpToFifteenTho
     auto hears = [](int hz) { return hz >= 40 && hz <= 15000; };
     std::vector<int> asked;
     CRangeDlg dlg;
-    RunModalScript(
+    RunDialog(
         dlg,
         [&] {
             auto* answers = ControlById<wxChoice>(&dlg, IDC_RANGE_ANSWER);
