@@ -9,6 +9,7 @@ set(TONVALE_APP_ID "org.tonvale.Tonvale")
 
 # The release (version and date) comes from the top entry of the Debian changelog, so the packages,
 # the AppStream release and the manual pages cannot disagree. The entry must match the project.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TV_PKG_SOURCE}/changelog)
 file(STRINGS ${TV_PKG_SOURCE}/changelog TV_CHANGELOG_HEAD LIMIT_COUNT 1)
 string(REGEX MATCH "^tonvale \\(([^)]+)\\)" _match "${TV_CHANGELOG_HEAD}")
 set(TONVALE_RELEASE_VERSION "${CMAKE_MATCH_1}")

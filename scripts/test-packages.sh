@@ -41,12 +41,16 @@ installed=0
 tonvale_pid=""
 server_pid=""
 
+# The package's state for dpkg ("installed", "config-files", ...), or nothing when dpkg does not know it.
+pkg_state() { dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true; }
+
 # Purges what this test installed (the packages, and the dependencies apt brought in for them),
 # whatever state they are in. Safe to call more than once.
 purge_all() {
-  local present=() p
+  local present=() p state
   for p in "${packages[@]}"; do
-    dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null | grep -qv '^not-installed$' && present+=("$p")
+    state=$(pkg_state "$p")
+    if [[ -n "$state" && "$state" != not-installed ]]; then present+=("$p"); fi
   done
   if [[ ${#present[@]} -gt 0 ]]; then
     DEBIAN_FRONTEND=noninteractive dpkg --purge "${present[@]}" >>"$work/purge.log" 2>&1 ||
@@ -82,7 +86,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 for p in "${packages[@]}"; do
-  if dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null | grep -qv '^not-installed$'; then
+  state=$(pkg_state "$p")
+  if [[ -n "$state" && "$state" != not-installed ]]; then
     fail "$p is installed on this machine already; this test installs and purges it, so remove it first (apt-get purge $p)"
   fi
 done
@@ -138,7 +143,8 @@ dpkg-deb -x "$deb_tonvale" "$work/root"
 dpkg-deb -x "$deb_survey" "$work/root"
 for size in 16 32 48 128; do
   png="$work/root/usr/share/icons/hicolor/${size}x${size}/apps/tonvale.png"
-  file -b "$png" | grep -q "PNG image data, $size x $size," || fail "$png: $(file -b "$png")"
+  type=$(file -b "$png")
+  [[ $type == "PNG image data, $size x $size,"* ]] || fail "$png: $type"
 done
 
 log "lintian"
@@ -167,8 +173,10 @@ for d in $(cat "$work/tonvale.files" "$work/survey.files" | xargs -n1 dirname | 
     d=$(dirname "$d")
   done
 done | sort -u >"$work/dirs"
-while read -r d; do [[ -d "$d" ]] && echo "$d"; done <"$work/dirs" >"$work/dirs.before"
-find "${system_dirs[@]}" -xdev -iname '*tonvale*' 2>/dev/null | sort >"$work/traces.before"
+existing_dirs() { while read -r d; do if [[ -d "$d" ]]; then echo "$d"; fi; done <"$work/dirs"; }
+existing_dirs >"$work/dirs.before"
+traces() { { find "${system_dirs[@]}" -xdev -iname '*tonvale*' 2>/dev/null || true; } | sort; }
+traces >"$work/traces.before"
 user_before=$(getent passwd "$service_user" || true)
 
 log "installing with apt"
@@ -188,9 +196,9 @@ fi
 for p in "${packages[@]}"; do
   [[ $(dpkg-query -W -f='${Status}' "$p") == "install ok installed" ]] || fail "$p is not installed"
 done
-[[ $(command -v tonvale) == /usr/bin/tonvale ]] || fail "tonvale on the PATH is $(command -v tonvale)"
 for exe in /usr/bin/tonvale /usr/bin/tonvale-survey; do
-  if ldd "$exe" | grep -q 'not found'; then fail "$exe: $(ldd "$exe" | grep 'not found')"; fi
+  unresolved=$(ldd "$exe" | grep 'not found' || true)
+  [[ -z "$unresolved" ]] || fail "$exe: $unresolved"
 done
 
 log "the survey server's user and unit"
@@ -213,7 +221,7 @@ fi
 log "running the installed tonvale"
 run=$(mktemp -d "$work/run.XXXXXX")
 help_title=$(sed -n 's:.*<title>\(.*\)</title>.*:\1:p' "$top/help/index.htm" | head -n1)
-(cd "$run" && exec tonvale >"$work/tonvale.log" 2>&1) &
+(cd "$run" && exec /usr/bin/tonvale >"$work/tonvale.log" 2>&1) &
 tonvale_pid=$!
 # --all: without it xdotool takes any window of the process, whatever its name.
 main_win=$(timeout 30 xdotool search --all --sync --onlyvisible --pid "$tonvale_pid" --name '^Tonvale$' | head -n1) || true
@@ -241,13 +249,13 @@ actual=$(od -An -v -tx1 "$run/result.dat" | tr -d ' \n')
 # --- the installed server ------------------------------------------------------------------------
 log "running the installed tonvale-survey as $service_user"
 setpriv --reuid="$service_user" --regid="$service_user" --clear-groups \
-  tonvale-survey --port 0 --listen 127.0.0.1 --db "$state_dir/survey.db" \
+  /usr/bin/tonvale-survey --port 0 --listen 127.0.0.1 --db "$state_dir/survey.db" \
   >"$work/server.out" 2>"$work/server.err" &
 server_pid=$!
 port=""
 for _ in $(seq 100); do
   port=$(sed -n 's/.*listening on .* port \([0-9][0-9]*\).*/\1/p' "$work/server.out")
-  [[ -n "$port" ]] && break
+  if [[ -n "$port" ]]; then break; fi
   kill -0 "$server_pid" 2>/dev/null || break
   sleep 0.1
 done
@@ -272,16 +280,16 @@ log "purging"
 purge_all
 installed=0
 for p in "${packages[@]}"; do
-  state=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  state=$(pkg_state "$p")
   [[ -z "$state" || "$state" == not-installed ]] || fail "$p is still $state"
 done
 while read -r f; do
   [[ ! -e "$f" && ! -L "$f" ]] || fail "$f is left after the purge"
 done < <(cat "$work/tonvale.files" "$work/survey.files")
-while read -r d; do [[ -d "$d" ]] && echo "$d"; done <"$work/dirs" >"$work/dirs.after"
+existing_dirs >"$work/dirs.after"
 left=$(comm -13 "$work/dirs.before" "$work/dirs.after")
 [[ -z "$left" ]] || fail "directories left after the purge: $left"
-find "${system_dirs[@]}" -xdev -iname '*tonvale*' 2>/dev/null | sort >"$work/traces.after"
+traces >"$work/traces.after"
 left=$(comm -13 "$work/traces.before" "$work/traces.after")
 [[ -z "$left" ]] || fail "left after the purge: $left"
 [[ ! -e "$state_dir" && ! -e /etc/tonvale-survey ]] || fail "the server's directories are left"
