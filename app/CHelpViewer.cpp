@@ -33,8 +33,8 @@ bool IsTopicLink(const wxString& href)
 
 CHelpViewer::CHelpViewer() : wxFrame(nullptr, wxID_ANY, "Tonvale Help")
 {
-    // A dialog opened while help has the focus would otherwise take it as its parent and become
-    // transient for it; wxWidgets then draws the help window into that dialog's modality.
+    // A dialog opened while help has the focus would otherwise take it as its parent; GTK then
+    // moves the dialog into the help window's group, where the dialog's grab blocks help.
     SetExtraStyle(GetExtraStyle() | wxWS_EX_TRANSIENT);
 
     m_html = new wxHtmlWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO);
