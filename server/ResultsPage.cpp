@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 
 namespace {
 
@@ -14,13 +13,7 @@ constexpr std::array<std::string_view, 5> GROUP_COLOURS = {"#0072b2", "#d55e00",
                                                            "#cc79a7", "#e69f00"};
 constexpr std::string_view HIDDEN_TEXT = "fewer than 5 people: not shown";
 constexpr int MAX_HZ_BANDS_KHZ[] = {16, 18, 20};
-
-template <std::size_t N>
-int IndexOf(std::string_view value, const std::array<std::string_view, N>& items)
-{
-    const auto it = std::find(items.begin(), items.end(), value);
-    return it == items.end() ? 0 : static_cast<int>(it - items.begin());
-}
+constexpr int INTERVAL_BANDS = 8;
 
 std::string Format(const char* format, double value)
 {
@@ -287,49 +280,55 @@ std::string StatsTable(const std::string& caption, const std::vector<Row>& rows,
     return html + "</tbody></table>";
 }
 
-// Values of one measurement of the rows that pass a filter. Negative values are not measurements
-// (the procedures never produce them), so they are left out of every figure.
-std::vector<std::int32_t> Collect(const std::vector<StatsRow>& rows, int measurement,
-                                  const std::function<bool(const StatsRow&)>& filter)
-{
-    std::vector<std::int32_t> values;
-    for (const StatsRow& row : rows) {
-        const std::int32_t value = row.measurements[measurement];
-        if (value != STATS_MISSING && value >= 0 && filter(row))
-            values.push_back(value);
-    }
-    return values;
-}
+// The values of every group the page shows, gathered in one pass over the rows. Negative values
+// are not measurements (the procedures never produce them), so they are left out of every figure.
+struct Groups {
+    using Values = std::vector<std::int32_t>;
+    std::array<std::size_t, AGE_BAND_COUNT> people{};
+    std::array<Values, AGE_BAND_COUNT> highest, lowest;
+    std::array<std::array<Values, SCHOOL_ITEMS.size()>, INTERVAL_BANDS> bySchool;
+    std::array<std::array<Values, INSTRUMENT_ITEMS.size()>, INTERVAL_BANDS> byInstrument;
 
-std::vector<Row> AgeRows(const std::vector<StatsRow>& rows, int measurement)
+    explicit Groups(const std::vector<StatsRow>& rows)
+    {
+        auto measured = [](std::int32_t value) { return value != STATS_MISSING && value >= 0; };
+        for (const StatsRow& row : rows) {
+            if (row.ageBand >= 0) {
+                ++people[row.ageBand];
+                if (measured(row.measurements[MEASUREMENT_HIGHEST_HZ]))
+                    highest[row.ageBand].push_back(row.measurements[MEASUREMENT_HIGHEST_HZ]);
+                if (measured(row.measurements[MEASUREMENT_LOWEST_HZ]))
+                    lowest[row.ageBand].push_back(row.measurements[MEASUREMENT_LOWEST_HZ]);
+            }
+            for (int band = 0; band < INTERVAL_BANDS; ++band) {
+                const std::int32_t cents = row.measurements[MEASUREMENT_FIRST_INTERVAL + band];
+                if (!measured(cents))
+                    continue;
+                bySchool[band][static_cast<std::size_t>(row.school)].push_back(cents);
+                byInstrument[band][static_cast<std::size_t>(row.instrument)].push_back(cents);
+            }
+        }
+    }
+};
+
+std::vector<Row> AgeRows(std::array<Groups::Values, AGE_BAND_COUNT>& values)
 {
     std::vector<Row> result;
-    for (int band = 0; band < AGE_BAND_COUNT; ++band) {
-        result.push_back({std::string(AGE_BAND_LABELS[band]),
-                          {{"", Summarize(Collect(rows, measurement, [band](const StatsRow& r) {
-                                                      return r.ageBand == band;
-                                                  }))}}});
-    }
+    for (int band = 0; band < AGE_BAND_COUNT; ++band)
+        result.push_back({std::string(AGE_BAND_LABELS[band]), {{"", Summarize(std::move(values[band]))}}});
     return result;
 }
 
 template <std::size_t N>
-std::vector<Row> IntervalRows(const std::vector<StatsRow>& rows,
-                              const std::array<std::string_view, N>& items,
-                              std::int8_t StatsRow::*answer)
+std::vector<Row> IntervalRows(std::array<std::array<Groups::Values, N>, INTERVAL_BANDS>& values,
+                              const std::array<std::string_view, N>& items)
 {
     std::vector<Row> result;
-    for (int band = 0; band < 8; ++band) {
+    for (int band = 0; band < INTERVAL_BANDS; ++band) {
         Row row{Format("%.0f Hz", static_cast<double>(55 << band)), {}};
         // Item 0 is "none": those who did not answer belong to no group of this split.
-        for (std::size_t item = 1; item < N; ++item) {
-            row.series.push_back(
-                {std::string(items[item]),
-                 Summarize(Collect(rows, MEASUREMENT_FIRST_INTERVAL + band,
-                                   [&](const StatsRow& r) {
-                                       return r.*answer == static_cast<std::int8_t>(item);
-                                   }))});
-        }
+        for (std::size_t item = 1; item < N; ++item)
+            row.series.push_back({std::string(items[item]), Summarize(std::move(values[band][item]))});
         result.push_back(std::move(row));
     }
     return result;
@@ -347,7 +346,7 @@ std::string Legend(const std::array<std::string_view, N>& items)
     return html + "</ul>";
 }
 
-std::string ShareTable(const std::vector<StatsRow>& rows)
+std::string ShareTable(const std::array<Groups::Values, AGE_BAND_COUNT>& highest)
 {
     std::string html = "<table><caption>Share of each age band whose highest audible frequency "
                        "reached 16, 18 and 20 kHz</caption><thead><tr><th>Age</th><th>People</th>";
@@ -355,8 +354,7 @@ std::string ShareTable(const std::vector<StatsRow>& rows)
         html += "<th>" + std::to_string(khz) + " kHz or higher</th>";
     html += "</tr></thead><tbody>";
     for (int band = 0; band < AGE_BAND_COUNT; ++band) {
-        const auto values = Collect(rows, MEASUREMENT_HIGHEST_HZ,
-                                    [band](const StatsRow& r) { return r.ageBand == band; });
+        const Groups::Values& values = highest[band];
         html += "<tr><th scope=\"row\">" + HtmlEscape(AGE_BAND_LABELS[band]) + "</th>";
         if (values.size() < SMALLEST_SHOWN_GROUP) {
             html += "<td colspan=\"4\" class=\"hidden\">" + std::string(HIDDEN_TEXT) + "</td></tr>";
@@ -425,72 +423,23 @@ std::optional<BoxStats> Summarize(std::vector<std::int32_t> values)
 {
     if (values.size() < SMALLEST_SHOWN_GROUP)
         return std::nullopt;
-    std::sort(values.begin(), values.end());
+    // Selection instead of a full sort: the page summarises up to a million values.
     auto quantile = [&values](double p) {
         const double position = p * static_cast<double>(values.size() - 1);
         const auto below = static_cast<std::size_t>(std::floor(position));
-        const std::size_t above = std::min(below + 1, values.size() - 1);
         const double fraction = position - static_cast<double>(below);
-        return values[below] + fraction * (static_cast<double>(values[above]) - values[below]);
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(below), values.end());
+        const double low = values[below];
+        if (fraction == 0)
+            return low;
+        // Everything after the selected element is at least as large: the next order statistic
+        // is the smallest of them.
+        const double high = *std::min_element(values.begin() + static_cast<std::ptrdiff_t>(below) + 1,
+                                              values.end());
+        return low + fraction * (high - low);
     };
-    return BoxStats{values.size(), quantile(0.25), quantile(0.5), quantile(0.75)};
-}
-
-int AgeBandOf(std::string_view ageItem)
-{
-    if (ageItem == "under 5")
-        return 0;
-    if (ageItem == "over 80")
-        return AGE_BAND_COUNT - 1;
-    int years = 0;
-    for (char c : ageItem) {
-        if (c < '0' || c > '9')
-            break;
-        years = years * 10 + (c - '0');
-    }
-    if (years == 0)
-        return -1;   // "none", or anything that is not an age
-    if (years <= 20)
-        return 0;
-    return std::min((years - 11) / 10, AGE_BAND_COUNT - 1);
-}
-
-StatsRow MakeStatsRow(std::string_view age, std::string_view instrument, std::string_view school,
-                      const std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT>& measurements)
-{
-    StatsRow row;
-    row.ageBand = static_cast<std::int8_t>(AgeBandOf(age));
-    row.instrument = static_cast<std::int8_t>(IndexOf(instrument, INSTRUMENT_ITEMS));
-    row.school = static_cast<std::int8_t>(IndexOf(school, SCHOOL_ITEMS));
-    row.measurements = measurements;
-    return row;
-}
-
-std::vector<StatsRow> LoadStatsRows(const CSqliteDb& db)
-{
-    std::string sql = "SELECT age, instrument, school";
-    for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
-        const std::string_view name = SURVEY_FIELDS[FIELD_MIN_FREQ + m].name;
-        sql += ", " + std::string(name.substr(0, name.size() - 1));
-    }
-    sql += " FROM submissions";
-    CStatement select(db, sql);
-    std::vector<StatsRow> rows;
-    auto text = [&select](int column) {
-        const auto* bytes = sqlite3_column_text(select.Handle(), column);
-        return std::string_view(reinterpret_cast<const char*>(bytes),
-                                static_cast<std::size_t>(sqlite3_column_bytes(select.Handle(), column)));
-    };
-    while (select.Step() == SQLITE_ROW) {
-        std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> measurements;
-        for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
-            measurements[m] = sqlite3_column_type(select.Handle(), 3 + m) == SQLITE_NULL
-                                  ? STATS_MISSING
-                                  : sqlite3_column_int(select.Handle(), 3 + m);
-        }
-        rows.push_back(MakeStatsRow(text(0), text(1), text(2), measurements));
-    }
-    return rows;
+    const double q1 = quantile(0.25), median = quantile(0.5), q3 = quantile(0.75);
+    return BoxStats{values.size(), q1, median, q3};
 }
 
 std::string RenderResultsPage(const std::vector<StatsRow>& rows)
@@ -510,18 +459,19 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
             "<p>Every figure below describes a group. A group of fewer than five people is not "
             "shown, and no single answer, comment or date is ever published.</p>";
 
+    Groups groups(rows);
+
     // Participants by age band.
     std::vector<std::pair<std::string, std::size_t>> ageCounts;
-    for (int band = 0; band < AGE_BAND_COUNT; ++band) {
-        ageCounts.emplace_back(std::string(AGE_BAND_LABELS[band]),
-                               std::count_if(rows.begin(), rows.end(),
-                                             [band](const StatsRow& r) { return r.ageBand == band; }));
-    }
+    for (int band = 0; band < AGE_BAND_COUNT; ++band)
+        ageCounts.emplace_back(std::string(AGE_BAND_LABELS[band]), groups.people[band]);
     html += "<h2>Who took part</h2>";
     html += CountChart("age-counts", "People by age band", ageCounts);
 
     // Highest audible frequency, with the published points.
-    const auto highest = AgeRows(rows, MEASUREMENT_HIGHEST_HZ);
+    // The share table reads the values before the summaries take them over.
+    const std::string shares = ShareTable(groups.highest);
+    const auto highest = AgeRows(groups.highest);
     double highestTop = 22000;
     for (const Row& row : highest) {
         if (row.series[0].box)
@@ -539,18 +489,18 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
     html += BoxChart("highest-frequency", "Highest audible frequency by age band", highest,
                      Axis{0, highestTop, false, "kHz", 1000}, marks);
     html += "<p class=\"ref\">In the reference study the decline began in the 31–40 group [1].</p>";
-    html += ShareTable(rows);
+    html += shares;
     html += StatsTable("Highest audible frequency by age band", highest, "Hz");
 
     // Lowest audible frequency.
-    const auto lowest = AgeRows(rows, MEASUREMENT_LOWEST_HZ);
+    const auto lowest = AgeRows(groups.lowest);
     html += "<h2>Lowest audible frequency by age</h2>";
     html += BoxChart("lowest-frequency", "Lowest audible frequency by age band", lowest,
                      LogAxisFor(lowest, "Hz", 1));
     html += StatsTable("Lowest audible frequency by age band", lowest, "Hz");
 
     // Interval thresholds, split by music education and by instrument experience.
-    const auto bySchool = IntervalRows(rows, SCHOOL_ITEMS, &StatsRow::school);
+    const auto bySchool = IntervalRows(groups.bySchool, SCHOOL_ITEMS);
     html += "<h2>Smallest interval told apart, by music education</h2>"
             "<p>For each octave band, the smallest pitch difference in cents that listeners could "
             "tell, split by their music education. Listeners who did not answer the question "
@@ -560,7 +510,7 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
                      bySchool, LogAxisFor(bySchool, "cents", 1));
     html += StatsTable("Smallest interval told apart by music education", bySchool, "cents");
 
-    const auto byInstrument = IntervalRows(rows, INSTRUMENT_ITEMS, &StatsRow::instrument);
+    const auto byInstrument = IntervalRows(groups.byInstrument, INSTRUMENT_ITEMS);
     html += "<h2>Smallest interval told apart, by instrument experience</h2>";
     html += Legend(INSTRUMENT_ITEMS);
     html += BoxChart("interval-instrument", "Smallest interval told apart by instrument experience",

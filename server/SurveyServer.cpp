@@ -122,9 +122,7 @@ public:
     // Runs on the worker thread only.
     std::string RenderPage()
     {
-        if (!m_pageDb)
-            m_pageDb = std::make_unique<CSqliteDb>(m_options.dbPath, SQLITE_OPEN_READONLY);
-        return RenderResultsPage(LoadStatsRows(*m_pageDb));
+        return RenderResultsPage(m_store.StatsSnapshot());
     }
 
     void SessionEnded(CSession* session) { m_sessions.erase(session); }
@@ -135,7 +133,6 @@ public:
     tcp::acceptor m_acceptor;
     asio::steady_timer m_retryTimer;
     asio::thread_pool m_pool;
-    std::unique_ptr<CSqliteDb> m_pageDb;
     std::unordered_map<CSession*, std::weak_ptr<CSession>> m_sessions;
     bool m_stopping = false;
 };

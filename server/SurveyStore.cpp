@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 
 std::string SurveyColumnName(int field)
 {
@@ -82,6 +83,11 @@ CSurveyStore::CSurveyStore(const std::string& path) : m_path(path)
     InitSurveySchema(path);
     if (const char* delay = std::getenv("TONVALE_SURVEY_TEST_COMMIT_DELAY_MS"))
         m_commitDelay = std::chrono::milliseconds(std::atoi(delay));
+    {
+        CSqliteDb db(path, SQLITE_OPEN_READONLY);
+        m_stats = LoadStatsRows(db);
+    }
+    m_checkpointer = std::thread([this] { CheckpointLoop(); });
     m_writer = std::thread([this] { WriterLoop(); });
 }
 
@@ -112,12 +118,87 @@ void CSurveyStore::Stop()
     }
     if (m_writer.joinable())
         m_writer.join();
+    {
+        std::lock_guard lock(m_checkpointMutex);
+        m_checkpointStop = true;
+        m_checkpointWake.notify_one();
+    }
+    if (m_checkpointer.joinable())
+        m_checkpointer.join();
+}
+
+std::vector<StatsRow> CSurveyStore::StatsSnapshot() const
+{
+    std::lock_guard lock(m_statsMutex);
+    return m_stats;
+}
+
+// Called by SQLite on the writer thread after each commit, with the log's size in pages.
+int CSurveyStore::OnWalCommit(void* store, sqlite3*, const char*, int walPages)
+{
+    // About 4 MB of log, as SQLite's own automatic checkpoint would do, but on another thread.
+    constexpr int CHECKPOINT_PAGES = 1000;
+    if (walPages >= CHECKPOINT_PAGES) {
+        auto* self = static_cast<CSurveyStore*>(store);
+        std::lock_guard lock(self->m_checkpointMutex);
+        self->m_checkpointWanted = true;
+        self->m_checkpointWake.notify_one();
+    }
+    return SQLITE_OK;
+}
+
+void CSurveyStore::CheckpointLoop()
+{
+    std::unique_ptr<CSqliteDb> db;
+    for (;;) {
+        {
+            std::unique_lock lock(m_checkpointMutex);
+            m_checkpointWake.wait(lock, [this] { return m_checkpointWanted || m_checkpointStop; });
+            if (m_checkpointStop)
+                return;
+            m_checkpointWanted = false;
+        }
+        try {
+            if (!db)
+                db = std::make_unique<CSqliteDb>(m_path, SQLITE_OPEN_READWRITE);
+            // PASSIVE: copies what it can without waiting for, or blocking, the writer.
+            sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                      nullptr);
+        } catch (const CSqliteError& error) {
+            std::fprintf(stderr, "tonvale-survey: checkpoint failed: %s\n", error.what());
+        }
+    }
 }
 
 void CSurveyStore::WriterLoop()
 {
+    try {
+        RunWriter();
+    } catch (const std::exception& error) {
+        // The database became unusable after start-up: refuse everything rather than hang.
+        std::fprintf(stderr, "tonvale-survey: the store stopped: %s\n", error.what());
+        for (;;) {
+            std::vector<Pending> batch;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
+                if (m_queue.empty())
+                    return;
+                batch.swap(m_queue);
+            }
+            for (Pending& pending : batch)
+                pending.m_done(false);
+        }
+    }
+}
+
+void CSurveyStore::RunWriter()
+{
     CSqliteDb db(m_path, SQLITE_OPEN_READWRITE);
     OpenForWriting(db);
+    // Checkpoints are the other thread's work.
+    db.Exec("PRAGMA wal_autocheckpoint=0");
+    sqlite3_wal_hook(db.Handle(), &CSurveyStore::OnWalCommit, this);
     CStatement insert(db, InsertSql());
 
     std::vector<Pending> batch;
@@ -158,6 +239,9 @@ void CSurveyStore::WriterLoop()
                 std::this_thread::sleep_for(m_commitDelay);
             db.Exec("COMMIT");
             committed = true;
+            std::lock_guard lock(m_statsMutex);
+            for (const Pending& pending : batch)
+                m_stats.push_back(StatsRowOf(pending.m_submission));
         } catch (const CSqliteError& error) {
             std::fprintf(stderr, "tonvale-survey: storing %zu submissions failed: %s\n",
                          batch.size(), error.what());

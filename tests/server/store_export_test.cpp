@@ -102,6 +102,32 @@ TEST(SurveyStore, ConcurrentSubmissionsAreAllCommitted)
     EXPECT_EQ(CountRows(db), THREADS * EACH);
 }
 
+TEST(SurveyStore, PageRowsFollowTheCommitsAndAreReloaded)
+{
+    CTempDir dir;
+    const std::string db = (dir.Path() / "survey.db").string();
+    {
+        CSurveyStore store(db);
+        EXPECT_TRUE(store.StatsSnapshot().empty());
+        for (int i = 0; i < 3; ++i) {
+            std::promise<bool> done;
+            store.Submit(Sample("c"), [&done](bool ok) { done.set_value(ok); });
+            ASSERT_TRUE(done.get_future().get());
+            // Once answered, the submission is on the page.
+            EXPECT_EQ(store.StatsSnapshot().size(), static_cast<std::size_t>(i + 1));
+        }
+    }
+    CSurveyStore reopened(db);
+    const auto rows = reopened.StatsSnapshot();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].ageBand, 0);                       // "under 5"
+    EXPECT_EQ(rows[0].instrument, 1);                    // "no"
+    EXPECT_EQ(rows[0].school, 0);                        // "none"
+    EXPECT_EQ(rows[0].measurements[MEASUREMENT_LOWEST_HZ], 25);
+    EXPECT_EQ(rows[0].measurements[MEASUREMENT_HIGHEST_HZ], -5);
+    EXPECT_EQ(rows[0].measurements[MEASUREMENT_FIRST_INTERVAL], STATS_MISSING);
+}
+
 TEST(SurveyStore, SubmissionAfterStopFails)
 {
     CTempDir dir;
