@@ -87,8 +87,7 @@ void CIntervalDlg::OnQuestion(wxCommandEvent&)
     if (m_procedure.State() == INTERVAL_READY) {
         m_procedure.StartQuestion();
         m_timer.Start(INTERVAL_TIMER_MS);
-        if (m_pSynth != nullptr)
-            m_pSynth->Start();
+        StartSynthesizer();
         EnableControl(IDC_INTERVAL_QUESTION, false);
     } else if (m_procedure.State() == INTERVAL_QUESTION && !m_timer.IsRunning()) {
         EvaluateAnswer();
@@ -109,8 +108,7 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
         return;
     }
 
-    if (m_pSynth != nullptr)
-        m_pSynth->Stop();
+    StopSynthesizer();
     m_timer.Stop();
     if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER)) {
         answers->Show();

@@ -80,8 +80,7 @@ void CRangeDlg::OnQuestion(wxCommandEvent&)
         return;
     if (m_procedure.State() == RANGE_READY) {
         m_procedure.StartQuestion();
-        if (m_pSynth != nullptr)
-            m_pSynth->Start();
+        StartSynthesizer();
         m_timer.Start(RANGE_TIMER_MS);
         EnableControl(IDC_RANGE_QUESTION, false);
         ShowLimits();
@@ -108,8 +107,7 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
         Sleep(PAUSE_MS);
         break;
     case RangeSlot::End:
-        if (m_pSynth != nullptr)
-            m_pSynth->Stop();
+        StopSynthesizer();
         m_timer.Stop();
         if (auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER)) {
             answers->Show();

@@ -47,8 +47,7 @@ void CSoundCardDlg::OnInitDialog()
     SetControlText(IDC_SOUNDCARD_ACCURACY, "---");
 
     // The engine runs for the dialog's whole life; each tone only opens and closes voice 0's gate.
-    if (m_pSynth != nullptr)
-        m_pSynth->Start();
+    StartSynthesizer();
 }
 
 void CSoundCardDlg::ShowState()

@@ -62,6 +62,20 @@ void CToneDialog::DeleteSynthesizer()
     m_pSynth = nullptr;
 }
 
+void CToneDialog::StartSynthesizer()
+{
+    if (m_pSynth == nullptr || m_pSynth->IsRunning())
+        return;
+    ++m_run;
+    m_pSynth->Start();
+}
+
+void CToneDialog::StopSynthesizer()
+{
+    if (m_pSynth != nullptr)
+        m_pSynth->Stop();
+}
+
 void CToneDialog::Sleep(int ms)
 {
     wxMilliSleep(ms);
@@ -71,6 +85,7 @@ void CToneDialog::PostBufferDone(WaveHeader* header)
 {
     auto* event = new wxThreadEvent(EVT_BUFFER_DONE);
     event->SetPayload(header);
+    event->SetInt(m_run.load());
     wxQueueEvent(this, event);
 }
 
@@ -81,7 +96,7 @@ void CToneDialog::PostClip(int)
 
 void CToneDialog::OnBufferDone(wxThreadEvent& event)
 {
-    if (m_pSynth != nullptr)
+    if (m_pSynth != nullptr && event.GetInt() == m_run.load())
         m_pSynth->OnBufferDone(event.GetPayload<WaveHeader*>());
 }
 

@@ -10,6 +10,8 @@
 #include <wx/event.h>
 #include <wx/string.h>
 
+#include <atomic>
+
 class CSynthesizer;
 class wxThreadEvent;
 
@@ -27,6 +29,10 @@ protected:
     // The engine every dialog uses: voice 0, a sine at `amplitude`, released, under `masterGain`.
     void CreateSynthesizer(double amplitude, double masterGain);
     void DeleteSynthesizer();
+    // Start and Stop of the engine. Notices of an earlier run that are still queued when the
+    // engine starts again are dropped: their buffers have been queued afresh by the new run.
+    void StartSynthesizer();
+    void StopSynthesizer();
 
     // Blocks the GUI thread while a tone sounds from the render thread; the engine's notices queue
     // up meanwhile and are handled once the caller returns to the event loop.
@@ -52,4 +58,7 @@ private:
     void OnClose(wxCloseEvent& event);
 
     wxWindow* m_focusToRestore = nullptr;
+    // Counts the engine's runs; each notice carries the run it belongs to. Read by the
+    // notification thread.
+    std::atomic<int> m_run{0};
 };

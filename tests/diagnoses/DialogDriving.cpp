@@ -5,7 +5,9 @@
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/toplevel.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -78,6 +80,22 @@ void ChooseAnswer(wxChoice* answers, int index)
 {
     ChooseEntry(answers, index);
     ASSERT_EQ(answers->GetSelection(), index);
+}
+
+std::vector<std::string> ClickHelp(wxWindow* helpButton)
+{
+    std::vector<wxWindow*> before(wxTopLevelWindows.begin(), wxTopLevelWindows.end());
+    UserClick(helpButton);
+    PumpEvents(500);
+    std::vector<std::string> opened;
+    for (wxWindow* window : wxTopLevelWindows) {
+        if (std::find(before.begin(), before.end(), window) != before.end())
+            continue;
+        opened.push_back(window->GetLabel().utf8_str().data());
+        window->Destroy();
+    }
+    PumpEvents(100);
+    return opened;
 }
 
 std::string TextOf(wxWindow* parent, int id)

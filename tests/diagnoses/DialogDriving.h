@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class wxDialog;
 class wxWindow;
@@ -41,6 +42,10 @@ int RunDialog(wxDialog& dialog, std::function<void()> script, int timeoutMs = 30
 void ChooseEntry(wxChoice* choice, int index);
 // Picks an answer, which the dialog takes as it is.
 void ChooseAnswer(wxChoice* answers, int index);
+
+// Clicks a Help button and closes whatever help window it opened. Returns the titles of the
+// windows it opened (none when no help file is found).
+std::vector<std::string> ClickHelp(wxWindow* helpButton);
 
 // The text a control shows (label, edit value or list selection), as UTF-8.
 std::string TextOf(wxWindow* parent, int id);

@@ -182,6 +182,8 @@ TEST_F(DiagnosisDialogs, RangeQuestionPlaysTheDrawnPattern)
         EXPECT_EQ(AccessibleNameOf(answers), "Answer");
         EXPECT_FALSE(dlg.Synthesizer()->IsRunning());
         Snapshot("range-open");
+        EXPECT_LE(ClickHelp(dlg.FindWindow(IDC_RANGE_HELP)).size(), 1u);
+        EXPECT_TRUE(dlg.IsModal());
 
         // The dialog seeded the generator with the time; seed it again to know the pattern.
         const unsigned seed = 20260611;
@@ -336,6 +338,12 @@ TEST_F(DiagnosisDialogs, IntervalHighBandsNeedACheckedCard)
         EXPECT_EQ(dlg.Procedure().Reference(), 880);
         EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ), "880.00");
         EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "440.00");
+
+        // Help opens the topic beside the dialog (when the help file is there) and changes nothing.
+        const std::vector<std::string> help = ClickHelp(dlg.FindWindow(IDC_INTERVAL_HELP));
+        EXPECT_LE(help.size(), 1u);
+        EXPECT_TRUE(dlg.IsModal());
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), CIntervalProcedure::MessageText(INTERVAL_READY));
 
         // A card usable up to 14000 Hz plays 3520 Hz and its raised tones, but not 7040 Hz.
         SoundCardLimit = 14000.0;
