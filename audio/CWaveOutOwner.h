@@ -1,6 +1,6 @@
 #pragma once
-// What a sound engine tells its owner (a test dialog, or a test). This replaces the original's
-// window callbacks (MM_WOM_DONE) and its WM_SYNTH_CLIP notification.
+// What a sound engine tells its owner (a test dialog, or a test): each finished buffer of its ring,
+// and whether its blocks had to be clipped. The engine and its tests need no window for this.
 struct WaveHeader;
 
 class CWaveOutOwner {
@@ -12,7 +12,7 @@ public:
     // wxWidgets event) and return at once; they must not call back into the engine.
 
     // A queued buffer has played. The owner's thread must pass `header` to the engine's
-    // OnBufferDone, as the original passed MM_WOM_DONE's lParam.
+    // OnBufferDone, which queues it again.
     virtual void PostBufferDone(WaveHeader* header) = 0;
 
     // Whether the last rendered block had to be clipped (1) or not (0). Several steps' notices may

@@ -17,6 +17,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -26,8 +27,8 @@
 namespace {
 
 constexpr int SAMPLE_RATE = 44100;
-// The largest block the arithmetic allows (a period of about six minutes); the ring is far
-// smaller, so a step never renders more than one ring anyway.
+// The largest block the arithmetic allows (a period of over three minutes); a step never renders
+// more than one ring anyway.
 constexpr double MAX_BLOCK_SAMPLES = 1 << 24;
 
 int TruncateToInt(double value, double limit)
