@@ -182,10 +182,10 @@ TEST_F(Stream, FailureTableOfOpeningPrimingAndClosing)
     EXPECT_EQ(Texts{"サポートされていないフォーマットです。"}, messages.Texts());
     messages.shown.clear();
 
-    WaveFormat eightChannels24Bit;
-    eightChannels24Bit.wBitsPerSample = 24;
-    eightChannels24Bit.nBlockAlign = 3;
-    CWaveOutStream odd(WAVE_MAPPER, eightChannels24Bit, 32768, 4, device);
+    WaveFormat twentyFourBit;
+    twentyFourBit.wBitsPerSample = 24;
+    twentyFourBit.nBlockAlign = 3;
+    CWaveOutStream odd(WAVE_MAPPER, twentyFourBit, 32768, 4, device);
     EXPECT_EQ(0, odd.QueryFormat());
     EXPECT_EQ(Texts{"サポートされていないフォーマットです。"}, messages.Texts());
     messages.shown.clear();
