@@ -32,10 +32,16 @@ CMainDlg::CMainDlg()
     Bind(wxEVT_BUTTON, &CMainDlg::OnShowResult, this, IDC_SHOW_RESULT);
     Bind(wxEVT_BUTTON, &CMainDlg::OnHelp, this, IDC_HELP);
     Bind(wxEVT_BUTTON, &CMainDlg::OnCheckSoundCard, this, IDC_CHECK_SOUNDCARD);
+    // The About entry: a context menu by keyboard (Menu key, Shift+F10) or by a right click anywhere
+    // in the window, buttons included (GTK's buttons report no context-menu request of their own).
     Bind(wxEVT_CONTEXT_MENU, &CMainDlg::OnContextMenu, this);
+    Bind(wxEVT_RIGHT_UP, &CMainDlg::OnRightUp, this);
+    for (wxWindow* child : GetChildren())
+        child->Bind(wxEVT_RIGHT_UP, &CMainDlg::OnRightUp, this);
     Bind(wxEVT_MENU, &CMainDlg::OnAbout, this, IDM_ABOUTBOX);
-    // Escape ends the window like Cancel: without the offer and without saving.
-    SetEscapeId(wxID_CANCEL);
+    // Escape ends the window like Cancel: without the offer and without saving. The template has
+    // no Cancel button for wxWidgets to press, so the key is handled here.
+    Bind(wxEVT_CHAR_HOOK, &CMainDlg::OnCharHook, this);
 
     OnInitDialog();
 }
@@ -129,6 +135,14 @@ void CMainDlg::OnCancel(wxCommandEvent&)
     EndWithoutSaving();
 }
 
+void CMainDlg::OnCharHook(wxKeyEvent& event)
+{
+    if (event.GetKeyCode() == WXK_ESCAPE && event.GetModifiers() == wxMOD_NONE)
+        EndWithoutSaving();
+    else
+        event.Skip();
+}
+
 void CMainDlg::OnClose(wxCloseEvent&)
 {
     // A close button that the window manager adds anyway acts as Escape did in the original.
@@ -136,6 +150,16 @@ void CMainDlg::OnClose(wxCloseEvent&)
 }
 
 void CMainDlg::OnContextMenu(wxContextMenuEvent&)
+{
+    ShowAboutMenu();
+}
+
+void CMainDlg::OnRightUp(wxMouseEvent&)
+{
+    ShowAboutMenu();
+}
+
+void CMainDlg::ShowAboutMenu()
 {
     // GTK gives no way into the window manager's menu: the About entry lives in a context menu.
     const wxString text = AboutMenuText();

@@ -8,6 +8,8 @@
 
 class CFileBackedBlock;
 class wxContextMenuEvent;
+class wxKeyEvent;
+class wxMouseEvent;
 
 // Command of the About entry (the original's system-menu command).
 constexpr int IDM_ABOUTBOX = 0x0010;
@@ -33,6 +35,7 @@ private:
     void OnOK(wxCommandEvent& event);
     void OnCancel(wxCommandEvent& event);
     void OnClose(wxCloseEvent& event);
+    void OnCharHook(wxKeyEvent& event);
     void OnCheckSoundCard(wxCommandEvent& event);
     void OnCheckRange(wxCommandEvent& event);
     void OnCheckInterval(wxCommandEvent& event);
@@ -40,6 +43,8 @@ private:
     void OnShowResult(wxCommandEvent& event);
     void OnHelp(wxCommandEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
+    void OnRightUp(wxMouseEvent& event);
+    void ShowAboutMenu();
     void OnAbout(wxCommandEvent& event);
     void EndWithoutSaving();
 

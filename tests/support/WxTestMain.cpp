@@ -19,7 +19,7 @@ protected:
     int Enter(wxDialog* dialog) override
     {
         const bool messageBox = dynamic_cast<wxMessageDialog*>(dialog) != nullptr;
-        if (!messageBox && RealDialogsAllowed())
+        if (!messageBox && RealDialogAllowed(dialog))
             return wxID_NONE;
         if (messageBox) {
             auto* box = static_cast<wxMessageDialog*>(dialog);

@@ -8,16 +8,26 @@
 #include <wx/uiaction.h>
 #include <wx/utils.h>
 
+#include <gtk/gtk.h>
+
 #include <chrono>
 #include <thread>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 int g_realDialogsAllowed = 0;
+std::vector<wxDialog*> g_scriptedDialogs;
 }
 
 CAllowRealDialogs::CAllowRealDialogs() { ++g_realDialogsAllowed; }
 CAllowRealDialogs::~CAllowRealDialogs() { --g_realDialogsAllowed; }
-bool RealDialogsAllowed() { return g_realDialogsAllowed > 0; }
+bool RealDialogAllowed(wxDialog* dialog)
+{
+    return g_realDialogsAllowed > 0 ||
+           std::find(g_scriptedDialogs.begin(), g_scriptedDialogs.end(), dialog) != g_scriptedDialogs.end();
+}
 
 int CExpectMessageBox::OnInvoked(wxMessageDialog* box) const
 {
@@ -64,6 +74,24 @@ void Later(std::function<void()> step)
     wxTheApp->CallAfter(std::move(step));
 }
 
+void AfterDelay(int ms, std::function<void()> step)
+{
+    // The timer deletes itself once it has run its step.
+    class COneShot : public wxTimer {
+    public:
+        explicit COneShot(std::function<void()> step) : m_step(std::move(step)) {}
+        void Notify() override
+        {
+            m_step();
+            wxTheApp->CallAfter([this] { delete this; });
+        }
+
+    private:
+        std::function<void()> m_step;
+    };
+    (new COneShot(std::move(step)))->StartOnce(ms);
+}
+
 int RunModalScript(wxDialog& dialog, std::function<void()> script, int timeoutMs)
 {
     wxTimer watchdog;
@@ -74,8 +102,14 @@ int RunModalScript(wxDialog& dialog, std::function<void()> script, int timeoutMs
         }
     });
     watchdog.StartOnce(timeoutMs);
-    Later(std::move(script));
-    return dialog.ShowModal();
+    Later([&dialog, script = std::move(script)] {
+        FocusTopLevel(&dialog);
+        script();
+    });
+    g_scriptedDialogs.push_back(&dialog);
+    const int result = dialog.ShowModal();
+    g_scriptedDialogs.erase(std::find(g_scriptedDialogs.begin(), g_scriptedDialogs.end(), &dialog));
+    return result;
 }
 
 void UserClick(wxWindow* window, int button)
@@ -87,6 +121,25 @@ void UserClick(wxWindow* window, int button)
     PumpEvents(30);
     sim.MouseClick(button);
     PumpEvents(50);
+}
+
+void FocusTopLevel(wxWindow* window)
+{
+    ASSERT_NE(window, nullptr);
+    wxWindow* top = wxGetTopLevelParent(window);
+    GtkWidget* widget = top->GetHandle();
+    // The X server refuses the focus until the window is viewable: ask again until GTK sees it.
+    const bool focused = PumpUntil(
+        [widget] {
+            if (GdkWindow* gdkWindow = gtk_widget_get_window(widget))
+                gdk_window_focus(gdkWindow, GDK_CURRENT_TIME);
+            PumpEvents(20);
+            return GTK_IS_WINDOW(widget) && gtk_window_is_active(GTK_WINDOW(widget));
+        },
+        5000);
+    // GTK takes a moment after the focus arrives before it routes keys to the focused control.
+    PumpEvents(300);
+    EXPECT_TRUE(focused) << "no keyboard focus for \"" << top->GetLabel().utf8_str().data() << "\"";
 }
 
 void UserKey(int keyCode, int modifiers)

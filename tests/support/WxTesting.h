@@ -65,7 +65,8 @@ public:
     CAllowRealDialogs(const CAllowRealDialogs&) = delete;
     CAllowRealDialogs& operator=(const CAllowRealDialogs&) = delete;
 };
-bool RealDialogsAllowed();
+// Whether `dialog` may run for real: a test allowed it, or RunModalScript is running it.
+bool RealDialogAllowed(wxDialog* dialog);
 
 // Handles pending events for about `ms` milliseconds.
 void PumpEvents(int ms = 50);
@@ -76,11 +77,17 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
 // Runs `step` from the event loop that is running then (for instance inside a modal dialog).
 void Later(std::function<void()> step);
 
-// Shows `dialog` modally and runs `script` inside its event loop. If the dialog is still open after
+// Runs `step` after `ms` milliseconds from whatever event loop runs then (a popup menu's too).
+void AfterDelay(int ms, std::function<void()> step);
+
+// Shows `dialog` modally (for real) and runs `script` inside its event loop. If the dialog is still open after
 // `timeoutMs`, the test fails and the dialog is ended with wxID_CANCEL. Returns the modal result.
 int RunModalScript(wxDialog& dialog, std::function<void()> script, int timeoutMs = 30000);
 
 // Input as a user gives it, through the X server (XTest): a click in the middle of `window`, and
 // a key press (wxKeyCode and wxMOD_* modifiers) to whatever has the focus.
 void UserClick(wxWindow* window, int button = wxMOUSE_BTN_LEFT);
+// Gives `window`'s top-level window the keyboard focus, as a window manager would on a click on
+// its frame (the test display has no window manager). RunModalScript does it for its dialog.
+void FocusTopLevel(wxWindow* window);
 void UserKey(int keyCode, int modifiers = 0);
