@@ -38,7 +38,7 @@ void CIntervalDlg::OnInitDialog()
 {
     ShowControl(IDC_INTERVAL_STEP, false);
 
-    // Full scale; the engine runs only while a question plays.
+    // A full-scale sine. The engine runs only while a question plays.
     CreateSynthesizer(1.0, 1.0);
     if (m_pSynth != nullptr)
         m_pSynth->SetFrequency(0, 440.0);

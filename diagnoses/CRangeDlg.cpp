@@ -53,8 +53,7 @@ void CRangeDlg::OnInitDialog()
     ShowLimits();
     SetControlText(IDC_RANGE_TEST_FREQUENCY, std::to_string(m_procedure.TestFrequency()));
 
-    // Full scale: the quietest tone the listener can count is what is measured. The engine runs
-    // only while a question plays.
+    // A full-scale sine. The engine runs only while a question plays.
     CreateSynthesizer(1.0, 1.0);
     if (m_pSynth != nullptr)
         m_pSynth->SetFrequency(0, 440.0);
