@@ -1,7 +1,6 @@
 #include "server/ResultsPage.h"
 
 #include "results/SurveyFields.h"
-#include "server/Sqlite.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,6 @@
 #include "results/SurveyFields.h"
 #include "server/CsvExport.h"
 #include "server/ResultsPage.h"
-#include "server/Sqlite.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>

@@ -345,9 +345,11 @@ TEST_F(SurveyServerE2E, SigtermAnswersWhatArrivedAndLogsNoPersonalData)
     const std::string request = WriteRequest(body);
     inFlight.Send(request.substr(0, request.size() - body.size() + 10));
     CRawConnection idle(m_server.Port());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Time for the server to read the header (it reads as it arrives; this is ample even in a
+    // sanitizer build under load), then for the signal to be handled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(m_server.Pid(), SIGTERM);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     inFlight.Send(request.substr(request.size() - body.size() + 10));
     const std::string answer = inFlight.ReadResponse();
     EXPECT_EQ(StatusOf(answer), 200);
