@@ -27,3 +27,6 @@ scripts/build.sh build/tsan -DTONVALE_SANITIZE=thread -DTONVALE_BUILD_GUI=OFF -D
   -DTONVALE_BUILD_BENCHMARKS=OFF
 TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L engine
+
+echo "== build, install, run and purge the Debian packages"
+scripts/test-packages.sh
