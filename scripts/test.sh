@@ -10,23 +10,38 @@ cd "$top"
 source "$top/scripts/test-env.sh"
 supp="$top/tests/support"
 jobs=$(nproc)
+passed=0
+# Runs ctest and adds its count of passed tests (set -e ends the script on any failure).
+run_ctest() {
+  local log
+  log=$(mktemp)
+  ctest "$@" 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  [[ $status -eq 0 ]] || { rm -f "$log"; exit "$status"; }
+  local n
+  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  passed=$((passed + ${n:-0}))
+  rm -f "$log"
+}
 
 echo "== build and test"
 scripts/build.sh build/test
-ctest --test-dir build/test --output-on-failure -j "$jobs"
+run_ctest --test-dir build/test --output-on-failure -j "$jobs"
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build/asan -DTONVALE_SANITIZE=address,undefined -DTONVALE_BUILD_BENCHMARKS=OFF
 ASAN_OPTIONS="fast_unwind_on_malloc=0:detect_leaks=1:abort_on_error=0" \
 LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
-  ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE nosan
+  run_ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE nosan
 
 echo "== build and test the sound engine with ThreadSanitizer"
 scripts/build.sh build/tsan -DTONVALE_SANITIZE=thread -DTONVALE_BUILD_GUI=OFF -DTONVALE_BUILD_SERVER=OFF \
   -DTONVALE_BUILD_BENCHMARKS=OFF
 TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
-  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L engine
+  run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L engine
 
 echo "== build, install, run and purge the Debian packages"
 scripts/test-packages.sh
+
+echo "tests: $passed passed, 0 failed"
