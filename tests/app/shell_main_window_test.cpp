@@ -199,6 +199,25 @@ TEST_F(MainWindowTest, ContextMenuOpensTheAboutBox)
     EXPECT_TRUE(aboutShown);
 }
 
+TEST_F(MainWindowTest, MenuKeyOpensTheAboutBoxByKeyboardAlone)
+{
+    for (const int key : {int(WXK_MENU), int(WXK_F10)}) {
+        CMainDlg dlg;
+        bool aboutShown = false;
+        RunModalScript(dlg, [&] {
+            AfterDelay(600, [] {
+                UserKey(WXK_DOWN);
+                UserKey(WXK_RETURN);
+            });
+            wxTEST_DIALOG(UserKey(key, key == WXK_F10 ? wxMOD_SHIFT : 0); PumpEvents(1200),
+                          CExpectDialogTitled("Tonvaleのﾊﾞｰｼﾞｮﾝ情報", wxID_OK,
+                                              [&](wxDialog*) { aboutShown = true; }));
+            dlg.EndModal(wxID_CANCEL);
+        });
+        EXPECT_TRUE(aboutShown) << "key " << key;
+    }
+}
+
 TEST_F(MainWindowTest, HelpShowsTheIndexTopicAndLeavesTheWindowUsable)
 {
     // Tonvale.chm lies beside the test program, as it lies beside tonvale in the build. (Without a
