@@ -14,7 +14,14 @@ work=$build/run
 connections=64
 stored_target=100000
 
-"$top/scripts/deps.sh"
+# nginx serves the ceiling and wrk makes the load. They are not needed by the tests, so they are
+# installed here only; a service nginx that Debian starts on installing it is stopped again.
+had_nginx=$(dpkg-query -W -f='${Status}' nginx-light 2>/dev/null || true)
+"$top/scripts/deps.sh" <(printf 'nginx-light\nwrk\n')
+if [[ "$had_nginx" != "install ok installed" ]] && command -v systemctl >/dev/null &&
+   systemctl is-active --quiet nginx 2>/dev/null; then
+  systemctl disable --now nginx >/dev/null 2>&1 || true
+fi
 for tool in wrk nginx python3; do
   command -v "$tool" >/dev/null || { echo "bench-server: $tool is missing" >&2; exit 1; }
 done

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/packages.d/*.txt that are not installed yet.
-# Quick when nothing is missing; uses sudo when not run as root.
+# Installs the Debian packages listed in scripts/packages.d/*.txt (and in any list files given as
+# arguments) that are not installed yet. Quick when nothing is missing; uses sudo when not root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
-mapfile -t wanted < <(cat "$here"/packages.d/*.txt | sed 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
+mapfile -t wanted < <(cat "$here"/packages.d/*.txt "$@" | sed 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
 missing=()
 for pkg in "${wanted[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
