@@ -86,9 +86,12 @@ void CIntervalDlg::OnQuestion(wxCommandEvent&)
 {
     if (m_procedure.State() == INTERVAL_READY) {
         m_procedure.StartQuestion();
-        m_timer.Start(INTERVAL_TIMER_MS);
-        StartSynthesizer();
+        // The engine first and the timer last: a failure message shown while the engine starts
+        // runs its own event loop, and ticks arriving meanwhile would finish the question behind
+        // the message and leave the answer unreachable.
         EnableControl(IDC_INTERVAL_QUESTION, false);
+        StartSynthesizer();
+        m_timer.Start(INTERVAL_TIMER_MS);
     } else if (m_procedure.State() == INTERVAL_QUESTION && !m_timer.IsRunning()) {
         EvaluateAnswer();
     }

@@ -20,6 +20,13 @@ CSoundCardDlg::CSoundCardDlg() : CToneDialog("IDD_SOUNDCARD", 246, 229)
     OnInitDialog();
 }
 
+CSoundCardDlg::~CSoundCardDlg()
+{
+    // The engine runs for the dialog's whole life: stop it (joining its threads) while this
+    // object, which receives its notices, is still whole.
+    DeleteSynthesizer();
+}
+
 void CSoundCardDlg::OnInitDialog()
 {
     SetControlLabel(wxID_OK, "Pause");

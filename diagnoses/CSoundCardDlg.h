@@ -17,6 +17,7 @@ constexpr int IDC_SOUNDCARD_FREQUENCY_LABEL = 1021;
 class CSoundCardDlg : public CToneDialog {
 public:
     CSoundCardDlg();
+    ~CSoundCardDlg() override;
 
     const CSoundCardProcedure& Procedure() const { return m_procedure; }
 

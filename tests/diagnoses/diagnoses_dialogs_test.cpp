@@ -9,6 +9,7 @@
 #include "diagnoses/RandomBetween.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "results/ResultRecord.h"
+#include "audio/CVirtualWaveDevice.h"
 #include "synth/CSynthesizer.h"
 #include "tests/diagnoses/DialogDriving.h"
 #include "tests/diagnoses/SinkRecorder.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 #include <wx/choice.h>
+#include <wx/msgdlg.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -394,3 +396,40 @@ TEST_F(DiagnosisDialogs, ClosingMidQuestionStopsTheEngine)
 }
 
 } // namespace
+
+// Without a sound device the question still runs to its answer: the failure message stays up while
+// the user reads it (here 2.5 s, longer than the whole question), and the answer is then reachable.
+TEST(DiagnosisDialogsWithoutSound, IntervalQuestionCanBeAnsweredAfterTheDeviceMessage)
+{
+    CAllowRealDialogs allow;
+    ResetResultRecord();
+    const WaveDeviceFactory previous = SetWaveDeviceFactory([] {
+        auto device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
+        device->FailNext(EWaveDeviceOp::QueryFormat, -1, WAVERR_BADFORMAT);
+        return device;
+    });
+    {
+        CIntervalDlg dlg;
+        RunDialog(dlg, [&] {
+            auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
+            ASSERT_NE(answers, nullptr);
+            class CSlowReader : public wxExpectModalBase<wxMessageDialog, CSlowReader> {
+            protected:
+                int OnInvoked(wxMessageDialog* box) const override
+                {
+                    EXPECT_EQ(box->GetMessage().utf8_str().data(), std::string("サポートされていないフォーマットです。"));
+                    PumpEvents(2500);
+                    return wxID_OK;
+                }
+            };
+            wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION)), CSlowReader());
+            ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 5000));
+            EXPECT_TRUE(IsEnabledControl(&dlg, IDC_INTERVAL_QUESTION));
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Answer");
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Wrong, the next quetion will be given.");
+            UserKey(WXK_ESCAPE);
+        });
+    }
+    SetWaveDeviceFactory(previous);
+}

@@ -81,7 +81,6 @@ TEST(ToneVoiceEnvelope, NoteStartsAtPhaseZeroWithTheAttackAtOneMillionth)
     Voice flat(FLAT, 0, 1);
     flat.SetGate(1);
     EXPECT_FLOAT_EQ(static_cast<float>(std::exp(-13.815510558)), flat.Take(1)[0]);
-    EXPECT_NEAR(1e-6, std::exp(-13.815510558), 1e-12);
 }
 
 TEST(ToneVoiceEnvelope, AttackEndsUnscaledAtTheEnvelopeLength)
