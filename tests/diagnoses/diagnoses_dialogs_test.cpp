@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 #include <wx/choice.h>
+#include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 
 #include <cmath>
@@ -401,7 +402,25 @@ TEST_F(DiagnosisDialogs, ClosingMidQuestionStopsTheEngine)
 // the user reads it (here 2.5 s, longer than the whole question), and the answer is then reachable.
 TEST(DiagnosisDialogsWithoutSound, IntervalQuestionCanBeAnsweredAfterTheDeviceMessage)
 {
-    CAllowRealDialogs allow;
+    // The message box is shown for real, so that its own event loop runs while it is up, and the
+    // user dismisses it with the keyboard after reading.
+    CAllowRealDialogs allow(CAllowRealDialogs::WITH_MESSAGE_BOXES);
+    class CRecordBoxes : public wxModalDialogHook {
+    public:
+        std::vector<wxDialog*> boxes;
+    protected:
+        int Enter(wxDialog* dialog) override
+        {
+            if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+                boxes.push_back(box);
+                EXPECT_EQ(box->GetMessage().utf8_str().data(), std::string("サポートされていないフォーマットです。"));
+                AfterDelay(2500, [] { UserKey(WXK_RETURN); });
+            }
+            return wxID_NONE;
+        }
+        void Exit(wxDialog*) override {}
+    } recorder;
+    recorder.Register();
     ResetResultRecord();
     const WaveDeviceFactory previous = SetWaveDeviceFactory([] {
         auto device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
@@ -413,23 +432,17 @@ TEST(DiagnosisDialogsWithoutSound, IntervalQuestionCanBeAnsweredAfterTheDeviceMe
         RunDialog(dlg, [&] {
             auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
             ASSERT_NE(answers, nullptr);
-            class CSlowReader : public wxExpectModalBase<wxMessageDialog, CSlowReader> {
-            protected:
-                int OnInvoked(wxMessageDialog* box) const override
-                {
-                    EXPECT_EQ(box->GetMessage().utf8_str().data(), std::string("サポートされていないフォーマットです。"));
-                    PumpEvents(2500);
-                    return wxID_OK;
-                }
-            };
-            wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION)), CSlowReader());
-            ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 5000));
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+            ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 8000));
+            EXPECT_EQ(recorder.boxes.size(), 1u);
             EXPECT_TRUE(IsEnabledControl(&dlg, IDC_INTERVAL_QUESTION));
             EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Answer");
+            FocusTopLevel(&dlg);
             UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
             EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Wrong, the next quetion will be given.");
             UserKey(WXK_ESCAPE);
         });
     }
+    recorder.Unregister();
     SetWaveDeviceFactory(previous);
 }

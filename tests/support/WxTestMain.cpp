@@ -18,9 +18,9 @@ class CUnexpectedDialogHook : public wxModalDialogHook {
 protected:
     int Enter(wxDialog* dialog) override
     {
-        const bool messageBox = dynamic_cast<wxMessageDialog*>(dialog) != nullptr;
-        if (!messageBox && RealDialogAllowed(dialog))
+        if (RealDialogAllowed(dialog))
             return wxID_NONE;
+        const bool messageBox = dynamic_cast<wxMessageDialog*>(dialog) != nullptr;
         if (messageBox) {
             auto* box = static_cast<wxMessageDialog*>(dialog);
             ADD_FAILURE() << "unexpected message box: " << box->GetMessage().utf8_str().data();

@@ -18,13 +18,28 @@
 
 namespace {
 int g_realDialogsAllowed = 0;
+int g_realMessageBoxesAllowed = 0;
 std::vector<wxDialog*> g_scriptedDialogs;
 }
 
-CAllowRealDialogs::CAllowRealDialogs() { ++g_realDialogsAllowed; }
-CAllowRealDialogs::~CAllowRealDialogs() { --g_realDialogsAllowed; }
+CAllowRealDialogs::CAllowRealDialogs(EWhich which) : m_which(which)
+{
+    ++g_realDialogsAllowed;
+    if (m_which == WITH_MESSAGE_BOXES)
+        ++g_realMessageBoxesAllowed;
+}
+
+CAllowRealDialogs::~CAllowRealDialogs()
+{
+    --g_realDialogsAllowed;
+    if (m_which == WITH_MESSAGE_BOXES)
+        --g_realMessageBoxesAllowed;
+}
+
 bool RealDialogAllowed(wxDialog* dialog)
 {
+    if (dynamic_cast<wxMessageDialog*>(dialog) != nullptr)
+        return g_realMessageBoxesAllowed > 0;
     return g_realDialogsAllowed > 0 ||
            std::find(g_scriptedDialogs.begin(), g_scriptedDialogs.end(), dialog) != g_scriptedDialogs.end();
 }

@@ -60,10 +60,14 @@ private:
 // can hang on it. A test that drives one of the program's own dialogs for real allows it here.
 class CAllowRealDialogs {
 public:
-    CAllowRealDialogs();
+    enum EWhich { OWN_DIALOGS, WITH_MESSAGE_BOXES };
+    explicit CAllowRealDialogs(EWhich which = OWN_DIALOGS);
     ~CAllowRealDialogs();
     CAllowRealDialogs(const CAllowRealDialogs&) = delete;
     CAllowRealDialogs& operator=(const CAllowRealDialogs&) = delete;
+
+private:
+    EWhich m_which;
 };
 // Whether `dialog` may run for real: a test allowed it, or RunModalScript is running it.
 bool RealDialogAllowed(wxDialog* dialog);
