@@ -7,6 +7,7 @@
 # packages are built the way Debian builds its own.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/deps.sh" packaging
 dir=$(realpath -m "${1:-$top/build/packaging}")
 shift || true
 

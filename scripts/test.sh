@@ -5,7 +5,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-"$top/scripts/deps.sh"
+"$top/scripts/deps.sh" test packaging
 
 source "$top/scripts/test-env.sh"
 supp="$top/tests/support"
