@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <unordered_map>
 
 namespace asio = boost::asio;
@@ -124,7 +125,13 @@ public:
         return RenderResultsPage(m_store.StatsSnapshot());
     }
 
-    void SessionEnded(CSession* session) { m_sessions.erase(session); }
+    // A session's last reference may be dropped on the writer or a worker thread (a callback that
+    // held it finishes there after the answer went out), so the map has a lock of its own.
+    void SessionEnded(CSession* session)
+    {
+        std::lock_guard<std::mutex> lock(m_sessionsMutex);
+        m_sessions.erase(session);
+    }
 
     asio::io_context& m_ioc;
     const SurveyServerOptions m_options;
@@ -132,6 +139,7 @@ public:
     tcp::acceptor m_acceptor;
     asio::steady_timer m_retryTimer;
     asio::thread_pool m_pool;
+    std::mutex m_sessionsMutex;
     std::unordered_map<CSession*, std::weak_ptr<CSession>> m_sessions;
     bool m_stopping = false;
 };
@@ -499,7 +507,12 @@ void CSurveyServer::CImpl::Accept()
             });
             return;
         }
-        if (self->m_sessions.size() >= self->m_options.maxConnections) {
+        std::size_t open = 0;
+        {
+            std::lock_guard<std::mutex> lock(self->m_sessionsMutex);
+            open = self->m_sessions.size();
+        }
+        if (open >= self->m_options.maxConnections) {
             // Full: tell the client to come back later and close.
             static constexpr std::string_view busy =
                 "HTTP/1.1 503 Service Unavailable\r\nServer: tonvale-survey\r\nContent-Length: 0\r\n"
@@ -514,7 +527,10 @@ void CSurveyServer::CImpl::Accept()
             LogRequest("-", "-", 503, 0, std::chrono::steady_clock::now());
         } else {
             auto session = std::make_shared<CSession>(self, std::move(socket));
-            self->m_sessions.emplace(session.get(), session);
+            {
+                std::lock_guard<std::mutex> lock(self->m_sessionsMutex);
+                self->m_sessions.emplace(session.get(), session);
+            }
             session->Start();
         }
         self->Accept();
@@ -531,10 +547,14 @@ void CSurveyServer::CImpl::Stop()
     m_retryTimer.cancel();
     // Copy: closing a session may end it, which removes it from the map.
     std::vector<std::shared_ptr<CSession>> sessions;
-    for (auto& entry : m_sessions) {
-        if (auto session = entry.second.lock())
-            sessions.push_back(std::move(session));
+    {
+        std::lock_guard<std::mutex> lock(m_sessionsMutex);
+        for (auto& entry : m_sessions) {
+            if (auto session = entry.second.lock())
+                sessions.push_back(std::move(session));
+        }
     }
+    // Outside the lock: dropping these references may end a session, which takes the lock.
     for (auto& session : sessions)
         session->OnServerStop();
 }
