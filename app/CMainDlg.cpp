@@ -145,7 +145,7 @@ void CMainDlg::OnCharHook(wxKeyEvent& event)
 
 void CMainDlg::OnClose(wxCloseEvent&)
 {
-    // A close button that the window manager adds anyway acts as Escape did in the original.
+    // A close button that the window manager adds anyway acts as Escape does.
     EndWithoutSaving();
 }
 

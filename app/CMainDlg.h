@@ -11,7 +11,7 @@ class wxContextMenuEvent;
 class wxKeyEvent;
 class wxMouseEvent;
 
-// Command of the About entry (the original's system-menu command).
+// Command of the About entry (a system-menu command ID: low four bits zero, below 0xF000).
 constexpr int IDM_ABOUTBOX = 0x0010;
 
 // Control IDs of dialog 102.

@@ -12,9 +12,9 @@ extern void InitXmlResource();
 
 namespace {
 
-// The templates give every control the size the original's controls had, and those had almost no
-// inner padding. GTK's default theme pads edits, lists and buttons so much that short values such
-// as "880.00" or "none" no longer fit; trim the padding for the program's own windows.
+// The templates size every control for a toolkit with almost no inner padding. GTK's default
+// theme pads edits, lists and buttons so much that short values such as "880.00" or "none" no
+// longer fit; trim the padding for the program's own windows.
 void UseCompactControls()
 {
 #ifdef __WXGTK__

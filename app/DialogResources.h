@@ -1,6 +1,6 @@
 #pragma once
 // The dialog templates are XRC resources compiled into the program (res/). Dialogs load them by
-// name and find their controls by the original numeric IDs.
+// name and find their controls by their numeric IDs.
 #include <wx/string.h>
 #include <wx/window.h>
 

@@ -6,7 +6,7 @@
 // one that records the texts. Messages are shown on the GUI thread only.
 #include <string>
 
-// Button sets, icons and answers, with the values the original's message boxes used.
+// Button sets, icons and answers, with the values of the classic message-box API.
 constexpr unsigned MB_OK = 0x0000;
 constexpr unsigned MB_OKCANCEL = 0x0001;
 constexpr unsigned MB_ICONSTOP = 0x0010;

@@ -1,6 +1,6 @@
 #pragma once
-// The comment as the survey server reads it: the Japanese code page's bytes (CP932), as the
-// original program's ANSI edit control held them.
+// The comment as the survey server reads it: the Japanese code page's bytes (CP932), the code page
+// in which the survey's servers have always received them.
 #include <cstddef>
 #include <string>
 #include <string_view>

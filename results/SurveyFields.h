@@ -13,7 +13,7 @@ constexpr std::string_view SURVEY_USER_AGENT = "WININET Sample Program";
 constexpr std::string_view SURVEY_CONTENT_TYPE = "Content-Type: application/x-www-form-urlencoded";
 constexpr std::string_view NOT_FINISHED_TEXT = "not finished";
 
-// Each field value is read into a 256-byte buffer in the original: at most 255 bytes are sent.
+// Each field value is read into a 256-byte buffer: at most 255 bytes are sent.
 constexpr std::size_t SURVEY_FIELD_MAX_BYTES = 255;
 
 struct SurveyField {

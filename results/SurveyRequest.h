@@ -13,7 +13,7 @@
 using SurveyValues = std::array<std::string, SURVEY_FIELD_COUNT>;
 
 // name=value pairs in field order joined by '&', nothing escaped, no line end. Each value is cut
-// to its first SURVEY_FIELD_MAX_BYTES bytes, as the original read each control into 256 bytes;
+// to its first SURVEY_FIELD_MAX_BYTES bytes, as each control is read into 256 bytes;
 // the comment must come in already cut on a character boundary.
 std::string BuildSurveyBody(const SurveyValues& values);
 

@@ -99,7 +99,7 @@ TEST_F(MainWindowTest, ShowsEnglishCaptionsInTabOrderWithFocusOnQuit)
 
 TEST_F(MainWindowTest, TemplateCarriesTheJapaneseCaptions)
 {
-    // The resource keeps the original captions; the window replaces them when it opens.
+    // The resource keeps the Japanese captions; the window replaces them when it opens.
     wxDialog raw;
     ASSERT_TRUE(LoadDialogResource(&raw, nullptr, "IDD_MAIN"));
     EXPECT_EQ(raw.GetTitle().utf8_str().data(), std::string("可聴域＆音程識別能力診断ツール"));

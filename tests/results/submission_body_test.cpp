@@ -172,7 +172,7 @@ TEST_F(SubmissionBody, LongestBodiesAre677BytesAnd676ThroughTheDialog)
 
 TEST_F(SubmissionBody, EveryValueIsCutAt255Bytes)
 {
-    // The controls never hold more, but the builder keeps the original's 256-byte field buffers.
+    // The controls never hold more, but the builder keeps the 256-byte field buffers.
     SurveyValues values = UnansweredValues();
     values[FIELD_SEX] = std::string(300, 's');
     values[FIELD_COMMENT] = std::string(300, 'c');
@@ -202,7 +202,7 @@ TEST(Cp932Comment, LineBreaksNulAndBrokenInput)
     // A line break at the limit may keep its CR alone; nothing goes past the limit.
     EXPECT_EQ(Utf8ToCp932("abcd\nef", 5), "abcd\r");
     EXPECT_EQ(Utf8ToCp932("abcd\nef", 4), "abcd");
-    // The text ends at a NUL, as the original's C string did.
+    // The text ends at a NUL, as a C string does.
     EXPECT_EQ(Utf8ToCp932(std::string("ab\0cd", 5), 255), "ab");
     // Broken UTF-8 (a lone continuation byte, a cut sequence, an overlong form, a surrogate) is "?";
     // the text after it still comes through.
