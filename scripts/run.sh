@@ -4,7 +4,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh"
-"$top/scripts/build.sh" "$top/build/release" -DTONVALE_BUILD_TESTS=OFF -DTONVALE_BUILD_BENCHMARKS=OFF
+"$top/scripts/build.sh" "$top/build/release" -DTONVALE_BUILD_TESTS=OFF -DTONVALE_BUILD_BENCHMARKS=OFF \
+  -DTONVALE_BUILD_SERVER=OFF
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo "Tonvale is built ($top/build/release/bin/tonvale) but there is no display to show it on." >&2
   exit 1
