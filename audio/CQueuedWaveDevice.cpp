@@ -100,7 +100,7 @@ int CQueuedWaveDevice::Close()
     return result;
 }
 
-int CQueuedWaveDevice::Prepare(WaveHeader* header)
+int CQueuedWaveDevice::CheckIdleHeader(const WaveHeader* header) const
 {
     if (!header)
         return MMSYSERR_INVALPARAM;
@@ -108,20 +108,23 @@ int CQueuedWaveDevice::Prepare(WaveHeader* header)
         return MMSYSERR_INVALHANDLE;
     if (header->dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
-    header->dwFlags.fetch_or(WHDR_PREPARED, std::memory_order_release);
     return MMSYSERR_NOERROR;
+}
+
+int CQueuedWaveDevice::Prepare(WaveHeader* header)
+{
+    const int result = CheckIdleHeader(header);
+    if (result == MMSYSERR_NOERROR)
+        header->dwFlags.fetch_or(WHDR_PREPARED, std::memory_order_release);
+    return result;
 }
 
 int CQueuedWaveDevice::Unprepare(WaveHeader* header)
 {
-    if (!header)
-        return MMSYSERR_INVALPARAM;
-    if (!IsOpen())
-        return MMSYSERR_INVALHANDLE;
-    if (header->dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)
-        return WAVERR_STILLPLAYING;
-    header->dwFlags.fetch_and(~WHDR_PREPARED, std::memory_order_release);
-    return MMSYSERR_NOERROR;
+    const int result = CheckIdleHeader(header);
+    if (result == MMSYSERR_NOERROR)
+        header->dwFlags.fetch_and(~WHDR_PREPARED, std::memory_order_release);
+    return result;
 }
 
 int CQueuedWaveDevice::Write(WaveHeader* header)

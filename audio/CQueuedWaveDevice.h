@@ -65,6 +65,8 @@ protected:
     const WaveFormat& Format() const { return m_format; }
 
 private:
+    // Prepare and Unprepare take only a header that exists and is not queued, on an open device.
+    int CheckIdleHeader(const WaveHeader* header) const;
     void NotifyLoop();
 
     WaveFormat m_format;

@@ -31,14 +31,10 @@ public:
     int QueryFormat(int deviceId, const WaveFormat& format) override
     {
         PaStreamParameters parameters;
-        if (!SampleFormatOf(format, parameters.sampleFormat))
-            return WAVERR_BADFORMAT;
-        if (Pa_Initialize() != paNoError)
-            return MMSYSERR_NODRIVER;
-        int result = DeviceParameters(deviceId, format, parameters);
-        if (result == MMSYSERR_NOERROR &&
-            Pa_IsFormatSupported(nullptr, &parameters, format.nSamplesPerSec) !=
-                paFormatIsSupported)
+        int result = InitialiseFor(deviceId, format, parameters);
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        if (Pa_IsFormatSupported(nullptr, &parameters, format.nSamplesPerSec) != paFormatIsSupported)
             result = WAVERR_BADFORMAT;
         Pa_Terminate();
         return result;
@@ -48,13 +44,10 @@ protected:
     int OpenBackend(int deviceId, const WaveFormat& format) override
     {
         PaStreamParameters parameters;
-        if (!SampleFormatOf(format, parameters.sampleFormat))
-            return WAVERR_BADFORMAT;
-        if (Pa_Initialize() != paNoError)
-            return MMSYSERR_NODRIVER;
-        int result = DeviceParameters(deviceId, format, parameters);
-        if (result == MMSYSERR_NOERROR &&
-            Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec,
+        int result = InitialiseFor(deviceId, format, parameters);
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        if (Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec,
                           FRAMES_PER_CALLBACK, paNoFlag, &CPortAudioDevice::Callback,
                           this) != paNoError) {
             m_stream = nullptr;
@@ -111,6 +104,20 @@ protected:
     }
 
 private:
+    // Checks the format, initialises PortAudio and fills in `parameters`. On success PortAudio
+    // stays initialised for the caller to terminate; on failure it is not left initialised.
+    static int InitialiseFor(int deviceId, const WaveFormat& format, PaStreamParameters& parameters)
+    {
+        if (!SampleFormatOf(format, parameters.sampleFormat))
+            return WAVERR_BADFORMAT;
+        if (Pa_Initialize() != paNoError)
+            return MMSYSERR_NODRIVER;
+        const int result = DeviceParameters(deviceId, format, parameters);
+        if (result != MMSYSERR_NOERROR)
+            Pa_Terminate();
+        return result;
+    }
+
     static bool SampleFormatOf(const WaveFormat& format, PaSampleFormat& sampleFormat)
     {
         if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels < 1 ||

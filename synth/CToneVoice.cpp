@@ -225,27 +225,28 @@ void CToneVoice::Render(float* buffer, int count, int mode)
     if (count > 0 && gate != 0)
         m_sounded = 1;
 
+    // The waveform is chosen once per block: each has its own instance of the loop.
+    const auto render = [&](auto wave) {
+        return RenderLoop<decltype(wave)>(buffer, count, add, m_phase, increment, amplitude, gate,
+                                          m_attack, m_decay, m_envelopeCounter, m_envelopeLength,
+                                          m_envelopeRate);
+    };
     double t = 0.0;
     switch (waveform) {
     case WAVEFORM_SINE:
-        t = RenderLoop<Sine>(buffer, count, add, m_phase, increment, amplitude, gate, m_attack,
-                             m_decay, m_envelopeCounter, m_envelopeLength, m_envelopeRate);
+        t = render(Sine{});
         break;
     case WAVEFORM_TRIANGLE:
-        t = RenderLoop<Triangle>(buffer, count, add, m_phase, increment, amplitude, gate, m_attack,
-                                 m_decay, m_envelopeCounter, m_envelopeLength, m_envelopeRate);
+        t = render(Triangle{});
         break;
     case WAVEFORM_SAWTOOTH:
-        t = RenderLoop<Sawtooth>(buffer, count, add, m_phase, increment, amplitude, gate, m_attack,
-                                 m_decay, m_envelopeCounter, m_envelopeLength, m_envelopeRate);
+        t = render(Sawtooth{});
         break;
     case WAVEFORM_SQUARE:
-        t = RenderLoop<Square>(buffer, count, add, m_phase, increment, amplitude, gate, m_attack,
-                               m_decay, m_envelopeCounter, m_envelopeLength, m_envelopeRate);
+        t = render(Square{});
         break;
     default:
-        t = RenderLoop<Silence>(buffer, count, add, m_phase, increment, amplitude, gate, m_attack,
-                                m_decay, m_envelopeCounter, m_envelopeLength, m_envelopeRate);
+        t = render(Silence{});
         break;
     }
     m_phase = std::fmod(t + m_phase, TWO_PI);
