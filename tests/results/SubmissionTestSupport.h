@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 
 // Sets (or with nullopt removes) an environment variable for its lifetime.
 class CEnvVar {
@@ -60,3 +61,15 @@ inline SurveyValues UnansweredValues(const std::string& dateTime = "2008/03/05 1
     values[FIELD_COMMENT] = "";
     return values;
 }
+
+// The endpoint the program sends to, for the length of one test.
+class CSurveyServerAt {
+public:
+    explicit CSurveyServerAt(SurveyEndpoint endpoint) : m_old(SurveyServer()) { SurveyServer() = std::move(endpoint); }
+    ~CSurveyServerAt() { SurveyServer() = m_old; }
+    CSurveyServerAt(const CSurveyServerAt&) = delete;
+    CSurveyServerAt& operator=(const CSurveyServerAt&) = delete;
+
+private:
+    SurveyEndpoint m_old;
+};

@@ -58,18 +58,6 @@ std::vector<std::string> Items(wxWindow* dlg, int id)
     return items;
 }
 
-// The endpoint the dialog sends to, for the length of one test.
-class CSurveyServerAt {
-public:
-    explicit CSurveyServerAt(SurveyEndpoint endpoint) : m_old(SurveyServer()) { SurveyServer() = std::move(endpoint); }
-    ~CSurveyServerAt() { SurveyServer() = m_old; }
-    CSurveyServerAt(const CSurveyServerAt&) = delete;
-    CSurveyServerAt& operator=(const CSurveyServerAt&) = delete;
-
-private:
-    SurveyEndpoint m_old;
-};
-
 class QuestionnaireTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetResultRecord(); }

@@ -65,17 +65,6 @@ private:
     std::function<void(CQuestionnaireDlg&)> m_action;
 };
 
-class CSurveyServerAt {
-public:
-    explicit CSurveyServerAt(SurveyEndpoint endpoint) : m_old(SurveyServer()) { SurveyServer() = std::move(endpoint); }
-    ~CSurveyServerAt() { SurveyServer() = m_old; }
-    CSurveyServerAt(const CSurveyServerAt&) = delete;
-    CSurveyServerAt& operator=(const CSurveyServerAt&) = delete;
-
-private:
-    SurveyEndpoint m_old;
-};
-
 // Without a window manager nothing gives a new window the keyboard: bring it to the front first,
 // as a user's click would.
 void PressEscapeIn(wxDialog& dlg)

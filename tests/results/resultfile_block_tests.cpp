@@ -20,13 +20,6 @@ class ResultFileBinding : public ::testing::Test {
 protected:
     void SetUp() override { ResetResultRecord(); }
 
-    // As the main window creates it: the working directory's result.dat, ResultRecord as both the
-    // block and the defaults.
-    static std::unique_ptr<CFileBackedBlock> Bind()
-    {
-        return std::make_unique<CFileBackedBlock>(ResultFilePath(fs::current_path().string()), &ResultRecord,
-                                                  RESULT_RECORD_BYTES, &ResultRecord);
-    }
 
     fs::path File() const { return m_dir.Path() / "result.dat"; }
 
@@ -47,7 +40,7 @@ TEST(ResultFilePathTest, AddsASeparatorOnlyWhereTheDirectoryLacksOne)
 
 TEST_F(ResultFileBinding, NoFileAndNothingMeasuredWritesFortyFFAndFourZeros)
 {
-    Bind().reset();
+    BindResultFile().reset();
     Bytes expected(40, 0xFF);
     expected.insert(expected.end(), 4, 0x00);
     EXPECT_EQ(ReadBytes(File()), expected);
@@ -56,7 +49,7 @@ TEST_F(ResultFileBinding, NoFileAndNothingMeasuredWritesFortyFFAndFourZeros)
 
 TEST_F(ResultFileBinding, RangeMeasuredWritesItsTwoFieldsLittleEndian)
 {
-    auto binding = Bind();
+    auto binding = BindResultFile();
     ResultRecord.m_lowestHz = 30;
     ResultRecord.m_highestHz = 15000;
     binding.reset();
@@ -70,7 +63,7 @@ TEST_F(ResultFileBinding, RangeMeasuredWritesItsTwoFieldsLittleEndian)
 TEST_F(ResultFileBinding, LoadsEveryFieldAndWritesBackWhatChanged)
 {
     WriteBytes(File(), Image({25, 17000, 40, 30, 20, 10, 8, 6, 4, 2, 1}));
-    auto binding = Bind();
+    auto binding = BindResultFile();
     EXPECT_EQ(ResultRecord.m_lowestHz, 25);
     EXPECT_EQ(ResultRecord.m_highestHz, 17000);
     for (int band = 0; band < INTERVAL_BAND_COUNT; ++band)
@@ -89,7 +82,7 @@ TEST_F(ResultFileBinding, ShortFileLoadsItsFiveFieldsAndQuitWritesAllFortyFourBy
     ASSERT_EQ(twenty.size(), 20u);
     WriteBytes(File(), twenty);
 
-    auto binding = Bind();
+    auto binding = BindResultFile();
     EXPECT_EQ(ResultRecord.m_lowestHz, 30);
     EXPECT_EQ(ResultRecord.m_highestHz, 15000);
     EXPECT_EQ(ResultRecord.m_intervalCents[0], 100);
@@ -109,7 +102,7 @@ TEST_F(ResultFileBinding, ShortFileLoadsItsFiveFieldsAndQuitWritesAllFortyFourBy
 TEST_F(ResultFileBinding, EmptyFileLoadsNothingAndBecomesAFullRecord)
 {
     WriteBytes(File(), {});
-    auto binding = Bind();
+    auto binding = BindResultFile();
     EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
     EXPECT_EQ(ResultRecord.m_sent, 0);
     binding.reset();
@@ -123,7 +116,7 @@ TEST_F(ResultFileBinding, LongFileLoadsItsFirstFortyFourBytesAndIsCutToThem)
     fifty.insert(fifty.end(), {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x11});
     WriteBytes(File(), fifty);
 
-    auto binding = Bind();
+    auto binding = BindResultFile();
     EXPECT_EQ(ResultRecord.m_lowestHz, 1);
     EXPECT_EQ(ResultRecord.m_intervalCents[7], 10);
     EXPECT_EQ(ResultRecord.m_sent, 1);
@@ -136,7 +129,7 @@ TEST_F(ResultFileBinding, DirectoryNamedResultDatCountsAsAbsentAndIsLeftAlone)
     fs::create_directory(File());
     WriteBytes(File() / "inside", {1, 2, 3});
 
-    auto binding = Bind();
+    auto binding = BindResultFile();
     EXPECT_TRUE(m_messages.shown.empty()) << "loading shows nothing";
     EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
     ResultRecord.m_lowestHz = 40;
@@ -160,7 +153,7 @@ TEST_F(ResultFileBinding, WorkingDirectoryLongerThan255Characters)
     ASSERT_GT(fs::current_path().string().size(), 255u);
 
     WriteBytes(deep / "result.dat", Image({50, 12000}));
-    auto binding = Bind();
+    auto binding = BindResultFile();
     EXPECT_EQ(binding->Path(), fs::current_path().string() + "/result.dat");
     EXPECT_EQ(ResultRecord.m_lowestHz, 50);
     EXPECT_EQ(ResultRecord.m_highestHz, 12000);
@@ -175,14 +168,14 @@ TEST_F(ResultFileBinding, WorkingDirectoryLongerThan255Characters)
 TEST_F(ResultFileBinding, AbandonedBindingWritesNothing)
 {
     WriteBytes(File(), Image({10, 20}));
-    auto binding = Bind();
+    auto binding = BindResultFile();
     ResultRecord.m_lowestHz = 11;
     binding->Abandon();
     binding.reset();
     EXPECT_EQ(ReadBytes(File()), Image({10, 20}));
 
     fs::remove(File());
-    binding = Bind();
+    binding = BindResultFile();
     binding->Abandon();
     binding.reset();
     EXPECT_FALSE(fs::exists(File()));
@@ -191,7 +184,7 @@ TEST_F(ResultFileBinding, AbandonedBindingWritesNothing)
 TEST_F(ResultFileBinding, SentFlagOfOneIsLoaded)
 {
     WriteBytes(File(), Image({-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1}));
-    Bind()->Abandon();
+    BindResultFile()->Abandon();
     EXPECT_TRUE(ResultRecord.IsSent());
 }
 

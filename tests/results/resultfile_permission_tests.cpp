@@ -18,15 +18,6 @@ namespace {
 
 const Bytes OLD = Image({20, 18000, 1, 2, 3, 4, 5, 6, 7, 8, 1});
 
-std::vector<std::string> Names(const fs::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class Unprivileged : public ::testing::Test {
 protected:
     void SetUp() override
@@ -40,11 +31,6 @@ protected:
         fs::permissions(m_dir.Path(), fs::perms(0700));
     }
 
-    static std::unique_ptr<CFileBackedBlock> Bind()
-    {
-        return std::make_unique<CFileBackedBlock>(ResultFilePath(fs::current_path().string()), &ResultRecord,
-                                                  RESULT_RECORD_BYTES, &ResultRecord);
-    }
     fs::path File() const { return m_dir.Path() / "result.dat"; }
 
     CTempDir m_dir;
@@ -57,7 +43,7 @@ TEST_F(Unprivileged, ReadOnlyFileLoadsButKeepsItsContentAtQuit)
     WriteBytes(File(), OLD);
     fs::permissions(File(), fs::perms(0444));
 
-    auto binding = Bind();
+    auto binding = BindResultFile();
     EXPECT_EQ(ResultRecord.m_lowestHz, 20);
     EXPECT_EQ(ResultRecord.m_intervalCents[7], 8);
     EXPECT_EQ(ResultRecord.m_sent, 1);
@@ -78,7 +64,7 @@ TEST_F(Unprivileged, ReadOnlyDirectoryWithAWritableFileIsWrittenInPlace)
     WriteBytes(File(), fifty);
     fs::permissions(m_dir.Path(), fs::perms(0500));
 
-    auto binding = Bind();
+    auto binding = BindResultFile();
     ResultRecord.m_highestHz = 16000;
     binding.reset();
 
@@ -89,7 +75,7 @@ TEST_F(Unprivileged, ReadOnlyDirectoryWithAWritableFileIsWrittenInPlace)
 TEST_F(Unprivileged, ReadOnlyDirectoryWithoutAFileGetsTheOpenMessage)
 {
     fs::permissions(m_dir.Path(), fs::perms(0500));
-    Bind().reset();
+    BindResultFile().reset();
     EXPECT_EQ(m_messages.Texts(), std::vector<std::string>{OPEN_FAILED});
     EXPECT_TRUE(Names(m_dir.Path()).empty());
 }
@@ -100,7 +86,7 @@ TEST_F(Unprivileged, UnreadableFileCountsAsAbsentAndIsReplacedWithItsPermissions
     fs::permissions(File(), fs::perms(0200));
     ASSERT_EQ(CGeneralFile::Exists(File().string()), 0);
 
-    auto binding = Bind();
+    auto binding = BindResultFile();
     EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
     EXPECT_EQ(ResultRecord.m_sent, 0);
     binding.reset();
@@ -118,7 +104,7 @@ TEST_F(Unprivileged, ReadOnlyTargetBehindASymbolicLinkKeepsItsContent)
     fs::permissions(m_dir.Path() / "data" / "real.dat", fs::perms(0444));
     fs::create_symlink("data/real.dat", File());
 
-    Bind().reset();
+    BindResultFile().reset();
     EXPECT_EQ(m_messages.Texts(), std::vector<std::string>{OPEN_FAILED});
     EXPECT_EQ(ReadBytes(m_dir.Path() / "data" / "real.dat"), OLD);
     EXPECT_EQ(Names(m_dir.Path() / "data"), std::vector<std::string>{"real.dat"});

@@ -33,15 +33,6 @@ unsigned Mode(const fs::path& path)
     return st.st_mode & 07777;
 }
 
-std::vector<std::string> Names(const fs::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class SaveTest : public ::testing::Test {
 protected:
     fs::path File() const { return m_dir.Path() / "result.dat"; }

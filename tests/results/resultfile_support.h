@@ -1,9 +1,14 @@
 #pragma once
-// Byte-level helpers shared by the result file tests.
+// Helpers shared by the result file tests.
+#include "results/CFileBackedBlock.h"
+#include "results/ResultRecord.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,3 +42,21 @@ inline const char* const OPEN_FAILED = "CGeneralFile:ファイルをオープン
 inline const char* const WRITE_FAILED = "CGeneralFile:ファイルに書き込めませんでした。";
 inline const char* const SIZE_FAILED = "CGeneralFile:ファイルサイズを取得できませんでした。";
 inline const char* const UNDEFINED_ERROR = "CGeneralFile:未定義のエラーが発生しました。";
+
+// The binding as the main window creates it: the working directory's result.dat, ResultRecord as
+// both the block and the defaults.
+inline std::unique_ptr<CFileBackedBlock> BindResultFile()
+{
+    return std::make_unique<CFileBackedBlock>(ResultFilePath(std::filesystem::current_path().string()),
+                                              &ResultRecord, RESULT_RECORD_BYTES, &ResultRecord);
+}
+
+// The names in `dir`, sorted: shows leftovers such as temporary files.
+inline std::vector<std::string> Names(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
