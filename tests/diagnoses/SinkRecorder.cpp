@@ -1,5 +1,7 @@
 #include "tests/diagnoses/SinkRecorder.h"
 
+#include "tests/support/WavFile.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -100,25 +102,10 @@ std::vector<float> CSinkRecorder::Read(std::int64_t from, std::int64_t to) const
 
 void CSinkRecorder::SaveWav(const std::filesystem::path& path, std::int64_t from, std::int64_t to) const
 {
-    const std::vector<float> samples = Read(from, to);
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&out](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&out](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const std::uint32_t bytes = static_cast<std::uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(SINK_RATE);
-    u32(SINK_RATE * 2);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    for (float s : samples)
-        u16(static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(s * 32767.0f))));
+    std::vector<std::int16_t> pcm;
+    for (float s : Read(from, to))
+        pcm.push_back(static_cast<std::int16_t>(std::lround(s * 32767.0f)));
+    WriteWav16(path, pcm, SINK_RATE);
 }
 
 std::vector<double> LevelsAt(const std::vector<float>& samples, double hz)

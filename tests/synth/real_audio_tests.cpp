@@ -4,6 +4,7 @@
 #include "audio/CQueuedWaveDevice.h"
 #include "synth/CSynthesizer.h"
 #include "tests/support/CapturingMessageSink.h"
+#include "tests/support/WavFile.h"
 #include "tests/synth/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -135,27 +136,6 @@ private:
     std::vector<std::int16_t> m_samples;
     Clock::time_point m_start{};
 };
-
-void SaveWav(const std::string& path, const std::vector<std::int16_t>& samples)
-{
-    std::ofstream out(path, std::ios::binary);
-    const auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const std::uint32_t bytes = static_cast<std::uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(44100);
-    u32(88200);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), bytes);
-}
 
 // Peak magnitude over each window of `window` samples from `from`.
 std::vector<double> Envelope(const std::vector<std::int16_t>& x, long from, long to, int window)
@@ -344,7 +324,7 @@ TEST_F(RealAudio, ToneReachesTheSinkWholeAtTheSetFrequency)
         ~Keep()
         {
             if (::testing::Test::HasFailure()) {
-                SaveWav(path, samples);
+                WriteWav16(path, samples);
                 std::fprintf(stderr, "recording kept in %s\n", path.c_str());
             }
         }
