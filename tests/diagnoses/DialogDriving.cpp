@@ -1,5 +1,7 @@
 #include "tests/diagnoses/DialogDriving.h"
 
+#include "app/CHelpViewer.h"
+
 #include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/msgdlg.h>
@@ -82,20 +84,17 @@ void ChooseAnswer(wxChoice* answers, int index)
     ASSERT_EQ(answers->GetSelection(), index);
 }
 
-std::vector<std::string> ClickHelp(wxWindow* helpButton)
+std::string ClickHelp(wxWindow* helpButton)
 {
-    std::vector<wxWindow*> before(wxTopLevelWindows.begin(), wxTopLevelWindows.end());
     UserClick(helpButton);
-    PumpEvents(500);
-    std::vector<std::string> opened;
-    for (wxWindow* window : wxTopLevelWindows) {
-        if (std::find(before.begin(), before.end(), window) != before.end())
-            continue;
-        opened.push_back(window->GetLabel().utf8_str().data());
-        window->Destroy();
-    }
+    PumpUntil([] { return ExistingHelpViewer() != nullptr && ExistingHelpViewer()->IsShown(); }, 3000);
+    CHelpViewer* viewer = ExistingHelpViewer();
+    if (viewer == nullptr)
+        return "";
+    const std::string page = viewer->CurrentPage().utf8_str().data();
+    viewer->Destroy();
     PumpEvents(100);
-    return opened;
+    return page;
 }
 
 std::string TextOf(wxWindow* parent, int id)

@@ -43,9 +43,9 @@ void ChooseEntry(wxChoice* choice, int index);
 // Picks an answer, which the dialog takes as it is.
 void ChooseAnswer(wxChoice* answers, int index);
 
-// Clicks a Help button and closes whatever help window it opened. Returns the titles of the
-// windows it opened (none when no help file is found).
-std::vector<std::string> ClickHelp(wxWindow* helpButton);
+// Clicks a Help button and returns the page the help window then shows ("" when none), closing
+// the help window again.
+std::string ClickHelp(wxWindow* helpButton);
 
 // The text a control shows (label, edit value or list selection), as UTF-8.
 std::string TextOf(wxWindow* parent, int id);
