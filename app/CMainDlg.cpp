@@ -7,15 +7,15 @@
 #include "diagnoses/DiagnosisCommands.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "res/TonvaleIcon.h"
-#include "results/CFileBackedBlock.h"
+#include "results/ResultFile.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ResultRecord.h"
 
 #include <wx/button.h>
 #include <wx/menu.h>
 
-#include <filesystem>
-#include <system_error>
+#include <fcntl.h>
+#include <unistd.h>
 
 CMainDlg::CMainDlg()
 {
@@ -51,6 +51,9 @@ CMainDlg::~CMainDlg()
     // Ended without Quit (Escape, or the window manager's close button): the file keeps its content.
     if (m_resultFile)
         m_resultFile->Abandon();
+    m_resultFile.reset();
+    if (m_workingDirectory >= 0)
+        ::close(m_workingDirectory);
 }
 
 wxString CMainDlg::AboutMenuText()
@@ -71,12 +74,13 @@ void CMainDlg::OnInitDialog()
     FindWindow(IDC_CHECK_RANGE)->SetLabel("Check Range");
     FindWindow(IDC_CHECK_SOUNDCARD)->SetLabel("Check Sound Card");
 
-    // The result file lives in the working directory of the moment the window opens.
-    std::error_code error;
-    std::filesystem::path cwd = std::filesystem::current_path(error);
-    m_currentDirectory = error ? std::string(".") : cwd.string();
-    m_resultFile = std::make_unique<CFileBackedBlock>(ResultFilePath(m_currentDirectory), &ResultRecord,
-                                                      RESULT_RECORD_BYTES, &ResultRecord);
+    // The result file lives in the working directory of the moment the window opens. A descriptor
+    // holds on to it however long its path is; should even that fail, the working directory of
+    // each access is the best there is.
+    m_workingDirectory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_workingDirectory < 0)
+        m_workingDirectory = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    m_resultFile = OpenResultFile(m_workingDirectory >= 0 ? m_workingDirectory : AT_FDCWD);
 
     // The focus starts on the first control in the tab order, "Quit".
     FindWindow(wxID_OK)->SetFocus();
@@ -120,7 +124,7 @@ void CMainDlg::OnHelp(wxCommandEvent&)
 void CMainDlg::OnOK(wxCommandEvent&)
 {
     OfferQuestionnaireAtQuit();
-    m_resultFile.reset(); // writes result.dat
+    CloseResultFile(m_resultFile); // writes result.dat
     EndModal(wxID_OK);
 }
 

@@ -4,7 +4,6 @@
 #include <wx/dialog.h>
 
 #include <memory>
-#include <string>
 
 class CFileBackedBlock;
 class wxContextMenuEvent;
@@ -49,5 +48,6 @@ private:
     void EndWithoutSaving();
 
     std::unique_ptr<CFileBackedBlock> m_resultFile;
-    std::string m_currentDirectory;
+    int m_workingDirectory = -1; // descriptor of the directory result.dat lives in
+
 };

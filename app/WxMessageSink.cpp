@@ -1,14 +1,14 @@
 #include "app/WxMessageSink.h"
 
 #include <wx/app.h>
-#include <wx/filename.h>
 #include <wx/msgdlg.h>
-#include <wx/stdpaths.h>
 #include <wx/toplevel.h>
 
 wxString ApplicationTitle()
 {
-    return wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetName();
+    // Not the executable's name: it is lower case only because Debian names programs so, and
+    // every window of the program says "Tonvale".
+    return "Tonvale";
 }
 
 namespace {

@@ -9,5 +9,5 @@ public:
     int Show(const std::string& textUtf8, unsigned type) override;
 };
 
-// The message boxes' caption: the executable's file name without its extension.
+// The message boxes' caption: the program's name, as its windows show it.
 wxString ApplicationTitle();

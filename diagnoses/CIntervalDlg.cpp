@@ -11,10 +11,16 @@
 
 #include <wx/choice.h>
 
+#include <gtk/gtk.h>
+
 #include <string>
 
 namespace {
 constexpr int TONE_MS = 500;
+
+// The band list's popup remembers which item was shown when it opened.
+constexpr const char* SHOWN_ITEM_KEY = "tonvale-shown-item";
+constexpr const char* WATCHED_KEY = "tonvale-watched";
 } // namespace
 
 CIntervalDlg::CIntervalDlg() : CToneDialog("IDD_INTERVAL", 187, 163), m_timer(this, INTERVAL_TIMER_ID)
@@ -23,6 +29,7 @@ CIntervalDlg::CIntervalDlg() : CToneDialog("IDD_INTERVAL", 187, 163), m_timer(th
     Bind(wxEVT_BUTTON, &CIntervalDlg::OnQuestion, this, IDC_INTERVAL_QUESTION);
     Bind(wxEVT_BUTTON, &CIntervalDlg::OnHelpButton, this, IDC_INTERVAL_HELP);
     Bind(wxEVT_CHOICE, &CIntervalDlg::OnBandChange, this, IDC_INTERVAL_BAND);
+    WatchBandPicks();
     Bind(wxEVT_TIMER, &CIntervalDlg::OnTimer, this, INTERVAL_TIMER_ID);
     OnInitDialog();
 }
@@ -163,6 +170,58 @@ void CIntervalDlg::OnBandChange(wxCommandEvent&)
     if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER))
         answers->Hide();
     EnableControl(IDC_INTERVAL_QUESTION, true);
+}
+
+// GTK's combo box reports a pick only when it changes the item shown, yet picking a band from the
+// open list is how the listener starts it again. So the items of the open list are watched: a
+// pick of the item that was shown when the list opened starts the band as a change does. Closing
+// the list without a pick activates no item.
+void CIntervalDlg::WatchBandPicks()
+{
+    wxWindow* bands = FindWindow(IDC_INTERVAL_BAND);
+    if (bands == nullptr || !GTK_IS_COMBO_BOX(bands->GetHandle()))
+        return;
+    g_signal_connect(bands->GetHandle(), "notify::popup-shown", G_CALLBACK(&CIntervalDlg::OnBandListPopup), this);
+}
+
+void CIntervalDlg::OnBandListPopup(void* combo, void*, void* dialog)
+{
+    gboolean shown = FALSE;
+    g_object_get(combo, "popup-shown", &shown, nullptr);
+    AtkObject* popup = gtk_combo_box_get_popup_accessible(GTK_COMBO_BOX(combo));
+    GtkWidget* menu = popup != nullptr ? gtk_accessible_get_widget(GTK_ACCESSIBLE(popup)) : nullptr;
+    if (!shown || !GTK_IS_MENU_SHELL(menu))
+        return; // a theme that shows the list as a tree view: only changes count there
+    const int active = gtk_combo_box_get_active(GTK_COMBO_BOX(combo));
+    g_object_set_data(G_OBJECT(menu), SHOWN_ITEM_KEY, GINT_TO_POINTER(active + 1));
+    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
+    for (GList* item = items; item != nullptr; item = item->next) {
+        if (g_object_get_data(G_OBJECT(item->data), WATCHED_KEY) == nullptr) {
+            g_object_set_data(G_OBJECT(item->data), WATCHED_KEY, GINT_TO_POINTER(1));
+            g_signal_connect(item->data, "activate", G_CALLBACK(&CIntervalDlg::OnBandItemActivated), dialog);
+        }
+    }
+    g_list_free(items);
+}
+
+void CIntervalDlg::OnBandItemActivated(void* item, void* dialog)
+{
+    GtkWidget* menu = gtk_widget_get_parent(GTK_WIDGET(item));
+    if (menu == nullptr)
+        return;
+    GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
+    const int picked = g_list_index(items, item);
+    g_list_free(items);
+    const int shown = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(menu), SHOWN_ITEM_KEY)) - 1;
+    // A different item changes the selection, and that arrives as a change of its own. The band
+    // starts once the list has closed, not inside GTK's handling of the pick.
+    if (picked >= 0 && picked == shown) {
+        auto* self = static_cast<CIntervalDlg*>(dialog);
+        self->CallAfter([self] {
+            wxCommandEvent pick(wxEVT_CHOICE, IDC_INTERVAL_BAND);
+            self->OnBandChange(pick);
+        });
+    }
 }
 
 void CIntervalDlg::OnOK(wxCommandEvent&)

@@ -36,6 +36,9 @@ private:
     void OnQuestion(wxCommandEvent& event);
     void OnTimer(wxTimerEvent& event);
     void OnBandChange(wxCommandEvent& event);
+    void WatchBandPicks();
+    static void OnBandListPopup(void* combo, void* property, void* dialog);
+    static void OnBandItemActivated(void* item, void* dialog);
     void OnHelpButton(wxCommandEvent& event);
     void ShowDifference();
     void ShowStep();

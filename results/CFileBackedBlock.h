@@ -1,11 +1,16 @@
 #pragma once
 // Binds a caller's memory block to a file for the object's lifetime: loaded when constructed (the
 // defaults when there is no file), written back when destroyed. A shorter file fills only the
-// block's leading bytes, but the whole block is always written back.
+// block's leading bytes, but the whole block is always written back. A longer file is not one of
+// ours: it is neither loaded nor ever written.
 #include <string>
 
 class CFileBackedBlock {
 public:
+    // `name` is looked up relative to the directory descriptor `directory` (AT_FDCWD for the
+    // working directory of each access); the binding keeps a duplicate of the descriptor, so the
+    // caller may close its own.
+    CFileBackedBlock(int directory, const std::string& name, void* block, int length, const void* defaults);
     CFileBackedBlock(const std::string& path, void* block, int length, const void* defaults);
     virtual ~CFileBackedBlock();
 
@@ -15,14 +20,14 @@ public:
     // Gives up the binding without writing: the file keeps its previous content.
     void Abandon();
 
-    const std::string& Path() const { return m_path; }
+    // The file was longer than the block: the block holds the defaults and nothing is written.
+    bool IsForeign() const { return m_foreign; }
 
 private:
-    std::string m_path;
+    int m_directory;
+    std::string m_name;
     void* m_block;
     int m_length;
     bool m_abandoned = false;
+    bool m_foreign = false;
 };
-
-// "result.dat" in `directory`, with a separator unless the directory already ends in one.
-std::string ResultFilePath(const std::string& directory);

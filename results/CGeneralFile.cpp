@@ -51,46 +51,112 @@ private:
     int m_fd;
 };
 
-std::string DirectoryOf(const std::string& path)
+// A directory descriptor we may or may not own: the caller's (or AT_FDCWD) until a lookup moves on.
+class CDirectory {
+public:
+    explicit CDirectory(int borrowed) : m_fd(borrowed) {}
+    int Get() const { return m_fd; }
+    void Own(int fd)
+    {
+        m_owned = fd;
+        m_fd = m_owned.Get();
+    }
+
+private:
+    int m_fd;
+    CDescriptor m_owned;
+};
+
+std::vector<std::string> Components(const std::string& path)
 {
-    std::string::size_type slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
+    std::vector<std::string> parts;
+    std::string::size_type begin = 0;
+    while (begin <= path.size()) {
+        std::string::size_type slash = path.find('/', begin);
+        if (slash == std::string::npos)
+            slash = path.size();
+        std::string part = path.substr(begin, slash - begin);
+        if (!part.empty() && part != ".")
+            parts.push_back(std::move(part));
+        begin = slash + 1;
+    }
+    return parts;
 }
 
-std::string NameOf(const std::string& path)
+// The rule the kernel applies when fs.protected_symlinks is on, applied here whatever the setting:
+// in a sticky directory everyone may write in, only links of our own or of the directory's owner
+// are followed. Otherwise a link planted in /tmp could point our save at any of our files.
+bool MayFollow(int directory, const struct stat& link)
 {
-    std::string::size_type slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    struct stat dir {};
+    if (::fstatat(directory, "", &dir, AT_EMPTY_PATH) != 0)
+        return false;
+    const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
 }
 
-// Follows symbolic links from `path` to the name they finally lead to (which need not exist yet),
-// so that a save replaces the link's target and leaves the link itself alone. False on a loop.
-bool FollowLinks(const std::string& path, std::string& target)
+bool ReadLink(int directory, const std::string& name, const struct stat& link, std::string& text)
+{
+    // The size fstatat reports may be 0 (some filesystems) or stale: grow until the text fits.
+    std::vector<char> buffer(static_cast<std::size_t>(link.st_size > 0 ? link.st_size : 255) + 1);
+    ssize_t length;
+    while ((length = ::readlinkat(directory, name.c_str(), buffer.data(), buffer.size())) >= 0 &&
+           static_cast<std::size_t>(length) == buffer.size())
+        buffer.resize(buffer.size() * 2);
+    if (length <= 0)
+        return false;
+    text.assign(buffer.data(), static_cast<std::size_t>(length));
+    return true;
+}
+
+// Walks `path` from `directory` one name at a time, following symbolic links ourselves, so that no
+// path ever has to fit PATH_MAX and every link passes MayFollow. On success `directory` holds the
+// directory of the final name and `name` that name, which is not a link and need not exist yet.
+// False for a loop, a refused link or a directory on the way that cannot be entered.
+bool Resolve(const std::string& path, CDirectory& directory, std::string& name)
 {
     constexpr int MAX_LINK_HOPS = 40; // as the kernel's own limit
-    std::string current = path;
-    for (int hop = 0; hop <= MAX_LINK_HOPS; ++hop) {
+    int hops = 0;
+    std::vector<std::string> rest = Components(path);
+    if (!path.empty() && path.front() == '/')
+        directory.Own(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    while (!rest.empty()) {
+        if (directory.Get() < 0 && directory.Get() != AT_FDCWD)
+            return false;
+        std::string part = std::move(rest.front());
+        rest.erase(rest.begin());
         struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            target = current;
+        if (::fstatat(directory.Get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || !rest.empty())
+                return false;
+            name = part;
             return true;
         }
-        std::vector<char> text(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
-        ssize_t length;
-        // The size lstat reports may be 0 (some filesystems) or stale: grow until the text fits.
-        while ((length = ::readlink(current.c_str(), text.data(), text.size())) >= 0 &&
-               static_cast<std::size_t>(length) == text.size())
-            text.resize(text.size() * 2);
-        if (length <= 0)
-            return false;
-        std::string link(text.data(), static_cast<std::size_t>(length));
-        current = link.front() == '/' ? link : DirectoryOf(current) + "/" + link;
+        if (S_ISLNK(st.st_mode)) {
+            std::string text;
+            if (++hops > MAX_LINK_HOPS || !MayFollow(directory.Get(), st) ||
+                !ReadLink(directory.Get(), part, st, text))
+                return false;
+            std::vector<std::string> target = Components(text);
+            rest.insert(rest.begin(), target.begin(), target.end());
+            if (text.front() == '/')
+                directory.Own(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (rest.empty()) { // a link to "/" or "."
+                name = ".";
+                return true;
+            }
+            continue;
+        }
+        if (rest.empty()) {
+            name = part;
+            return true;
+        }
+        directory.Own(::openat(directory.Get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
-    return false;
+    if (directory.Get() < 0 && directory.Get() != AT_FDCWD)
+        return false;
+    name = "."; // the path names a directory itself
+    return true;
 }
 
 bool WriteAll(int fd, const void* buffer, int length)
@@ -109,37 +175,40 @@ bool WriteAll(int fd, const void* buffer, int length)
     return true;
 }
 
-// A name for the temporary file beside `target` that no other save is likely to pick.
-std::string TemporaryName(const std::string& target, unsigned attempt)
+// A name for the temporary file beside `name` that no other save is likely to pick.
+std::string TemporaryName(const std::string& name, unsigned attempt)
 {
     static unsigned s_counter = 0;
     auto ticks = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
     char suffix[64];
     std::snprintf(suffix, sizeof suffix, ".%ld.%llx.%x.tmp", static_cast<long>(::getpid()), ticks,
                   ++s_counter + attempt);
-    return DirectoryOf(target) + "/." + NameOf(target) + suffix;
+    return "." + name + suffix;
 }
 
-void SyncDirectory(const std::string& directory)
+void SyncDirectory(int directory)
 {
-    CDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    CDescriptor dir(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.IsOpen())
         ::fsync(dir.Get()); // best effort: the rename itself has already happened
 }
 
 enum class ReplaceResult { Done, WriteFailed, NoTemporary };
 
-// Writes the new content to a temporary file beside `target`, flushes it and renames it over the
-// target. `old` describes the existing target (nullptr when there is none); its owner and
-// permissions carry over. NoTemporary means nothing was changed and the caller may write in place.
-ReplaceResult Replace(const std::string& target, const struct stat* old, const void* buffer, int length)
+// Writes the new content to a temporary file beside `name` in `directory`, flushes it and renames
+// it over the target. `old` describes the existing target (nullptr when there is none); its owner
+// and permissions carry over. NoTemporary means nothing was changed and the caller may write in
+// place.
+ReplaceResult Replace(int directory, const std::string& name, const struct stat* old, const void* buffer,
+                      int length)
 {
     std::string temporary;
     CDescriptor file;
     for (unsigned attempt = 0; attempt < 100 && !file.IsOpen(); ++attempt) {
-        temporary = TemporaryName(target, attempt);
+        temporary = TemporaryName(name, attempt);
         // 0666 under the umask, as a newly created result file would get.
-        file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+        file = ::openat(directory, temporary.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
         if (!file.IsOpen() && errno != EEXIST)
             return ReplaceResult::NoTemporary;
     }
@@ -153,13 +222,13 @@ ReplaceResult Replace(const std::string& target, const struct stat* old, const v
                     ::fchown(file.Get(), old->st_uid, old->st_gid) == 0;
         kept = kept && ::fchmod(file.Get(), old->st_mode & 07777) == 0;
         if (!kept) {
-            ::unlink(temporary.c_str());
+            ::unlinkat(directory, temporary.c_str(), 0);
             return ReplaceResult::NoTemporary;
         }
     }
 
     if (!WriteAll(file.Get(), buffer, length) || ::fsync(file.Get()) != 0 || !file.Close()) {
-        ::unlink(temporary.c_str());
+        ::unlinkat(directory, temporary.c_str(), 0);
         return ReplaceResult::WriteFailed;
     }
 
@@ -167,23 +236,37 @@ ReplaceResult Replace(const std::string& target, const struct stat* old, const v
         g_beforeReplace(temporary);
 
     // Should the directory still refuse the rename, the target itself is known to be writable.
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    if (::renameat(directory, temporary.c_str(), directory, name.c_str()) != 0) {
+        ::unlinkat(directory, temporary.c_str(), 0);
         return ReplaceResult::NoTemporary;
     }
-    SyncDirectory(DirectoryOf(target));
+    SyncDirectory(directory);
     return ReplaceResult::Done;
+}
+
+// Opens the regular file `path` leads to for reading; -1 for anything else (no message).
+int OpenForReading(int start, const std::string& path)
+{
+    CDirectory directory(start);
+    std::string name;
+    struct stat st {};
+    // Never open anything but a regular file: opening a device or a pipe can block or act.
+    if (!Resolve(path, directory, name) ||
+        ::fstatat(directory.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return ::openat(directory.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 }
 
 } // namespace
 
-int Save(const std::string& path, const void* buffer, int length)
+int Save(int directory, const std::string& path, const void* buffer, int length)
 {
     if (length < 0)
         length = 0;
 
-    std::string target;
-    if (!FollowLinks(path, target)) {
+    CDirectory dir(directory);
+    std::string name;
+    if (!Resolve(path, dir, name)) {
         ReportError(ERROR_OPEN);
         return 0;
     }
@@ -192,14 +275,14 @@ int Save(const std::string& path, const void* buffer, int length)
     // truncated) here so that a read-only file, a directory or a device stays untouched.
     struct stat old {};
     CDescriptor inPlace;
-    bool exists = ::stat(target.c_str(), &old) == 0;
+    bool exists = ::fstatat(dir.Get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT) {
         ReportError(ERROR_OPEN);
         return 0;
     }
     if (exists) {
         if (S_ISREG(old.st_mode))
-            inPlace = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            inPlace = ::openat(dir.Get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (!inPlace.IsOpen() || ::fstat(inPlace.Get(), &old) != 0 || !S_ISREG(old.st_mode)) {
             ReportError(ERROR_OPEN);
             return 0;
@@ -208,7 +291,7 @@ int Save(const std::string& path, const void* buffer, int length)
 
     // A file with several hard links is rewritten in place, so that every name keeps seeing it.
     if (!exists || old.st_nlink == 1) {
-        switch (Replace(target, exists ? &old : nullptr, buffer, length)) {
+        switch (Replace(dir.Get(), name, exists ? &old : nullptr, buffer, length)) {
         case ReplaceResult::Done:
             return 1;
         case ReplaceResult::WriteFailed:
@@ -220,7 +303,7 @@ int Save(const std::string& path, const void* buffer, int length)
     }
 
     if (!inPlace.IsOpen()) {
-        inPlace = ::open(target.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+        inPlace = ::openat(dir.Get(), name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
         if (!inPlace.IsOpen()) {
             ReportError(ERROR_OPEN);
             return 0;
@@ -235,22 +318,17 @@ int Save(const std::string& path, const void* buffer, int length)
     return 1;
 }
 
-int Load(const std::string& path, void* buffer, int& count)
+int Load(int directory, const std::string& path, void* buffer, int& count)
 {
     const int capacity = count > 0 ? count : 0;
     count = 0;
 
-    // Never open anything but a regular file: opening a device or a pipe can block or act.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        ReportError(ERROR_OPEN);
-        return 0;
-    }
-    CDescriptor file(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    CDescriptor file(OpenForReading(directory, path));
     if (!file.IsOpen()) {
         ReportError(ERROR_OPEN);
         return 0;
     }
+    struct stat st {};
     if (::fstat(file.Get(), &st) != 0) {
         ReportError(ERROR_SIZE);
         return 0;
@@ -281,13 +359,25 @@ int Load(const std::string& path, void* buffer, int& count)
     return 1;
 }
 
+int Exists(int directory, const std::string& path)
+{
+    CDescriptor file(OpenForReading(directory, path));
+    return file.IsOpen() ? 1 : 0;
+}
+
+int Save(const std::string& path, const void* buffer, int length)
+{
+    return Save(AT_FDCWD, path, buffer, length);
+}
+
+int Load(const std::string& path, void* buffer, int& count)
+{
+    return Load(AT_FDCWD, path, buffer, count);
+}
+
 int Exists(const std::string& path)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return 0;
-    CDescriptor file(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    return file.IsOpen() ? 1 : 0;
+    return Exists(AT_FDCWD, path);
 }
 
 void ReportError(int code)

@@ -109,7 +109,7 @@ void CQuestionnaireDlg::FillLists()
 void CQuestionnaireDlg::FillResults()
 {
     for (int i = 0; i < MEASUREMENT_COUNT; ++i)
-        Field(IDC_Q_MIN_FREQ + i)->ChangeValue(MeasurementText(ResultRecord.Measurement(i)));
+        Field(IDC_Q_MIN_FREQ + i)->ChangeValue(MeasurementFieldText(i, ResultRecord.Measurement(i)));
     // Nothing measured, nothing to send: the dialog can only be cancelled.
     FindWindow(wxID_OK)->Enable(ResultRecord.AnyMeasured());
 }

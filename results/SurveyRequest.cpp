@@ -24,6 +24,12 @@ std::string MeasurementText(std::int32_t value)
     return std::to_string(value);
 }
 
+std::string MeasurementFieldText(int index, std::int32_t value)
+{
+    const std::int32_t highest = index < 2 ? HIGHEST_MEASURABLE_HZ : HIGHEST_MEASURABLE_CENTS;
+    return MeasurementText(value < 0 || value > highest ? NOT_MEASURED : value);
+}
+
 std::string FormatSurveyTime(const std::tm& local)
 {
     // Wide enough for any int fields, so a strange tm never truncates silently.

@@ -21,5 +21,15 @@ std::string BuildSurveyBody(const SurveyValues& values);
 // decimal value with its minus sign.
 std::string MeasurementText(std::int32_t value);
 
+// The largest values the checks can measure: a frequency of the audible range in Hz, and an
+// interval in cents.
+constexpr std::int32_t HIGHEST_MEASURABLE_HZ = 22050;
+constexpr std::int32_t HIGHEST_MEASURABLE_CENTS = 1200;
+
+// Measurement `index` of ResultRecord (0 lowest, 1 highest, then the eight bands) as the
+// questionnaire shows and sends it. A value no check could have produced (from a damaged or
+// foreign file) goes out as "not finished": the server would refuse the whole send.
+std::string MeasurementFieldText(int index, std::int32_t value);
+
 // The date field: "%04d/%02d/%02d %02d:%02d:%02d" of a local time.
 std::string FormatSurveyTime(const std::tm& local);

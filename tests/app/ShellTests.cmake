@@ -10,3 +10,11 @@ if(TONVALE_BUILD_GUI)
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/shell_process_test.sh $<TARGET_FILE:tonvale>)
   set_tests_properties(shell_process_test PROPERTIES TIMEOUT 120 LABELS "gui" RUN_SERIAL TRUE)
 endif()
+
+if(TONVALE_BUILD_GUI)
+  # The value fields of every dialog against their longest values, in the installed fonts.
+  tv_add_gui_test(value_fields_test
+    SOURCES value_fields_test.cpp
+    LIBS tv_shell
+    TIMEOUT 60)
+endif()

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -158,6 +159,28 @@ TEST_F(MainWindowTest, EscapeEndsWithoutWriting)
         RunModalScript(dlg, [&] { UserKey(WXK_ESCAPE); });
     }
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "result.dat"));
+}
+
+TEST_F(MainWindowTest, ForeignResultFileIsLeftAloneWithANoticeAtStartAndAtQuit)
+{
+    const char* const notice =
+        "result.dat は Tonvale の結果ファイルではないため、読み込みも上書きもしません。今回の結果は保存されません。";
+    std::vector<unsigned char> foreign = FreshRecordBytes();
+    foreign[0] = 0x1E;
+    foreign.resize(1492, 0x41);
+    WriteBytes(m_dir.Path() / "result.dat", foreign);
+    {
+        std::unique_ptr<CMainDlg> dlg;
+        wxTEST_DIALOG(dlg = std::make_unique<CMainDlg>(), CExpectMessageBox(notice));
+        EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
+        ResultRecord.m_lowestHz = 30;
+        ResultRecord.m_sent = 1; // no questionnaire offer at Quit
+        const int result = RunModalScript(*dlg, [&] {
+            wxTEST_DIALOG(UserClick(dlg->FindWindow(wxID_OK)), CExpectMessageBox(notice));
+        });
+        EXPECT_EQ(result, wxID_OK);
+    }
+    EXPECT_EQ(ReadBytes(m_dir.Path() / "result.dat"), foreign);
 }
 
 TEST_F(MainWindowTest, LoadsAStoredSentFlag)

@@ -363,6 +363,55 @@ TEST_F(DiagnosisDialogs, IntervalHighBandsNeedACheckedCard)
     });
 }
 
+TEST_F(DiagnosisDialogs, PickingTheShownBandStartsItAgain)
+{
+    CIntervalDlg dlg;
+    RunDialog(dlg, [&] {
+        auto* bands = ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND);
+        auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
+        ASSERT_NE(bands, nullptr);
+        ASSERT_NE(answers, nullptr);
+        const auto answerWrongAt880 = [&] {
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+            ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 5000));
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION)); // "Don't know" counts as wrong
+            ASSERT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Wrong, the next quetion will be given.");
+            ASSERT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "660.00");
+        };
+        const auto expectBandStarted = [&](const char* how) {
+            SCOPED_TRACE(how);
+            EXPECT_EQ(bands->GetSelection(), 4);
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), CIntervalProcedure::MessageText(INTERVAL_READY));
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Question");
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ), "880.00");
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_CENT), "1200");
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "440.00");
+            EXPECT_FALSE(answers->IsShown());
+        };
+
+        answerWrongAt880();
+        // Closing the list without a pick changes nothing.
+        UserClick(bands);
+        PumpEvents(250);
+        UserKey(WXK_ESCAPE);
+        PumpEvents(150);
+        EXPECT_TRUE(dlg.IsModal());
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Wrong, the next quetion will be given.");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "660.00");
+
+        ChooseEntry(bands, 4); // Return on the item shown
+        expectBandStarted("by Return");
+
+        answerWrongAt880();
+        UserClick(bands);
+        PumpEvents(250);
+        UserClick(bands); // the open list lies with the shown item under the pointer
+        PumpEvents(150);
+        expectBandStarted("by a click");
+        UserKey(WXK_ESCAPE);
+    });
+}
+
 TEST_F(DiagnosisDialogs, ClosingMidQuestionStopsTheEngine)
 {
     // Escape while the range check plays its second slot, and Terminate (confirmed) while the

@@ -8,7 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -27,16 +34,6 @@ protected:
     CWorkingDirectory m_cwd{m_dir.Path()};
     CCapturingMessageSink m_messages;
 };
-
-TEST(ResultFilePathTest, AddsASeparatorOnlyWhereTheDirectoryLacksOne)
-{
-    EXPECT_EQ(ResultFilePath("/"), "/result.dat");
-    EXPECT_EQ(ResultFilePath("/home/user/Data"), "/home/user/Data/result.dat");
-    EXPECT_EQ(ResultFilePath("/home/user/Data/"), "/home/user/Data/result.dat");
-    EXPECT_EQ(ResultFilePath("."), "./result.dat");
-    const std::string longDirectory = "/" + std::string(400, 'd');
-    EXPECT_EQ(ResultFilePath(longDirectory), longDirectory + "/result.dat");
-}
 
 TEST_F(ResultFileBinding, NoFileAndNothingMeasuredWritesFortyFFAndFourZeros)
 {
@@ -110,18 +107,32 @@ TEST_F(ResultFileBinding, EmptyFileLoadsNothingAndBecomesAFullRecord)
     EXPECT_TRUE(m_messages.shown.empty());
 }
 
-TEST_F(ResultFileBinding, LongFileLoadsItsFirstFortyFourBytesAndIsCutToThem)
+TEST_F(ResultFileBinding, LongerFileIsNotOursAndIsNeitherLoadedNorWritten)
 {
-    Bytes fifty = Image({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1});
-    fifty.insert(fifty.end(), {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x11});
-    WriteBytes(File(), fifty);
+    // One byte past a record is already somebody else's file; so is a long one that merely starts
+    // like a record.
+    Bytes fortyFive = Image({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1});
+    fortyFive.push_back(0xAA);
+    Bytes foreign = Image({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1});
+    foreign.resize(1492, 0x41);
+    for (const Bytes& content : {fortyFive, foreign}) {
+        SCOPED_TRACE(content.size());
+        ResetResultRecord();
+        m_messages.shown.clear();
+        WriteBytes(File(), content);
 
-    auto binding = BindResultFile();
-    EXPECT_EQ(ResultRecord.m_lowestHz, 1);
-    EXPECT_EQ(ResultRecord.m_intervalCents[7], 10);
-    EXPECT_EQ(ResultRecord.m_sent, 1);
-    binding.reset();
-    EXPECT_EQ(ReadBytes(File()), Image({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}));
+        auto binding = BindResultFile();
+        EXPECT_EQ(m_messages.Texts(), std::vector<std::string>{FOREIGN_NOTICE});
+        EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
+        EXPECT_EQ(ResultRecord.m_intervalCents[7], NOT_MEASURED);
+        EXPECT_EQ(ResultRecord.m_sent, 0);
+        ResultRecord.m_lowestHz = 40;
+        CloseResultFile(binding);
+
+        EXPECT_EQ(m_messages.Texts(), std::vector<std::string>(2, FOREIGN_NOTICE)) << "the notice replaces saving";
+        EXPECT_EQ(ReadBytes(File()), content);
+        EXPECT_EQ(Names(m_dir.Path()), std::vector<std::string>{"result.dat"});
+    }
 }
 
 TEST_F(ResultFileBinding, DirectoryNamedResultDatCountsAsAbsentAndIsLeftAlone)
@@ -142,26 +153,46 @@ TEST_F(ResultFileBinding, DirectoryNamedResultDatCountsAsAbsentAndIsLeftAlone)
         << "no temporary file may be left behind";
 }
 
-TEST_F(ResultFileBinding, WorkingDirectoryLongerThan255Characters)
+// Removes `name` in `parent` with everything below it, one directory at a time: no path to any of
+// it may fit PATH_MAX.
+void RemoveTree(int parent, const char* name)
 {
-    // Three levels of 120 characters: the path of result.dat is about 400 characters long.
-    fs::path deep = m_dir.Path();
-    for (char c : {'a', 'b', 'c'})
-        deep /= std::string(120, c);
-    fs::create_directories(deep);
-    CWorkingDirectory inDeep(deep);
-    ASSERT_GT(fs::current_path().string().size(), 255u);
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        ::unlinkat(parent, name, 0);
+        return;
+    }
+    DIR* dir = ::fdopendir(fd);
+    while (dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            RemoveTree(fd, entry->d_name);
+    }
+    ::closedir(dir);
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
 
-    WriteBytes(deep / "result.dat", Image({50, 12000}));
+TEST_F(ResultFileBinding, WorkingDirectoryLongerThanPathMax)
+{
+    // 22 levels of 200 characters, made and entered one at a time.
+    const std::string level(200, 'd');
+    for (int i = 0; i < 22; ++i) {
+        ASSERT_EQ(::mkdir(level.c_str(), 0700), 0) << std::strerror(errno);
+        ASSERT_EQ(::chdir(level.c_str()), 0) << std::strerror(errno);
+    }
+    struct Cleanup {
+        fs::path top;
+        ~Cleanup() { RemoveTree(AT_FDCWD, top.c_str()); }
+    } cleanup{m_dir.Path() / level};
+
+    WriteBytes("result.dat", Image({50, 12000}));
     auto binding = BindResultFile();
-    EXPECT_EQ(binding->Path(), fs::current_path().string() + "/result.dat");
     EXPECT_EQ(ResultRecord.m_lowestHz, 50);
     EXPECT_EQ(ResultRecord.m_highestHz, 12000);
     ResultRecord.m_intervalCents[0] = 7;
     binding.reset();
 
-    EXPECT_EQ(ReadBytes(deep / "result.dat"), Image({50, 12000, 7, -1, -1, -1, -1, -1, -1, -1, 0}));
-    EXPECT_FALSE(fs::exists(m_dir.Path() / "result.dat")) << "the path was cut short";
+    EXPECT_EQ(ReadBytes("result.dat"), Image({50, 12000, 7, -1, -1, -1, -1, -1, -1, -1, 0}));
+    EXPECT_EQ(Names("."), std::vector<std::string>{"result.dat"});
     EXPECT_TRUE(m_messages.shown.empty());
 }
 

@@ -59,9 +59,7 @@ TEST_F(Unprivileged, ReadOnlyFileLoadsButKeepsItsContentAtQuit)
 
 TEST_F(Unprivileged, ReadOnlyDirectoryWithAWritableFileIsWrittenInPlace)
 {
-    Bytes fifty = OLD;
-    fifty.insert(fifty.end(), 6, 0x99);
-    WriteBytes(File(), fifty);
+    WriteBytes(File(), OLD);
     fs::permissions(m_dir.Path(), fs::perms(0500));
 
     auto binding = BindResultFile();

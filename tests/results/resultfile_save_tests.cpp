@@ -258,15 +258,19 @@ TEST(ReportErrorTest, ShowsTheFixedMessageOfEachCode)
     EXPECT_EQ(messages.shown[0].type & MB_ICONMASK, MB_ICONEXCLAMATION);
 }
 
-// Root may give a file to anyone, so the case of someone else's file needs a second user: the save
-// runs in a child process that has given up root.
+// Root may give a file to anyone, so the cases of someone else's file or link need a second user:
+// the save runs in a child process that has given up root. It exits with 0 for a silent save, 2
+// for a refusal with the open message, 1 for anything else.
+constexpr uid_t NOBODY = 65534;
 void SaveAsNobody(const fs::path& file, const Bytes& bytes)
 {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+    if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
         std::_Exit(3);
     CCapturingMessageSink messages;
     int saved = Save(file, bytes);
-    std::_Exit(saved == 1 && messages.shown.empty() ? 0 : 1);
+    if (saved == 1 && messages.shown.empty())
+        std::_Exit(0);
+    std::_Exit(saved == 0 && messages.Texts() == std::vector<std::string>{OPEN_FAILED} ? 2 : 1);
 }
 
 TEST_F(SaveTest, SomeoneElsesWritableFileIsWrittenInPlaceAndKeepsItsOwner)
@@ -292,6 +296,51 @@ TEST_F(SaveTest, SomeoneElsesWritableFileIsWrittenInPlaceAndKeepsItsOwner)
         EXPECT_EQ(st.st_uid, 0u) << "a replacement would belong to nobody";
         EXPECT_EQ(st.st_mode & 07777, 0666u);
         fs::remove_all(shared);
+    }
+}
+
+// A link in a sticky directory everyone may write in (as /tmp) is followed only when it belongs to
+// the user saving or to the directory's owner, at every hop of a chain, whatever the kernel's own
+// setting says: a link planted by somebody else must not make our save replace one of our files.
+TEST_F(SaveTest, LinksInASharedStickyDirectoryAreFollowedOnlyWhenTrusted)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as two other users";
+    constexpr uid_t STRANGER = 4242;
+    fs::permissions(m_dir.Path(), fs::perms(0755));
+    const fs::path shared = m_dir.Path() / "shared"; // root's, like /tmp
+    const fs::path mine = m_dir.Path() / "mine";      // nobody's private directory
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms(01777));
+    fs::create_directory(mine);
+    ASSERT_EQ(::chown(mine.c_str(), NOBODY, NOBODY), 0);
+    const Bytes privateBytes(1650, 0x50);
+
+    struct Case {
+        std::vector<uid_t> linkOwners; // first the link called result.dat, then the hop it names
+        int exitCode;
+    };
+    for (const Case& c : {Case{{STRANGER}, 2}, Case{{NOBODY, STRANGER}, 2}, Case{{NOBODY}, 0}, Case{{0}, 0},
+                          Case{{NOBODY, 0}, 0}}) {
+        SCOPED_TRACE(::testing::PrintToString(c.linkOwners));
+        WriteBytes(mine / "private.dat", privateBytes);
+        ASSERT_EQ(::chown((mine / "private.dat").c_str(), NOBODY, NOBODY), 0);
+        std::vector<fs::path> links = {shared / "result.dat"};
+        if (c.linkOwners.size() == 2) {
+            links.push_back(shared / "hop");
+            fs::create_symlink("hop", links[0]);
+        }
+        fs::create_symlink(mine / "private.dat", links.back());
+        for (std::size_t i = 0; i < links.size(); ++i)
+            ASSERT_EQ(::lchown(links[i].c_str(), c.linkOwners[i], c.linkOwners[i]), 0);
+
+        EXPECT_EXIT(SaveAsNobody(shared / "result.dat", NEW), ::testing::ExitedWithCode(c.exitCode), "");
+        EXPECT_EQ(ReadBytes(mine / "private.dat"), c.exitCode == 0 ? NEW : privateBytes);
+        EXPECT_TRUE(fs::is_symlink(shared / "result.dat"));
+        EXPECT_EQ(Names(shared).size(), links.size()) << "no temporary file left";
+        EXPECT_EQ(Names(mine), std::vector<std::string>{"private.dat"});
+        for (const fs::path& link : links)
+            fs::remove(link);
     }
 }
 

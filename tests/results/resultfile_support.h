@@ -1,6 +1,6 @@
 #pragma once
 // Helpers shared by the result file tests.
-#include "results/CFileBackedBlock.h"
+#include "results/ResultFile.h"
 #include "results/ResultRecord.h"
 
 #include <algorithm>
@@ -11,6 +11,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -43,12 +46,17 @@ inline const char* const WRITE_FAILED = "CGeneralFile:ファイルに書き込�
 inline const char* const SIZE_FAILED = "CGeneralFile:ファイルサイズを取得できませんでした。";
 inline const char* const UNDEFINED_ERROR = "CGeneralFile:未定義のエラーが発生しました。";
 
-// The binding as the main window creates it: the working directory's result.dat, ResultRecord as
-// both the block and the defaults.
+inline const char* const FOREIGN_NOTICE =
+    "result.dat は Tonvale の結果ファイルではないため、読み込みも上書きもしません。今回の結果は保存されません。";
+
+// The binding as the main window creates it: result.dat in a descriptor of the working directory,
+// ResultRecord as both the block and the defaults.
 inline std::unique_ptr<CFileBackedBlock> BindResultFile()
 {
-    return std::make_unique<CFileBackedBlock>(ResultFilePath(std::filesystem::current_path().string()),
-                                              &ResultRecord, RESULT_RECORD_BYTES, &ResultRecord);
+    const int cwd = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    auto binding = OpenResultFile(cwd);
+    ::close(cwd);
+    return binding;
 }
 
 // The names in `dir`, sorted: shows leftovers such as temporary files.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 namespace {
 
@@ -164,10 +165,11 @@ TEST_F(SubmissionBody, LongestBodiesAre677BytesAnd676ThroughTheDialog)
     EXPECT_EQ(body.size(), 677u);
     EXPECT_EQ(body, BuildSurveyBody(values));
 
-    // The dialog sends only with a measurement present, and the longest one is 11 bytes.
-    values[FIELD_MIN_FREQ] = MeasurementText(INT32_MIN);
-    EXPECT_EQ(values[FIELD_MIN_FREQ], "-2147483648");
-    EXPECT_EQ(SentBody(values).size(), 676u);
+    // The dialog sends only with a measurement present, and the longest it shows is 5 bytes.
+    values[FIELD_MIN_FREQ] = MeasurementFieldText(0, INT32_MIN);
+    values[FIELD_MAX_FREQ] = MeasurementFieldText(1, 22050);
+    EXPECT_EQ(values[FIELD_MIN_FREQ], "not finished");
+    EXPECT_EQ(SentBody(values).size(), 670u);
 }
 
 TEST_F(SubmissionBody, EveryValueIsCutAt255Bytes)
@@ -187,6 +189,12 @@ TEST(SurveyTexts, MeasurementsAndDate)
     EXPECT_EQ(MeasurementText(0), "0");
     EXPECT_EQ(MeasurementText(-2), "-2");
     EXPECT_EQ(MeasurementText(15000), "15000");
+    // What the checks can measure goes out as it is; anything else as not measured.
+    for (const auto& [index, value, text] : std::vector<std::tuple<int, std::int32_t, std::string>>{
+             {0, 0, "0"}, {1, 22050, "22050"}, {0, 22051, "not finished"}, {1, -2, "not finished"},
+             {2, 1200, "1200"}, {9, 0, "0"}, {9, 1201, "not finished"}, {5, 22050, "not finished"},
+             {3, -1, "not finished"}})
+        EXPECT_EQ(MeasurementFieldText(index, value), text) << index << " " << value;
 
     std::tm when{};
     when.tm_year = 99;

@@ -1,7 +1,5 @@
 #include "tests/support/WxTesting.h"
 
-#include "app/WxMessageSink.h"
-
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/timer.h>
@@ -50,7 +48,7 @@ int CExpectMessageBox::OnInvoked(wxMessageDialog* box) const
     const long style = box->GetMessageDialogStyle();
     EXPECT_TRUE(style & wxOK);
     EXPECT_EQ((style & wxCANCEL) != 0, m_okCancel) << "buttons of \"" << m_text << "\"";
-    EXPECT_EQ(box->GetTitle(), ApplicationTitle());
+    EXPECT_EQ(box->GetTitle(), "Tonvale");
     return m_answer;
 }
 

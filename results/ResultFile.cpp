@@ -1,0 +1,20 @@
+#include "results/ResultFile.h"
+
+#include "app/Message.h"
+#include "results/ResultRecord.h"
+
+std::unique_ptr<CFileBackedBlock> OpenResultFile(int directory)
+{
+    auto binding = std::make_unique<CFileBackedBlock>(directory, RESULT_FILE_NAME, &ResultRecord,
+                                                      RESULT_RECORD_BYTES, &ResultRecord);
+    if (binding->IsForeign())
+        ShowMessage(FOREIGN_RESULT_FILE_NOTICE);
+    return binding;
+}
+
+void CloseResultFile(std::unique_ptr<CFileBackedBlock>& binding)
+{
+    if (binding && binding->IsForeign())
+        ShowMessage(FOREIGN_RESULT_FILE_NOTICE);
+    binding.reset();
+}
