@@ -167,9 +167,11 @@ private:
     }
 
     static int Callback(const void*, void* output, unsigned long frames,
-                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self)
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self)
     {
-        static_cast<CPortAudioDevice*>(self)->Consume(output, static_cast<std::uint32_t>(frames));
+        // Where the host API reports an underflow, the hole it left counts as damage too.
+        static_cast<CPortAudioDevice*>(self)->Consume(output, static_cast<std::uint32_t>(frames),
+                                                      (status & paOutputUnderflow) != 0);
         return paContinue;
     }
 
