@@ -408,6 +408,11 @@ void CQueuedWaveDevice::NotifyLoop()
         m_notified.store(notified, std::memory_order_release);
         const int clip = m_clipNotice.exchange(0, std::memory_order_acquire);
         CWaveOutOwner* owner = m_owner;
+        lock.unlock();
+        NotifierTick();
+        lock.lock();
+        if (m_notifyStop)
+            break;
         if (!owner || (count == 0 && clip == 0))
             continue;
         // The owner is called without the lock, so that Reset on the GUI thread never waits for

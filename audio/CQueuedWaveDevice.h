@@ -72,6 +72,10 @@ protected:
 
     const WaveFormat& Format() const { return m_format; }
 
+    // Called on the notification thread at every poll, without its lock: for work that must stay
+    // out of the consumer (asking for real-time scheduling of the consumer's thread).
+    virtual void NotifierTick() {}
+
 private:
     // Prepare and Unprepare take only a header that exists and is not queued, on an open device.
     int CheckIdleHeader(const WaveHeader* header) const;

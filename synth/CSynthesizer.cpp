@@ -11,6 +11,7 @@
 #include "synth/CSynthesizer.h"
 
 #include "app/Message.h"
+#include "audio/RealtimeScheduling.h"
 
 #include <pthread.h>
 #include <sys/resource.h>
@@ -30,6 +31,8 @@ constexpr int SAMPLE_RATE = 44100;
 // The largest block the arithmetic allows (a period of over three minutes); a step never renders
 // more than one ring anyway.
 constexpr double MAX_BLOCK_SAMPLES = 1 << 24;
+// How long Start waits for a new render thread to tell its id.
+constexpr int RENDER_THREAD_ID_WAIT_MS = 100;
 
 int TruncateToInt(double value, double limit)
 {
@@ -197,6 +200,7 @@ void CSynthesizer::Start()
     m_running.store(1, std::memory_order_release);
     if (m_renderMode == ERenderMode::Manual)
         return;
+    m_renderThreadId.store(0, std::memory_order_relaxed);
     try {
         m_renderThread = std::thread(&CSynthesizer::RenderThreadProc, this);
     } catch (const std::exception&) {
@@ -204,6 +208,17 @@ void CSynthesizer::Start()
         m_pStream->Reset();
         m_pStream->Close();
         ShowMessage("メモリが足りません。");
+        return;
+    }
+    // Asked from here, not by the render thread itself: the request may block on the system bus.
+    // The thread stores its id at once; a thread that has not started within the wait keeps the
+    // normal scheduling.
+    for (int waited = 0; waited < RENDER_THREAD_ID_WAIT_MS; ++waited) {
+        if (const int tid = m_renderThreadId.load(std::memory_order_acquire)) {
+            MakeThreadRealtime(static_cast<pid_t>(tid), RENDER_RT_PRIORITY);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -231,8 +246,10 @@ void CSynthesizer::OnBufferDone(WaveHeader* header)
 void CSynthesizer::RenderThreadProc()
 {
     pthread_setname_np(pthread_self(), "tv-render");
-    // Above normal where the system allows it; otherwise the thread simply keeps its priority.
-    const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    const pid_t tid = CurrentThreadId();
+    m_renderThreadId.store(static_cast<int>(tid), std::memory_order_release);
+    // Above normal where the system allows it (and real-time scheduling was refused); otherwise
+    // the thread simply keeps its priority.
     errno = 0;
     const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
     if (errno == 0)

@@ -145,4 +145,7 @@ private:
     ERenderMode m_renderMode = ERenderMode::Thread;
     bool m_usable = false;
     std::thread m_renderThread;
+    // The render thread's kernel id, which it stores first thing, for Start to ask for real-time
+    // scheduling on its behalf.
+    std::atomic<int> m_renderThreadId{0};
 };
