@@ -247,19 +247,19 @@ bool Overlaps(std::uint32_t from, std::uint32_t end, std::uint32_t first, std::u
 
 void CQueuedWaveDevice::RecordDamage(std::uint32_t from, std::uint32_t end)
 {
-    // A sequence lock with one writer: odd while the log changes.
+    // A sequence lock with one writer: odd while the log changes. Release stores of the log keep
+    // the odd count before them for a reader that acquires what they wrote.
     const std::uint64_t sequence = m_damageSequence.load(std::memory_order_relaxed);
     m_damageSequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
     const std::uint64_t count = m_damageCount.load(std::memory_order_relaxed);
     DamageStretch* last = count > 0 ? &m_damageLog[(count - 1) % DAMAGE_LOG] : nullptr;
     if (last && last->end.load(std::memory_order_relaxed) == from) {
-        last->end.store(end, std::memory_order_relaxed);
+        last->end.store(end, std::memory_order_release);
     } else {
         DamageStretch& slot = m_damageLog[count % DAMAGE_LOG];
-        slot.from.store(from, std::memory_order_relaxed);
-        slot.end.store(end, std::memory_order_relaxed);
-        m_damageCount.store(count + 1, std::memory_order_relaxed);
+        slot.from.store(from, std::memory_order_release);
+        slot.end.store(end, std::memory_order_release);
+        m_damageCount.store(count + 1, std::memory_order_release);
     }
     m_damageSequence.store(sequence + 2, std::memory_order_release);
 }
@@ -272,21 +272,22 @@ bool CQueuedWaveDevice::DamagedBetween(std::uint32_t from, std::uint32_t end) co
             std::this_thread::yield();
             continue;
         }
-        const std::uint64_t count = m_damageCount.load(std::memory_order_relaxed);
+        // Acquire loads throughout: a value from a change under way brings its odd count along,
+        // and the check below sees that the log moved.
+        const std::uint64_t count = m_damageCount.load(std::memory_order_acquire);
         const std::uint64_t oldest = count > DAMAGE_LOG ? count - DAMAGE_LOG : 0;
         bool damaged = false;
         for (std::uint64_t i = oldest; i < count && !damaged; ++i) {
             const DamageStretch& stretch = m_damageLog[i % DAMAGE_LOG];
-            damaged = Overlaps(from, end, stretch.from.load(std::memory_order_relaxed),
-                               stretch.end.load(std::memory_order_relaxed));
+            damaged = Overlaps(from, end, stretch.from.load(std::memory_order_acquire),
+                               stretch.end.load(std::memory_order_acquire));
         }
         // Stretches older than the log may have fallen in the window: count them as damage.
         if (!damaged && oldest > 0) {
             const std::uint32_t kept = m_damageLog[oldest % DAMAGE_LOG].from.load(
-                std::memory_order_relaxed);
+                std::memory_order_acquire);
             damaged = static_cast<std::int32_t>(kept - from) > 0;
         }
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (m_damageSequence.load(std::memory_order_relaxed) == before)
             return damaged;
     }

@@ -111,6 +111,9 @@ protected:
             return;
         m_realtimeAsked = thread;
         MakeThreadRealtime(static_cast<pid_t>(thread & 0xFFFFFFFFu), CALLBACK_RT_PRIORITY);
+        // Through ALSA's pulse plugin the samples go on to the sound server from a thread of
+        // the plugin's, which exists once the stream is open.
+        MakeThreadsNamedRealtime(SOUND_CLIENT_THREAD, CALLBACK_RT_PRIORITY);
     }
 
 private:

@@ -9,6 +9,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
 
 namespace {
 
@@ -172,4 +177,20 @@ ERealtimeGrant MakeThreadRealtime(pid_t tid, int priority)
     if (SetFifo(tid, direct))
         return ERealtimeGrant::Direct;
     return AskRealtimeKit(tid, priority);
+}
+
+int MakeThreadsNamedRealtime(const char* name, int priority)
+{
+    int granted = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string taskName;
+        if (!std::getline(comm, taskName) || taskName != name)
+            continue;
+        const long tid = std::strtol(task.path().filename().c_str(), nullptr, 10);
+        if (MakeThreadRealtime(static_cast<pid_t>(tid), priority) != ERealtimeGrant::Refused)
+            ++granted;
+    }
+    return granted;
 }

@@ -23,5 +23,14 @@ inline constexpr int RENDER_RT_PRIORITY = 3;
 // Makes kernel thread `tid` (of this process) real-time at `priority`, or leaves it alone.
 ERealtimeGrant MakeThreadRealtime(pid_t tid, int priority);
 
+// Makes every thread of this process named `name` real-time at `priority`; returns how many were
+// granted. For threads that libraries start on our behalf.
+int MakeThreadsNamedRealtime(const char* name, int priority);
+
+// The sound server's client library (libpulse, under ALSA's pulse plugin) carries the callback's
+// samples to the server on a thread of its own; a busy machine that holds it up leaves a hole in
+// the server's stream just as a late callback does.
+inline constexpr const char* SOUND_CLIENT_THREAD = "threaded-ml";
+
 // The calling thread's kernel id.
 pid_t CurrentThreadId();

@@ -256,12 +256,14 @@ TEST_F(RealAudio, RenderThreadAndCallbackRunRealtimeWhereTheSystemAllows)
         ASSERT_TRUE(synth.IsRunning());
         std::vector<std::string> names;
         // The callback's request goes through the notification thread's next poll.
-        for (int i = 0; i < 50 && names.size() < 2; ++i) {
+        for (int i = 0; i < 50 && names.size() < 3; ++i) {
             std::this_thread::sleep_for(20ms);
             names = RealtimeThreads();
         }
         EXPECT_EQ(1, std::count(names.begin(), names.end(), "tv-render")) << run;
-        EXPECT_EQ(2u, names.size()) << "the render thread and the device callback, run " << run;
+        EXPECT_EQ(1, std::count(names.begin(), names.end(), "threaded-ml")) << run;
+        EXPECT_EQ(3u, names.size()) << "the render thread, the device callback and the sound "
+                                       "server client's thread, run " << run;
         synth.Stop();
         EXPECT_TRUE(RealtimeThreads().empty());
     }
