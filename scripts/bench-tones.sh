@@ -7,8 +7,10 @@
 # server (the test command's server runs without, and stays so), plays TONES 500 ms tones on a 1 s
 # grid through PortAudio with the program's engine (bench/tone_bench.cpp) while plain shell loops
 # keep cores busy, records the sink's monitor, and prints per load: tones whole (one segment,
-# length within 10 ms of the quiet run's), holes, phantom bursts, onset jitter, the tones the
-# engine judged damaged and the bad tones it did not, and the engine's own counts. Then the CPU of
+# length within 10 ms of the quiet run's), tones in one piece but off in length, broken tones
+# (holes, missing), phantom bursts (sound outside every tone), onset jitter (standard deviation
+# against the 1 s grid), the tones the engine judged damaged and the broken ones it did not, and
+# the engine's own counts. Then the CPU of
 # a running engine with a silent voice (engine_bench). Run it on an otherwise quiet machine for
 # figures worth comparing; the README's are from the machine it names.
 set -euo pipefail
@@ -79,7 +81,7 @@ for load in 0 1 2; do
   echo "cores busy: $load"
   echo "$result" | sed 's/^/  /'
   if [[ $load == 0 ]]; then
-    reference=$(echo "$result" | sed -n 's/.*(length \([0-9.]*\) ms.*/\1/p')
+    reference=$(echo "$result" | sed -n 's/.*(median length \([0-9.]*\) ms.*/\1/p')
   fi
 done
 
