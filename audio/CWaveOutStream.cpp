@@ -180,8 +180,22 @@ void CWaveOutStream::Write(unsigned index, unsigned offset, const void* samples,
         if (rest > 0)
             std::memcpy(m_pBuffers->m_data[g], source, rest * frameBytes);
     }
+}
+
+void CWaveOutStream::Publish(unsigned from, unsigned end)
+{
     if (m_pDevice)
-        m_pDevice->SamplesWritten();
+        m_pDevice->SamplesWritten(from, end);
+}
+
+SoundDamage CWaveOutStream::Damage() const
+{
+    return m_pDevice ? m_pDevice->Damage() : SoundDamage{};
+}
+
+bool CWaveOutStream::DamagedBetween(unsigned from, unsigned end) const
+{
+    return m_pDevice && m_pDevice->DamagedBetween(from, end);
 }
 
 void CWaveOutStream::PostClip(int clipped)

@@ -5,7 +5,8 @@
 //
 // Threads:
 //   - GUI thread: constructor, destructor, QueryFormat, Open, Close, Prime, Restart, Reset, Requeue.
-//   - Render thread: GetPosition, Write, PostClip (no lock, no allocation).
+//   - Render thread: GetPosition, Write, Publish, PostClip (no lock, no allocation).
+//   - Any thread: Damage, DamagedBetween.
 // Every failure shows its own fixed message through ShowMessage on the calling (GUI) thread.
 #include "audio/CWaveBufferSet.h"
 #include "audio/WaveDevice.h"
@@ -41,8 +42,14 @@ public:
     // Copies `count` frames into the ring from buffer `index`, frame `offset`, wrapping across
     // buffers; index, offset and count are clamped to the ring.
     void Write(unsigned index, unsigned offset, const void* samples, int count);
+    // Tells the device that the ring holds frames [from, end) of the position's count for this
+    // pass (after Write): it plays nothing else from the ring.
+    void Publish(unsigned from, unsigned end);
     // Hands a clip notice to the device's notification thread.
     void PostClip(int clipped);
+    // The device's damage record of this run; any thread.
+    SoundDamage Damage() const;
+    bool DamagedBetween(unsigned from, unsigned end) const;
 
     bool IsOpen() const { return m_open.load(std::memory_order_acquire); }
     CWaveBufferSet* Buffers() const { return m_pBuffers; }

@@ -7,8 +7,8 @@
 //   PortAudio callback  Callback -> Consume: copies queued samples and counts frames. No lock, no
 //                       allocation, no notice: posting an event can block.
 #include "audio/CQueuedWaveDevice.h"
+#include "audio/RealtimeScheduling.h"
 
-#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -53,11 +53,8 @@ protected:
             m_stream = nullptr;
             result = MMSYSERR_ERROR;
         }
-        if (result == MMSYSERR_NOERROR && IsAlsa(parameters.device)) {
-            // The callback only copies, so it may run ahead of everything else on a busy machine;
-            // where the system refuses real-time scheduling, PortAudio keeps the normal one.
-            PaAlsa_EnableRealtimeScheduling(m_stream, 1);
-        }
+        if (result == MMSYSERR_NOERROR)
+            NewCallbackThread();
         if (result == MMSYSERR_NOERROR && Pa_StartStream(m_stream) != paNoError) {
             Pa_CloseStream(m_stream);
             m_stream = nullptr;
@@ -97,13 +94,37 @@ protected:
     {
         if (m_started)
             return MMSYSERR_NOERROR;
+        NewCallbackThread();
         if (Pa_StartStream(m_stream) != paNoError)
             return MMSYSERR_ERROR;
         m_started = true;
         return MMSYSERR_NOERROR;
     }
 
+    // The callback only copies, so it may run ahead of everything else on a busy machine: its
+    // thread is made real-time where the system grants it. Asked here, on the notification
+    // thread, once per stream start: the request may block, which the callback never may.
+    void NotifierTick() override
+    {
+        const std::uint64_t thread = m_callbackThread.load(std::memory_order_acquire);
+        if (thread == 0 || thread == m_realtimeAsked)
+            return;
+        m_realtimeAsked = thread;
+        MakeThreadRealtime(static_cast<pid_t>(thread & 0xFFFFFFFFu), CALLBACK_RT_PRIORITY);
+        // Through ALSA's pulse plugin the samples go on to the sound server from a thread of
+        // the plugin's, which exists once the stream is open.
+        MakeThreadsNamedRealtime(SOUND_CLIENT_THREAD, CALLBACK_RT_PRIORITY);
+    }
+
 private:
+    // Before each stream start (GUI thread): PortAudio starts a new callback thread, which
+    // publishes its id on its first call.
+    void NewCallbackThread()
+    {
+        m_generation.fetch_add(1, std::memory_order_relaxed);
+        m_threadPublished.store(false, std::memory_order_relaxed);
+    }
+
     // Checks the format, initialises PortAudio and fills in `parameters`. On success PortAudio
     // stays initialised for the caller to terminate; on failure it is not left initialised.
     static int InitialiseFor(int deviceId, const WaveFormat& format, PaStreamParameters& parameters)
@@ -159,22 +180,32 @@ private:
         return MMSYSERR_NOERROR;
     }
 
-    static bool IsAlsa(PaDeviceIndex device)
-    {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-        const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-        return api && api->type == paALSA;
-    }
-
     static int Callback(const void*, void* output, unsigned long frames,
-                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self)
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self)
     {
-        static_cast<CPortAudioDevice*>(self)->Consume(output, static_cast<std::uint32_t>(frames));
+        auto* device = static_cast<CPortAudioDevice*>(self);
+        if (!device->m_threadPublished.load(std::memory_order_relaxed)) {
+            // One store for the notification thread, which asks for real-time scheduling.
+            device->m_threadPublished.store(true, std::memory_order_relaxed);
+            device->m_callbackThread.store(
+                static_cast<std::uint64_t>(device->m_generation.load(std::memory_order_relaxed))
+                        << 32 |
+                    static_cast<std::uint32_t>(CurrentThreadId()),
+                std::memory_order_release);
+        }
+        // Where the host API reports an underflow, the hole it left counts as damage too.
+        device->Consume(output, static_cast<std::uint32_t>(frames),
+                                                      (status & paOutputUnderflow) != 0);
         return paContinue;
     }
 
     PaStream* m_stream = nullptr;
     bool m_started = false; // GUI thread only
+    // The callback's thread: generation (stream starts) in the high half, kernel id in the low.
+    std::atomic<std::uint64_t> m_callbackThread{0};
+    std::atomic<std::uint32_t> m_generation{0};
+    std::atomic<bool> m_threadPublished{false};
+    std::uint64_t m_realtimeAsked = 0; // notification thread only
 };
 
 } // namespace

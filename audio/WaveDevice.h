@@ -10,6 +10,7 @@
 // Threads:
 //   - GUI thread: every operation except the three below.
 //   - Render thread: GetPosition, SamplesWritten, PostClip. They never lock, allocate or wait.
+//   - Any thread: Damage, DamagedBetween (atomics only).
 //   - The device's own notification thread: CWaveOutOwner::PostBufferDone and PostClip, between
 //     Open and the return of Close; never after Close returns.
 // Backends: PortAudio (CreatePortAudioDevice, the program's default) and CVirtualWaveDevice for
@@ -64,6 +65,16 @@ struct WaveHeader {
     std::uint32_t dwLoops = 0;
 };
 
+// What went wrong with the sound of one run (since Open), for the GUI thread to read.
+struct SoundDamage {
+    std::uint64_t unrenderedFrames = 0;   // played as zeros: not rendered for this pass
+    std::uint64_t dryFrames = 0;          // played as zeros: nothing queued
+    std::uint64_t underflowCallbacks = 0; // the host reported an output underflow
+    // Render steps that found more due than one block, or the device past them (the engine's
+    // count; diagnostic only: a late step that caught up damaged nothing).
+    std::uint64_t lateSteps = 0;
+};
+
 class CWaveDevice {
 public:
     virtual ~CWaveDevice();
@@ -87,9 +98,16 @@ public:
 
     // Frames taken from the queue since Open or Reset (the device reads them no earlier than this).
     virtual std::uint32_t GetPosition() = 0;
-    // Publishes the sample contents just written into queued buffers to the device (a release store
-    // that the device acquires before it copies).
-    virtual void SamplesWritten() = 0;
+    // Publishes what the ring holds for this pass: frames [from, end) on the same counter as the
+    // position, compared by wrap-safe difference (a release store that the device acquires before
+    // it copies). Until the first call after Open or Reset every frame counts as written (the
+    // ring's initial silence); afterwards frames outside the stretch play as zeros and count as
+    // unrendered, since the ring holds a previous pass there.
+    virtual void SamplesWritten(std::uint32_t from, std::uint32_t end) = 0;
+    virtual SoundDamage Damage() const = 0;
+    // Whether a zero-filled frame or a reported underflow of this run fell in frames [from, end).
+    // Any thread.
+    virtual bool DamagedBetween(std::uint32_t from, std::uint32_t end) const = 0;
     // Has the notification thread pass `clipped` to the owner's PostClip. Notices posted faster than
     // they are delivered merge into the latest.
     virtual void PostClip(int clipped) = 0;

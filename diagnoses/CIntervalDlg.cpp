@@ -98,6 +98,7 @@ void CIntervalDlg::OnQuestion(wxCommandEvent&)
         // the message and leave the answer unreachable.
         EnableControl(IDC_INTERVAL_QUESTION, false);
         StartSynthesizer();
+        BeginQuestionSound();
         m_timer.Start(INTERVAL_TIMER_MS);
     } else if (m_procedure.State() == INTERVAL_QUESTION && !m_timer.IsRunning()) {
         EvaluateAnswer();
@@ -108,18 +109,23 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
 {
     const int tone = m_procedure.NextTick();
     if (tone != 0) {
-        if (m_pSynth != nullptr) {
-            m_pSynth->SetFrequency(0, tone);
-            m_pSynth->SetGate(0, 1);
-        }
+        StartTone(tone);
         Sleep(TONE_MS);
-        if (m_pSynth != nullptr)
-            m_pSynth->SetGate(0, 0);
+        StopTone();
         return;
     }
 
+    const bool damaged = QuestionSoundDamaged();
     StopSynthesizer();
     m_timer.Stop();
+    if (damaged) {
+        m_procedure.AbandonQuestion();
+        ShowMessage(QUESTION_DAMAGED_TEXT);
+        SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_READY));
+        SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
+        EnableControl(IDC_INTERVAL_QUESTION, true);
+        return;
+    }
     if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER)) {
         answers->Show();
         answers->SetSelection(INTERVAL_DONT_KNOW);

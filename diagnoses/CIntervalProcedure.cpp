@@ -97,6 +97,14 @@ void CIntervalProcedure::StartQuestion()
     m_state = INTERVAL_QUESTION;
 }
 
+void CIntervalProcedure::AbandonQuestion()
+{
+    // After a band change during the question the procedure is ready already.
+    if (m_state == INTERVAL_QUESTION)
+        m_state = INTERVAL_READY;
+    m_tickIndex = 0;
+}
+
 int CIntervalProcedure::NextTick()
 {
     if (m_tickIndex >= 2)

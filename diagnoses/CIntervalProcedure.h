@@ -56,6 +56,9 @@ public:
     int NextTick();
     // Evaluates an answer (list index, -1 for none): correct when it names the higher tone.
     IntervalOutcome Answer(int selection);
+    // A question whose sound was damaged is not judged: back to ready, difference and step as
+    // they were; the next question draws its order anew.
+    void AbandonQuestion();
 
     static const char* MessageText(int state);
     static const char* QuestionCaption(int state);

@@ -80,6 +80,7 @@ void CRangeDlg::OnQuestion(wxCommandEvent&)
     if (m_procedure.State() == RANGE_READY) {
         m_procedure.StartQuestion();
         StartSynthesizer();
+        BeginQuestionSound();
         m_timer.Start(RANGE_TIMER_MS);
         EnableControl(IDC_RANGE_QUESTION, false);
         ShowLimits();
@@ -92,22 +93,29 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
 {
     switch (m_procedure.NextSlot()) {
     case RangeSlot::Tone:
-        if (m_pSynth != nullptr) {
-            m_pSynth->SetFrequency(0, m_procedure.TestFrequency());
-            m_pSynth->SetGate(0, 1);
-        }
+        StartTone(m_procedure.TestFrequency());
         Sleep(TONE_MS);
-        if (m_pSynth != nullptr)
-            m_pSynth->SetGate(0, 0);
+        StopTone();
         Sleep(PAUSE_MS);
         break;
     case RangeSlot::Silence:
         Sleep(TONE_MS);
         Sleep(PAUSE_MS);
         break;
-    case RangeSlot::End:
+    case RangeSlot::End: {
+        // The whole question counts, its silent slots included: a hole there could hide a tone.
+        ExtendQuestionSound();
+        const bool damaged = QuestionSoundDamaged();
         StopSynthesizer();
         m_timer.Stop();
+        if (damaged) {
+            m_procedure.AbandonQuestion();
+            ShowMessage(QUESTION_DAMAGED_TEXT);
+            SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_READY));
+            SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_READY));
+            EnableControl(IDC_RANGE_QUESTION, true);
+            break;
+        }
         if (auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER)) {
             answers->Show();
             answers->SetSelection(RANGE_DONT_KNOW);
@@ -116,6 +124,7 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
         SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_QUESTION));
         EnableControl(IDC_RANGE_QUESTION, true);
         break;
+    }
     }
 }
 

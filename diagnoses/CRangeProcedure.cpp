@@ -47,6 +47,13 @@ void CRangeProcedure::StartQuestion()
     m_state = RANGE_QUESTION;
 }
 
+void CRangeProcedure::AbandonQuestion()
+{
+    if (m_state == RANGE_QUESTION)
+        m_state = RANGE_READY;
+    m_slotIndex = 0;
+}
+
 RangeSlot CRangeProcedure::NextSlot()
 {
     if (m_slotIndex >= RANGE_SLOT_COUNT)

@@ -50,6 +50,9 @@ public:
     // Evaluates an answer: the list index (-1 for no selection); correct when index + 1 is the
     // number of tones.
     RangeOutcome Answer(int selection);
+    // A question whose sound was damaged is not judged: back to ready, bounds as they were; the
+    // next question draws a new pattern.
+    void AbandonQuestion();
 
     static const char* MessageText(int state);
     static const char* QuestionCaption(int state);

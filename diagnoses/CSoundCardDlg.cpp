@@ -64,26 +64,30 @@ void CSoundCardDlg::ShowState()
     SetControlLabel(IDC_SOUNDCARD_SOUND, CSoundCardProcedure::SoundCaption(state));
 }
 
-void CSoundCardDlg::PlayTone()
+bool CSoundCardDlg::PlayTone()
 {
     EnableControl(IDC_SOUNDCARD_SOUND, false);
-    if (m_pSynth != nullptr) {
-        m_pSynth->SetFrequency(0, m_procedure.Frequency());
-        m_pSynth->SetGate(0, 1);
-    }
+    BeginQuestionSound();
+    StartTone(m_procedure.Frequency());
     Sleep(TONE_MS);
+    StopTone();
+    if (QuestionSoundDamaged()) {
+        EnableControl(IDC_SOUNDCARD_SOUND, true);
+        ShowMessage(QUESTION_DAMAGED_TEXT);
+        return false;
+    }
     EnableControl(IDC_SOUNDCARD_SOUND, true);
     if (m_procedure.State() != SOUNDCARD_INTRODUCTION)
         ShowControl(IDC_SOUNDCARD_ANSWER, true);
-    if (m_pSynth != nullptr)
-        m_pSynth->SetGate(0, 0);
+    return true;
 }
 
 void CSoundCardDlg::OnSound(wxCommandEvent&)
 {
     switch (m_procedure.State()) {
     case SOUNDCARD_INTRODUCTION:
-        PlayTone();
+        if (!PlayTone())
+            break;
         m_procedure.IntroductionPlayed();
         ShowState();
         SetControlLabel(wxID_OK, "heard no sound");
@@ -96,7 +100,8 @@ void CSoundCardDlg::OnSound(wxCommandEvent&)
         SetControlText(IDC_SOUNDCARD_FREQUENCY, FormatHz(m_procedure.Frequency()));
         break;
     case SOUNDCARD_READY:
-        PlayTone();
+        if (!PlayTone())
+            break;
         m_procedure.TonePlayed();
         ShowState();
         break;

@@ -25,7 +25,9 @@ private:
     void OnInitDialog();
     void OnOK(wxCommandEvent& event);
     void OnSound(wxCommandEvent& event);
-    void PlayTone();
+    // Plays the tone at the procedure's frequency; false when its sound was damaged (the message
+    // has been shown and the tone counts as not played).
+    bool PlayTone();
     void ShowState();
     void EvaluateAnswer();
 

@@ -7,7 +7,10 @@
 #include <wx/button.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/time.h>
 #include <wx/utils.h>
+
+#include <cstdint>
 
 #include <new>
 
@@ -20,6 +23,9 @@ constexpr int BUFFER_BYTES = 32768;
 constexpr int BUFFER_COUNT = 4;
 constexpr int LEAD_MS = 80;
 constexpr int PERIOD_MS = 10;
+// Longest wait for the device to take a question's last decay; a stalled device is judged on what
+// it has taken by then.
+constexpr int QUESTION_SOUND_WAIT_MS = 1000;
 } // namespace
 
 CToneDialog::CToneDialog(const char* resource, int width, int height)
@@ -74,6 +80,56 @@ void CToneDialog::StopSynthesizer()
 {
     if (m_pSynth != nullptr)
         m_pSynth->Stop();
+}
+
+void CToneDialog::BeginQuestionSound()
+{
+    m_questionDamage = CQuestionDamage(m_pSynth != nullptr ? m_pSynth->LeadSamples() : 0);
+}
+
+void CToneDialog::StartTone(double hz)
+{
+    if (m_pSynth == nullptr)
+        return;
+    m_toneHz = hz;
+    m_pSynth->SetFrequency(0, hz);
+    if (m_pSynth->IsRunning())
+        m_questionDamage.ToneOn(m_pSynth->DevicePosition());
+    m_pSynth->SetGate(0, 1);
+}
+
+void CToneDialog::StopTone()
+{
+    if (m_pSynth == nullptr)
+        return;
+    m_pSynth->SetGate(0, 0);
+    // The decay ends within a block after its envelope.
+    const int decay =
+        CToneVoice::EnvelopeLengthFor(m_toneHz, 44100) + m_pSynth->MaxBlockSamples();
+    if (m_pSynth->IsRunning())
+        m_questionDamage.ToneOff(m_pSynth->DevicePosition(), decay);
+}
+
+void CToneDialog::ExtendQuestionSound()
+{
+    if (m_pSynth != nullptr && m_pSynth->IsRunning())
+        m_questionDamage.ExtendTo(m_pSynth->DevicePosition());
+}
+
+bool CToneDialog::QuestionSoundDamaged()
+{
+    if (m_pSynth == nullptr || !m_pSynth->IsRunning() || !m_questionDamage.HasWindow())
+        return false;
+    // The last decay is still on its way to the device: a stretch of it lost after the answer
+    // list is up would go unnoticed. The wait is one lead and one decay at most.
+    const wxLongLong deadline = wxGetLocalTimeMillis() + QUESTION_SOUND_WAIT_MS;
+    while (static_cast<std::int32_t>(m_questionDamage.End() - m_pSynth->DevicePosition()) > 0 &&
+           wxGetLocalTimeMillis() < deadline)
+        wxMilliSleep(5);
+    CSynthesizer* synth = m_pSynth;
+    return m_questionDamage.Damaged(
+        [synth](std::uint32_t from, std::uint32_t end) { return synth->DamagedBetween(from, end); },
+        m_pSynth->DevicePosition());
 }
 
 void CToneDialog::Sleep(int ms)

@@ -5,6 +5,7 @@
 // Threads: PostBufferDone and PostClip run on the engine's notification thread and only queue an
 // event; everything else runs on the GUI thread.
 #include "audio/CWaveOutOwner.h"
+#include "diagnoses/CQuestionDamage.h"
 
 #include <wx/dialog.h>
 #include <wx/event.h>
@@ -34,6 +35,18 @@ protected:
     void StartSynthesizer();
     void StopSynthesizer();
 
+    // The tones of a question (or of one sound card tone): voice 0 at `hz` opens and closes, and
+    // the device frames it occupies are noted for the damage check.
+    void BeginQuestionSound();
+    void StartTone(double hz);
+    void StopTone();
+    // The question's window reaches the device's position now (its silent slots count too).
+    void ExtendQuestionSound();
+    // Whether a frame of the question's window was played as zeros or reported as an underflow.
+    // Waits until the device has taken the whole window (the last decay), briefly; call it while
+    // the engine still runs, and show QUESTION_DAMAGED_TEXT once it is stopped.
+    bool QuestionSoundDamaged();
+
     // Blocks the GUI thread while a tone sounds from the render thread; the engine's notices queue
     // up meanwhile and are handled once the caller returns to the event loop.
     static void Sleep(int ms);
@@ -58,6 +71,8 @@ private:
     void OnClose(wxCloseEvent& event);
 
     wxWindow* m_focusToRestore = nullptr;
+    CQuestionDamage m_questionDamage{0};
+    double m_toneHz = 0.0;
     // Counts the engine's runs; each notice carries the run it belongs to. Read by the
     // notification thread.
     std::atomic<int> m_run{0};

@@ -11,6 +11,7 @@
 #include "synth/CSynthesizer.h"
 
 #include "app/Message.h"
+#include "audio/RealtimeScheduling.h"
 
 #include <pthread.h>
 #include <sys/resource.h>
@@ -30,6 +31,8 @@ constexpr int SAMPLE_RATE = 44100;
 // The largest block the arithmetic allows (a period of over three minutes); a step never renders
 // more than one ring anyway.
 constexpr double MAX_BLOCK_SAMPLES = 1 << 24;
+// How long Start waits for a new render thread to tell its id.
+constexpr int RENDER_THREAD_ID_WAIT_MS = 100;
 
 int TruncateToInt(double value, double limit)
 {
@@ -76,6 +79,8 @@ void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> 
     // sleeps: 3969 samples (90 ms) for 80 and 10.
     m_leadSamples =
         TruncateToInt((static_cast<double>(leadMs) + periodMs) * 0.001 * 44100, INT_MAX / 2);
+    // The device takes one period per callback (441 frames for 10 ms).
+    m_callbackFrames = TruncateToInt(periodMs * 0.001 * 44100, MAX_BLOCK_SAMPLES);
     try {
         if (!device)
             device = CreateWaveDevice();
@@ -187,10 +192,15 @@ void CSynthesizer::Start()
         return;
     m_pStream->Restart();
     m_clipped.store(0, std::memory_order_relaxed);
+    m_lateSteps.store(0, std::memory_order_relaxed);
     m_pWriteCursor->SetPosition(0);
+    m_firstStep = true;
+    m_writeFrame = 0;
+    m_renderedFrom = 0;
     m_running.store(1, std::memory_order_release);
     if (m_renderMode == ERenderMode::Manual)
         return;
+    m_renderThreadId.store(0, std::memory_order_relaxed);
     try {
         m_renderThread = std::thread(&CSynthesizer::RenderThreadProc, this);
     } catch (const std::exception&) {
@@ -198,6 +208,17 @@ void CSynthesizer::Start()
         m_pStream->Reset();
         m_pStream->Close();
         ShowMessage("メモリが足りません。");
+        return;
+    }
+    // Asked from here, not by the render thread itself: the request may block on the system bus.
+    // The thread stores its id at once; a thread that has not started within the wait keeps the
+    // normal scheduling.
+    for (int waited = 0; waited < RENDER_THREAD_ID_WAIT_MS; ++waited) {
+        if (const int tid = m_renderThreadId.load(std::memory_order_acquire)) {
+            MakeThreadRealtime(static_cast<pid_t>(tid), RENDER_RT_PRIORITY);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -225,8 +246,10 @@ void CSynthesizer::OnBufferDone(WaveHeader* header)
 void CSynthesizer::RenderThreadProc()
 {
     pthread_setname_np(pthread_self(), "tv-render");
-    // Above normal where the system allows it; otherwise the thread simply keeps its priority.
-    const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    const pid_t tid = CurrentThreadId();
+    m_renderThreadId.store(static_cast<int>(tid), std::memory_order_release);
+    // Above normal where the system allows it (and real-time scheduling was refused); otherwise
+    // the thread simply keeps its priority.
     errno = 0;
     const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
     if (errno == 0)
@@ -239,6 +262,13 @@ void CSynthesizer::RenderThreadProc()
     }
 }
 
+SoundDamage CSynthesizer::Damage() const
+{
+    SoundDamage damage = m_usable ? m_pStream->Damage() : SoundDamage{};
+    damage.lateSteps = m_lateSteps.load(std::memory_order_relaxed);
+    return damage;
+}
+
 void CSynthesizer::RenderStep()
 {
     if (!m_usable)
@@ -247,8 +277,34 @@ void CSynthesizer::RenderStep()
         voice->ApplyPendingGate();
 
     const unsigned position = m_pStream->GetPosition();
-    m_pTargetCursor->SetPosition(position + static_cast<unsigned>(m_leadSamples));
-    int n = m_pWriteCursor->DistanceTo(*m_pTargetCursor);
+    int n = 0;
+    const bool first = m_firstStep;
+    if (first) {
+        // The first block goes to the start of the ring and the write cursor to one lead ahead;
+        // the ring's silence from Prime stands for the rest of that lead.
+        m_pTargetCursor->SetPosition(position + static_cast<unsigned>(m_leadSamples));
+        n = m_pWriteCursor->DistanceTo(*m_pTargetCursor);
+        m_writeFrame = position + static_cast<unsigned>(m_leadSamples);
+        m_renderedFrom = 0;
+        m_firstStep = false;
+    } else {
+        bool late = false;
+        // A device that has taken, or may be taking in a callback now, frames this pass never
+        // rendered: go on one callback ahead of it instead of writing where it reads. What it
+        // took meanwhile played as zeros (the device counts them).
+        if (static_cast<int>(m_writeFrame - position) < m_callbackFrames) {
+            m_writeFrame = position + static_cast<unsigned>(m_callbackFrames);
+            m_renderedFrom = m_writeFrame;
+            late = true;
+        }
+        // Distances between absolute frames: a ring offset cannot tell "due now" from "due one
+        // ring later".
+        n = static_cast<int>(position + static_cast<unsigned>(m_leadSamples) - m_writeFrame);
+        late = late || n > m_maxBlockSamples;
+        if (late)
+            m_lateSteps.fetch_add(1, std::memory_order_relaxed);
+        m_pWriteCursor->SetPosition(m_writeFrame);
+    }
     if (n > m_maxBlockSamples)
         n = m_maxBlockSamples;
     if (n > 0) {
@@ -278,9 +334,16 @@ void CSynthesizer::RenderStep()
         m_clipped.store(clipped, std::memory_order_relaxed);
         m_pStream->Write(m_pWriteCursor->m_bufferIndex, m_pWriteCursor->m_sampleOffset,
                          m_pcmBuffer, n);
+        // Later steps continue where this block ends: a jump would leave a stretch ahead of the
+        // device that holds an earlier pass.
+        if (!first)
+            m_writeFrame += static_cast<unsigned>(n);
     }
-    // Each step renders from the previous step's target, so the rendered material stays
-    // m_leadSamples ahead of what the device has taken.
-    m_pWriteCursor->Assign(*m_pTargetCursor);
+    // Frames behind the device are played already; keeping the start near it keeps the
+    // wrap-safe comparison valid however long the engine runs.
+    if (static_cast<int>(position - m_renderedFrom) > 0 && !first)
+        m_renderedFrom = position;
+    m_pStream->Publish(m_renderedFrom, m_writeFrame);
+    m_pWriteCursor->SetPosition(m_writeFrame);
     m_pStream->PostClip(m_clipped.load(std::memory_order_relaxed));
 }

@@ -94,6 +94,17 @@ public:
     int VoiceCount() const { return static_cast<int>(m_voices.size()); }
     // Null for an index outside the list.
     const CToneVoice* Voice(int index) const;
+    // The device's frame count (the position the render thread leads); 0 while stopped. For the
+    // owner to mark where its tones fall.
+    unsigned DevicePosition() { return m_usable ? m_pStream->GetPosition() : 0; }
+    // What went wrong with the sound of the current (or last) run; any thread.
+    SoundDamage Damage() const;
+    // Whether a zero-filled frame or a reported underflow fell in device frames [from, end) of
+    // the current run.
+    bool DamagedBetween(unsigned from, unsigned end) const
+    {
+        return m_usable && m_pStream->DamagedBetween(from, end);
+    }
     int LeadSamples() const { return m_leadSamples; }
     int MaxBlockSamples() const { return m_maxBlockSamples; }
     const CRingCursor* WriteCursor() const { return m_pWriteCursor; }
@@ -121,8 +132,20 @@ private:
     int m_deviceId = WAVE_MAPPER;
     std::atomic<int> m_running{0};
     std::atomic<int> m_clipped{0};
+    std::atomic<std::uint64_t> m_lateSteps{0};
+
+    // The render thread's own (set by Start before the thread exists). Absolute frames on the
+    // device's count: the next block starts at m_writeFrame, and the ring holds this pass from
+    // m_renderedFrom up to it.
+    bool m_firstStep = true;
+    unsigned m_writeFrame = 0;
+    unsigned m_renderedFrom = 0;
+    int m_callbackFrames = 0;
 
     ERenderMode m_renderMode = ERenderMode::Thread;
     bool m_usable = false;
     std::thread m_renderThread;
+    // The render thread's kernel id, which it stores first thing, for Start to ask for real-time
+    // scheduling on its behalf.
+    std::atomic<int> m_renderThreadId{0};
 };

@@ -4,6 +4,7 @@
 #include "app/CMainDlg.h"
 #include "app/DialogResources.h"
 #include "diagnoses/CIntervalDlg.h"
+#include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"
 #include "diagnoses/RandomBetween.h"
@@ -24,6 +25,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -222,8 +224,9 @@ TEST_F(DiagnosisDialogs, RangeQuestionPlaysTheDrawnPattern)
         EXPECT_EQ(slots, expectedSlots);
         // The first slot comes one timer period after the engine started, out of silence: the
         // release the dialog gave its new voice played nothing.
+        // (Only a lower bound: how soon the first slot sounds after the click depends on the
+        // machine's load; the slots' spacing above is what the timer decides.)
         EXPECT_GT(tones[0].StartMs(), 950.0);
-        EXPECT_LT(tones[0].StartMs(), 1800.0);
         const std::vector<Burst> anything = FindBursts(PeakLevels(sound), SILENT, 3, 1);
         ASSERT_FALSE(anything.empty());
         EXPECT_GE(anything[0].firstWindow, tones[0].firstWindow - 2) << "a sound before the first slot";
@@ -304,7 +307,6 @@ TEST_F(DiagnosisDialogs, IntervalQuestionPlaysBothTonesInOrder)
         EXPECT_NEAR(MeasureFrequency(sound, tones[1]), second, 1.0);
         EXPECT_NEAR(tones[1].StartMs() - tones[0].StartMs(), 750.0, 80.0);
         EXPECT_GT(tones[0].StartMs(), 700.0);
-        EXPECT_LT(tones[0].StartMs(), 1500.0);
 
         EXPECT_EQ(answers->GetSelection(), INTERVAL_DONT_KNOW);
         EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Answer");
@@ -495,4 +497,85 @@ TEST(DiagnosisDialogsWithoutSound, IntervalQuestionCanBeAnsweredAfterTheDeviceMe
     }
     recorder.Unregister();
     SetWaveDeviceFactory(previous);
+}
+
+// A sound device that a test can make misbehave: a virtual device in real time whose callback
+// takes a burst of frames on request, far more than the engine renders ahead.
+class DamagedSound : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetResultRecord();
+        SoundCardLimit = SOUND_CARD_FULL_RANGE;
+        m_previous = SetWaveDeviceFactory([this] {
+            m_device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
+            return m_device;
+        });
+    }
+    void TearDown() override
+    {
+        if (m_burst.joinable())
+            m_burst.join();
+        SetWaveDeviceFactory(m_previous);
+        SoundCardLimit = SOUND_CARD_UNCHECKED;
+    }
+    // In `ms` milliseconds, from another thread (the GUI thread is asleep inside a tone then).
+    void BurstAfter(int ms)
+    {
+        m_burst = std::thread([this, ms] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            m_device->Advance(10000);
+        });
+    }
+
+    CAllowRealDialogs m_allow;
+    std::shared_ptr<CVirtualWaveDevice> m_device;
+    WaveDeviceFactory m_previous;
+    std::thread m_burst;
+};
+
+TEST_F(DamagedSound, RangeQuestionIsNotJudgedAndAskedAgain)
+{
+    CRangeDlg dlg;
+    RunDialog(dlg, [&] {
+        auto* answers = ControlById<wxChoice>(&dlg, IDC_RANGE_ANSWER);
+        ASSERT_NE(answers, nullptr);
+        UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
+        BurstAfter(2500); // between the first and the last slot
+        wxTEST_DIALOG(EXPECT_TRUE(PumpUntil([&] { return IsEnabledControl(&dlg, IDC_RANGE_QUESTION); }, 9000)),
+                      CExpectMessageBox(QUESTION_DAMAGED_TEXT));
+        EXPECT_FALSE(dlg.Synthesizer()->IsRunning());
+        EXPECT_GT(dlg.Synthesizer()->Damage().unrenderedFrames, 0u);
+        EXPECT_FALSE(answers->IsShown());
+        EXPECT_EQ(dlg.Procedure().State(), RANGE_READY);
+        EXPECT_EQ(dlg.Procedure().UpperAudible(), 440);
+        EXPECT_EQ(dlg.Procedure().UpperInaudible(), 22050);
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_TEST_FREQUENCY), "11245");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_QUESTION), "Question");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_MESSAGE), CRangeProcedure::MessageText(RANGE_READY));
+        UserKey(WXK_ESCAPE);
+    });
+    EXPECT_EQ(ResultRecord.m_highestHz, NOT_MEASURED);
+}
+
+TEST_F(DamagedSound, SoundCardIntroductionIsPlayedAgainBeforeHeardNoSoundIsOffered)
+{
+    SoundCardLimit = SOUND_CARD_UNCHECKED;
+    CSoundCardDlg dlg;
+    RunDialog(dlg, [&] {
+        PumpEvents(300);
+        BurstAfter(200); // inside the 500 ms tone
+        wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND)), CExpectMessageBox(QUESTION_DAMAGED_TEXT));
+        EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_INTRODUCTION);
+        EXPECT_EQ(TextOf(&dlg, wxID_OK), "Pause");
+        EXPECT_EQ(TextOf(&dlg, IDC_SOUNDCARD_SOUND), "Sound");
+        EXPECT_TRUE(IsEnabledControl(&dlg, IDC_SOUNDCARD_SOUND));
+
+        // Played whole, the tone counts.
+        UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+        EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_INTRODUCTION_PLAYED);
+        EXPECT_EQ(TextOf(&dlg, wxID_OK), "heard no sound");
+        UserClick(dlg.FindWindow(wxID_OK));
+    });
+    EXPECT_EQ(SoundCardLimit, SOUND_CARD_FULL_RANGE);
 }

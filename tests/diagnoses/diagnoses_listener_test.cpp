@@ -3,6 +3,7 @@
 // frequency is above a threshold and the frequency lies within its hearing. Long real-time runs.
 #include "app/DialogResources.h"
 #include "diagnoses/CIntervalDlg.h"
+#include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"
 #include "diagnoses/FormatHz.h"
@@ -14,6 +15,8 @@
 
 #include <gtest/gtest.h>
 #include <wx/choice.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -24,6 +27,29 @@
 namespace {
 
 constexpr double HEARD = 0.05;
+
+// On a busy machine a tone may lose sound on its way to the sink; the dialog then says that the
+// question is not judged, and the listener, like a user, closes the message and asks again.
+class CDamageMessages : public wxModalDialogHook {
+public:
+    CDamageMessages() { Register(); }
+    ~CDamageMessages() override { Unregister(); }
+    int Count() const { return m_count; }
+
+protected:
+    int Enter(wxDialog* dialog) override
+    {
+        auto* box = dynamic_cast<wxMessageDialog*>(dialog);
+        if (!box || box->GetMessage().utf8_str().data() != std::string(QUESTION_DAMAGED_TEXT))
+            return wxID_NONE;
+        ++m_count;
+        return wxID_OK;
+    }
+    void Exit(wxDialog*) override {}
+
+private:
+    int m_count = 0;
+};
 
 class SimulatedListener : public ::testing::Test {
 protected:
@@ -37,6 +63,8 @@ protected:
     void TearDown() override
     {
         SoundCardLimit = SOUND_CARD_UNCHECKED;
+        if (m_damaged.Count() > 0)
+            std::printf("%d questions were not judged: their sound was damaged\n", m_damaged.Count());
         if (HasFailure()) {
             const auto path = std::filesystem::current_path() /
                               (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".wav");
@@ -54,6 +82,7 @@ protected:
     CSinkRecorder m_recorder;
     std::int64_t m_start = 0;
     CAllowRealDialogs m_allow;
+    CDamageMessages m_damaged;
 };
 
 double PeakOf(const std::vector<double>& levels)
@@ -79,6 +108,10 @@ TEST_F(SimulatedListener, SoundCardSweepUpToTheFirstHalving)
             PumpEvents(300);
             std::int64_t mark = m_recorder.Samples();
             UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+            for (int again = 0; again < 3 && dlg.Procedure().State() == SOUNDCARD_INTRODUCTION; ++again) {
+                mark = m_recorder.Samples();
+                UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+            }
             const double introduction = PeakOf(LevelsAt(RecordedSince(mark), 20000.0));
             ASSERT_GT(introduction, HEARD);
             ASSERT_TRUE(cardSounds(20000.0));
@@ -86,11 +119,16 @@ TEST_F(SimulatedListener, SoundCardSweepUpToTheFirstHalving)
             EXPECT_EQ(TextOf(&dlg, IDC_SOUNDCARD_ACCURACY), "100.00");
             EXPECT_EQ(TextOf(&dlg, IDC_SOUNDCARD_FREQUENCY), "14000.00");
 
-            while (dlg.Procedure().Step() == 100.0 && asked.size() < 80) {
+            while (dlg.Procedure().Step() == 100.0 && asked.size() < 80 && m_damaged.Count() < 10) {
                 const double hz = dlg.Procedure().Frequency();
                 asked.push_back(hz);
                 mark = m_recorder.Samples();
+                const int damaged = m_damaged.Count();
                 UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+                if (m_damaged.Count() != damaged) {
+                    asked.pop_back();
+                    continue;
+                }
                 ASSERT_TRUE(answers->IsShown());
                 ASSERT_EQ(TextOf(&dlg, IDC_SOUNDCARD_SOUND), "Answer");
                 const bool heard = PeakOf(LevelsAt(RecordedSince(mark, 250), hz)) > HEARD && cardSounds(hz);
@@ -148,11 +186,16 @@ TEST_F(SimulatedListener, IntervalCheckAtFiftyFiveHertz)
             EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ), " 55.00");
             std::srand(seed);
 
-            while (dlg.Procedure().State() == INTERVAL_READY && questions < 20) {
+            while (dlg.Procedure().State() == INTERVAL_READY && questions < 20 && m_damaged.Count() < 10) {
                 ++questions;
                 const std::int64_t mark = m_recorder.Samples();
+                const int damaged = m_damaged.Count();
                 UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
-                ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 5000));
+                ASSERT_TRUE(PumpUntil([&] { return answers->IsShown() || m_damaged.Count() != damaged; }, 5000));
+                if (m_damaged.Count() != damaged) {
+                    --questions;
+                    continue;
+                }
                 const std::vector<float> sound = RecordedSince(mark);
                 const std::vector<Burst> tones = FindBursts(PeakLevels(sound), HEARD);
                 ASSERT_EQ(tones.size(), 2u) << "question " << questions;
@@ -204,12 +247,17 @@ TEST_F(SimulatedListener, RangeCheckUpperSearchForAListenerHearingUpToFifteenTho
             auto* answers = ControlById<wxChoice>(&dlg, IDC_RANGE_ANSWER);
             ASSERT_NE(answers, nullptr);
             std::srand(4242);
-            while (dlg.Procedure().UpperPhase() && asked.size() < 20) {
+            while (dlg.Procedure().UpperPhase() && asked.size() < 20 && m_damaged.Count() < 10) {
                 const int hz = dlg.Procedure().TestFrequency();
                 asked.push_back(hz);
                 const std::int64_t mark = m_recorder.Samples();
+                const int damaged = m_damaged.Count();
                 UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
-                ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 9000));
+                ASSERT_TRUE(PumpUntil([&] { return answers->IsShown() || m_damaged.Count() != damaged; }, 9000));
+                if (m_damaged.Count() != damaged) {
+                    asked.pop_back();
+                    continue;
+                }
                 const std::vector<float> sound = RecordedSince(mark, 300);
                 int count = 0;
                 if (hears(hz))

@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -210,6 +212,61 @@ TEST_F(RealAudio, PortAudioDeviceAnswersFormatQueriesWithoutOpening)
     EXPECT_EQ(WAVERR_BADFORMAT, device->QueryFormat(WAVE_MAPPER, float32));
     EXPECT_EQ(MMSYSERR_BADDEVICEID, device->QueryFormat(9999, pcm));
     EXPECT_EQ(MMSYSERR_INVALHANDLE, device->Close());
+}
+
+// Whether this process may make a thread real-time by itself (RLIMIT_RTPRIO or privilege).
+bool MayScheduleRealtime()
+{
+    bool granted = false;
+    std::thread probe([&] {
+        sched_param parameter{};
+        parameter.sched_priority = 1;
+        granted = sched_setscheduler(0, SCHED_FIFO, &parameter) == 0;
+    });
+    probe.join();
+    return granted;
+}
+
+// The threads of this process running SCHED_FIFO, by name.
+std::vector<std::string> RealtimeThreads()
+{
+    std::vector<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        const pid_t tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+        if ((sched_getscheduler(tid) & ~SCHED_RESET_ON_FORK) != SCHED_FIFO)
+            continue;
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST_F(RealAudio, RenderThreadAndCallbackRunRealtimeWhereTheSystemAllows)
+{
+    if (!MayScheduleRealtime())
+        GTEST_SKIP() << "this process may not use real-time scheduling here";
+    CCapturingMessageSink messages;
+    CQueueingOwner owner;
+    for (int run = 0; run < 2; ++run) { // again after a restart: new threads
+        CSynthesizer synth(&owner, WAVE_MAPPER, 32768, 4, 80, 10);
+        synth.AddVoice();
+        synth.Start();
+        ASSERT_TRUE(synth.IsRunning());
+        std::vector<std::string> names;
+        // The callback's request goes through the notification thread's next poll.
+        for (int i = 0; i < 50 && names.size() < 3; ++i) {
+            std::this_thread::sleep_for(20ms);
+            names = RealtimeThreads();
+        }
+        EXPECT_EQ(1, std::count(names.begin(), names.end(), "tv-render")) << run;
+        EXPECT_EQ(1, std::count(names.begin(), names.end(), "threaded-ml")) << run;
+        EXPECT_EQ(3u, names.size()) << "the render thread, the device callback and the sound "
+                                       "server client's thread, run " << run;
+        synth.Stop();
+        EXPECT_TRUE(RealtimeThreads().empty());
+    }
 }
 
 // One take: the owners' sequence, a 1000 Hz note held for one second once the stream has run a

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <algorithm>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -292,6 +293,130 @@ TEST(SynthesizerSteps, VoicesSurviveStopAndStart)
     EXPECT_EQ(0, played[882]);
     EXPECT_EQ(WAVEFORM_SQUARE, e.synth.Voice(1)->m_waveform);
     EXPECT_EQ(0.25, e.synth.Voice(1)->m_amplitude);
+}
+
+// A voice that holds a constant level (a square at 0 Hz), so that every played frame tells which
+// step rendered it: `amplitude` 0.5 gives 16383, 0.25 gives 8191.
+void HoldLevel(SteppedEngine& e, double amplitude)
+{
+    if (e.synth.VoiceCount() == 0) {
+        e.synth.AddVoice();
+        e.synth.SetWaveform(0, WAVEFORM_SQUARE);
+    }
+    e.synth.SetAmplitude(0, amplitude);
+}
+
+// Counts of `value` in played[from, to).
+long CountOf(const std::vector<std::int16_t>& played, std::size_t from, std::size_t to, int value)
+{
+    long count = 0;
+    for (std::size_t i = from; i < to && i < played.size(); ++i)
+        count += played[i] == value;
+    return count;
+}
+
+TEST(SynthesizerDamage, BurstBeyondTheLeadPlaysZerosNotTheLastPassAndCountsThem)
+{
+    SteppedEngine e;
+    HoldLevel(e, 0.5); // the marker fills the whole ring during the first pass
+    e.synth.Start();
+    for (int i = 0; i < 65536 / PERIOD_SAMPLES + 20; ++i)
+        e.Period();
+    HoldLevel(e, 0.0); // silence from here: ahead of the write cursor the ring still holds the marker
+    for (int i = 0; i < 20; ++i)
+        e.Period();
+    ASSERT_EQ(0u, e.synth.Damage().unrenderedFrames);
+
+    const std::uint32_t before = e.device->GetPosition();
+    const std::uint32_t published = before + 3969; // on time, the write cursor is one lead ahead
+    EXPECT_EQ(published % 65536, e.synth.WriteCursor()->m_samplePosition % 65536);
+    const std::size_t mark = e.device->PlayedFrames().size();
+    e.device->Advance(3969 + 1000); // a callback burst past everything rendered
+    e.KeepQueued();
+    EXPECT_EQ(1000u, e.synth.Damage().unrenderedFrames);
+    EXPECT_FALSE(e.synth.DamagedBetween(before, published));
+    EXPECT_TRUE(e.synth.DamagedBetween(published, published + 1));
+    EXPECT_TRUE(e.synth.DamagedBetween(published + 999, published + 5000));
+
+    // The next step starts one callback ahead of the device and renders from there on.
+    HoldLevel(e, 0.25);
+    const std::uint32_t after = e.device->GetPosition();
+    e.synth.RenderStep();
+    EXPECT_EQ(after + 441 + 882, e.synth.WriteCursor()->m_samplePosition);
+    for (int i = 0; i < 300; ++i) // past the end of the ring again
+        e.Period();
+    const std::vector<std::int16_t> played = e.device->PlayedFrames();
+    EXPECT_EQ(0, CountOf(played, mark, played.size(), 16383)) << "the last pass came back";
+    // Silence up to the device position + 441, then the new level without a gap.
+    const std::size_t resumed = mark + 3969 + 1000 + 441;
+    EXPECT_EQ(0, NonZeroFrom(std::vector<std::int16_t>(played.begin(), played.begin() + static_cast<long>(resumed)), mark));
+    EXPECT_EQ(static_cast<long>(played.size() - resumed), CountOf(played, resumed, played.size(), 8191));
+    EXPECT_EQ(1000u + 441u, e.synth.Damage().unrenderedFrames);
+    EXPECT_EQ(0u, e.device->UnderrunFrames());
+    // The jump, then the steps that refill the lead 882 at a time.
+    EXPECT_EQ(6u, e.synth.Damage().lateSteps);
+}
+
+TEST(SynthesizerDamage, HeldBackRenderThreadIsLateButLeavesNoGapOnceCaughtUp)
+{
+    // A step k periods late finds k + 1 periods due; with 882 rendered per step, the steps with
+    // more than 882 due (k - 1 of them) are late, and the tone is continuous all the same as long
+    // as the device stays a callback short of the write cursor (k up to 7).
+    for (int k : {1, 2, 5, 7}) {
+        SteppedEngine e;
+        e.synth.AddVoice();
+        e.synth.SetAmplitude(0, 0.5);
+        e.synth.SetFrequency(0, 1000);
+        e.synth.SetGate(0, 1);
+        e.synth.Start();
+        for (int i = 0; i < 20; ++i)
+            e.Period();
+        e.device->Advance(static_cast<std::uint32_t>(k * PERIOD_SAMPLES));
+        e.KeepQueued();
+        for (int i = 0; i < 40; ++i)
+            e.Period();
+        EXPECT_EQ(static_cast<std::uint64_t>(k - 1), e.synth.Damage().lateSteps) << k;
+        EXPECT_EQ(0u, e.synth.Damage().unrenderedFrames) << k;
+
+        // The first step (one period in) puts its block at the ring's start and the next one lead
+        // ahead of the device: from there the note goes on from its 883rd sample to the end.
+        const std::vector<std::int16_t> played = e.device->PlayedFrames();
+        const std::vector<std::int16_t> note =
+            ReferenceNote(WAVEFORM_SINE, 1000, 0.5, static_cast<int>(played.size()), -1);
+        const std::size_t resumed = PERIOD_SAMPLES + 3969;
+        for (std::size_t i = resumed; i < played.size(); ++i)
+            ASSERT_LE(std::abs(played[i] - note[i - resumed + 882]), 1) << "k " << k << " at " << i;
+    }
+}
+
+TEST(SynthesizerDamage, SecondRunStartsFromTheRingsSilenceAndCountsOnlyItsOwnDamage)
+{
+    SteppedEngine e;
+    HoldLevel(e, 0.5);
+    e.synth.Start();
+    for (int i = 0; i < 60; ++i)
+        e.Period();
+    e.device->Advance(6000); // damage in the first run
+    e.KeepQueued();
+    e.synth.RenderStep();
+    ASSERT_GT(e.synth.Damage().unrenderedFrames, 0u);
+    e.synth.Stop();
+
+    HoldLevel(e, 0.25);
+    e.device->ClearPlayed();
+    e.synth.Start();
+    EXPECT_EQ(0u, e.synth.Damage().unrenderedFrames);
+    e.device->Advance(300); // before the first step: the ring's silence, neither zeroed nor counted
+    e.synth.RenderStep();
+    e.device->Advance(3969 + 500); // a burst in the first pass
+    e.KeepQueued();
+    const std::vector<std::int16_t> played = e.device->PlayedFrames();
+    ASSERT_EQ(300u + 3969u + 500u, played.size());
+    EXPECT_EQ(882 - 300, CountOf(played, 0, played.size(), 8191)); // the first block's rest
+    EXPECT_EQ(0, NonZeroFrom(played, 882));
+    EXPECT_EQ(500u, e.synth.Damage().unrenderedFrames);
+    EXPECT_FALSE(e.synth.DamagedBetween(0, 300 + 3969));
+    EXPECT_TRUE(e.synth.DamagedBetween(300 + 3969, 300 + 3970));
 }
 
 TEST(SynthesizerVoices, IndexesOutsideTheListAreIgnoredAndLaterVoicesMoveDown)
