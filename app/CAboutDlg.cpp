@@ -1,7 +1,7 @@
 #include "app/CAboutDlg.h"
 
 #include "Version.h"
-#include "app/DialogResources.h"
+#include "ui/DialogResources.h"
 #include "res/TonvaleIcon.h"
 
 #include <wx/statbmp.h>

@@ -1,9 +1,9 @@
 #include "app/CMainDlg.h"
 
 #include "app/CAboutDlg.h"
-#include "app/DialogResources.h"
-#include "app/HtmlHelp.h"
-#include "app/Message.h"
+#include "ui/DialogResources.h"
+#include "help/HtmlHelp.h"
+#include "ui/Message.h"
 #include "diagnoses/DiagnosisCommands.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "res/TonvaleIcon.h"

@@ -1,9 +1,9 @@
 #include "diagnoses/CRangeDlg.h"
 
-#include "app/Accessibility.h"
-#include "app/DialogResources.h"
-#include "app/HtmlHelp.h"
-#include "app/Message.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "help/HtmlHelp.h"
+#include "ui/Message.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "results/ResultRecord.h"
 #include "synth/CSynthesizer.h"

@@ -1,8 +1,8 @@
 #include "diagnoses/CSoundCardDlg.h"
 
-#include "app/Accessibility.h"
-#include "app/DialogResources.h"
-#include "app/Message.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 #include "diagnoses/FormatHz.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "synth/CSynthesizer.h"

@@ -1,7 +1,7 @@
 #include "diagnoses/CToneDialog.h"
 
-#include "app/DialogResources.h"
-#include "app/Message.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 #include "synth/CSynthesizer.h"
 
 #include <wx/button.h>

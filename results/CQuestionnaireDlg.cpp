@@ -1,8 +1,8 @@
 #include "results/CQuestionnaireDlg.h"
 
-#include "app/Accessibility.h"
-#include "app/DialogResources.h"
-#include "app/HtmlHelp.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "help/HtmlHelp.h"
 #include "results/Cp932.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"

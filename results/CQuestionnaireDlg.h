@@ -4,7 +4,7 @@
 // Whatever it shows or sends lives in its controls; nothing survives from one opening to the next.
 #include <wx/dialog.h>
 
-#include "results/SurveyRequest.h"
+#include "survey/SurveyRequest.h"
 
 class wxChoice;
 class wxTextCtrl;

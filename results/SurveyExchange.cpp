@@ -1,7 +1,7 @@
 #include "results/SurveyExchange.h"
 
 #include "Version.h"
-#include "app/Message.h"
+#include "ui/Message.h"
 #include "results/ResultRecord.h"
 
 #include <curl/curl.h>

@@ -1,7 +1,7 @@
 #pragma once
 // The one HTTP exchange with the questionnaire server, and what the program makes of its outcome.
 // Synchronous, on the GUI thread, bounded by its timeouts.
-#include "results/SurveyRequest.h"
+#include "survey/SurveyRequest.h"
 
 #include <string>
 

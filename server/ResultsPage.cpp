@@ -1,6 +1,6 @@
 #include "server/ResultsPage.h"
 
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 
 #include <algorithm>
 #include <cmath>

@@ -10,7 +10,7 @@
 // The voice list only changes while the engine is stopped, that is while no render thread exists.
 #include "synth/CSynthesizer.h"
 
-#include "app/Message.h"
+#include "ui/Message.h"
 
 #include <pthread.h>
 #include <sys/resource.h>

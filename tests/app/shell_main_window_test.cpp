@@ -1,9 +1,9 @@
 // The main window driven as a user drives it: clicks and keys through the X server, message boxes
 // answered through wxWidgets' testing hooks.
 #include "app/CAboutDlg.h"
-#include "app/CHelpViewer.h"
+#include "help/CHelpViewer.h"
 #include "app/CMainDlg.h"
-#include "app/DialogResources.h"
+#include "ui/DialogResources.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "results/ResultRecord.h"
 #include "tests/support/TempDir.h"

@@ -1,6 +1,6 @@
 #include "tests/diagnoses/DialogDriving.h"
 
-#include "app/CHelpViewer.h"
+#include "help/CHelpViewer.h"
 
 #include <wx/button.h>
 #include <wx/dialog.h>

@@ -2,7 +2,7 @@
 // command's PulseAudio null sink), driven by clicks and keys through the X server. What they play
 // is recorded from the sink's monitor and measured.
 #include "app/CMainDlg.h"
-#include "app/DialogResources.h"
+#include "ui/DialogResources.h"
 #include "diagnoses/CIntervalDlg.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"

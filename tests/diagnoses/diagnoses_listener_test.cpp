@@ -1,7 +1,7 @@
 // A simulated listener completes the checks through the real dialogs and the real audio path: it
 // answers from what was actually recorded at the sink, hearing a tone when its level at the test
 // frequency is above a threshold and the frequency lies within its hearing. Long real-time runs.
-#include "app/DialogResources.h"
+#include "ui/DialogResources.h"
 #include "diagnoses/CIntervalDlg.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"

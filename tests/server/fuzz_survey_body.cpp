@@ -1,7 +1,7 @@
 // libFuzzer target for the write page's body parser. Built with clang++ by run-fuzz.sh, outside
 // the g++ build. Beyond not crashing, an accepted body must be exactly what its parsed fields say.
-#include "results/SurveyFields.h"
-#include "server/SurveyBody.h"
+#include "survey/SurveyFields.h"
+#include "survey/SurveyBody.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "results/Cp932.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
-#include "results/SurveyRequest.h"
+#include "survey/SurveyRequest.h"
 #include "tests/server/ServerProcess.h"
 #include "tests/support/TempDir.h"
 

@@ -1,6 +1,6 @@
 // The results page as a browser shows it: headless Chromium renders the live page of a server
 // seeded through its write page.
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 #include "tests/server/ServerProcess.h"
 #include "tests/support/TempDir.h"
 

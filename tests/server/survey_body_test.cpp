@@ -1,6 +1,6 @@
 // The write page's body parser and field checks.
-#include "results/SurveyFields.h"
-#include "server/SurveyBody.h"
+#include "survey/SurveyFields.h"
+#include "survey/SurveyBody.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/WxMessageSink.h"
+#include "ui/WxMessageSink.h"
 
 #include <wx/app.h>
 #include <wx/filename.h>

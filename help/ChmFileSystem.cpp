@@ -1,6 +1,6 @@
-#include "app/ChmFileSystem.h"
+#include "help/ChmFileSystem.h"
 
-#include "app/ChmFile.h"
+#include "help/ChmFile.h"
 
 #include <wx/filename.h>
 #include <wx/mstream.h>

@@ -6,7 +6,7 @@ if(TONVALE_BUILD_GUI)
       TONVALE_TEST_PROGRAM_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
 
   add_executable(help_reader_test help_reader_test.cpp)
-  target_link_libraries(help_reader_test PRIVATE tv_help_reader tv_test_support ${CHMLIB_LIBRARY}
+  target_link_libraries(help_reader_test PRIVATE tv_help_reader tv_version tv_test_support ${CHMLIB_LIBRARY}
                         GTest::gtest_main tv_warnings)
   target_compile_definitions(help_reader_test PRIVATE ${help_test_definitions})
   add_dependencies(help_reader_test tv_help)
@@ -15,7 +15,7 @@ if(TONVALE_BUILD_GUI)
 
   tv_add_gui_test(help_viewer_test
     SOURCES help_viewer_test.cpp
-    LIBS tv_app_wx
+    LIBS tv_help_viewer
     TIMEOUT 180)
   target_compile_definitions(help_viewer_test PRIVATE ${help_test_definitions})
   add_dependencies(help_viewer_test tv_help)

@@ -1,4 +1,4 @@
-#include "results/SurveyRequest.h"
+#include "survey/SurveyRequest.h"
 
 #include "results/ResultRecord.h"
 

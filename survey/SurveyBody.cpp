@@ -1,6 +1,6 @@
-#include "server/SurveyBody.h"
+#include "survey/SurveyBody.h"
 
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // The help window under Xvfb, driven as a user drives it: clicks on links and buttons and keys
 // through the X server, also while a modal dialog runs.
-#include "app/CHelpViewer.h"
-#include "app/ChmFileSystem.h"
-#include "app/HtmlHelp.h"
+#include "help/CHelpViewer.h"
+#include "help/ChmFileSystem.h"
+#include "help/HtmlHelp.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
 

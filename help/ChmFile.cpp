@@ -1,4 +1,4 @@
-#include "app/ChmFile.h"
+#include "help/ChmFile.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "app/CHelpViewer.h"
+#include "help/CHelpViewer.h"
 
-#include "app/Accessibility.h"
+#include "ui/Accessibility.h"
 
 #include <wx/button.h>
 #include <wx/display.h>

@@ -1,4 +1,4 @@
-#include "app/Message.h"
+#include "ui/Message.h"
 
 #include <cstdio>
 

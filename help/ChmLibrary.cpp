@@ -1,4 +1,4 @@
-#include "app/ChmLibrary.h"
+#include "help/ChmLibrary.h"
 
 #include <dlfcn.h>
 

@@ -1,7 +1,7 @@
 // The compiled help file and how it is found and read, without a window.
-#include "app/ChmFile.h"
-#include "app/ChmLibrary.h"
-#include "app/HelpLookup.h"
+#include "help/ChmFile.h"
+#include "help/ChmLibrary.h"
+#include "help/HelpLookup.h"
 #include "tests/support/TempDir.h"
 
 #include "Version.h"

@@ -1,10 +1,10 @@
-#include "app/HtmlHelp.h"
+#include "help/HtmlHelp.h"
 
-#include "app/CHelpViewer.h"
-#include "app/ChmFile.h"
-#include "app/ChmFileSystem.h"
-#include "app/ChmLibrary.h"
-#include "app/HelpLookup.h"
+#include "help/CHelpViewer.h"
+#include "help/ChmFile.h"
+#include "help/ChmFileSystem.h"
+#include "help/ChmLibrary.h"
+#include "help/HelpLookup.h"
 
 #include <wx/filesys.h>
 

@@ -1,4 +1,4 @@
-#include "app/HelpLookup.h"
+#include "help/HelpLookup.h"
 
 #include "Version.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The body of the request to the questionnaire server, and the texts the questionnaire shows for
 // the values that go into it.
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 // Shows the program's messages as wxWidgets message boxes (see app/Message.h).
-#include "app/Message.h"
+#include "ui/Message.h"
 
 #include <wx/string.h>
 
