@@ -2,7 +2,7 @@
 
 #include "diagnoses/RandomBetween.h"
 #include "diagnoses/SoundCardLimit.h"
-#include "synth/CToneVoice.h"
+#include "synth/CentsBetween.h"
 
 #include <cmath>
 #include <string>
