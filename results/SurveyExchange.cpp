@@ -170,3 +170,10 @@ bool SubmitSurvey(const SurveyValues& values, const SurveyEndpoint& endpoint)
     ShowMessage(SEND_DONE_TEXT);
     return true;
 }
+
+std::string MeasurementText(std::int32_t value)
+{
+    if (value == NOT_MEASURED)
+        return std::string(NOT_FINISHED_TEXT);
+    return std::to_string(value);
+}

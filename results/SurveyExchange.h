@@ -3,6 +3,7 @@
 // Synchronous, on the GUI thread, bounded by its timeouts.
 #include "survey/SurveyRequest.h"
 
+#include <cstdint>
 #include <string>
 
 struct SurveyTimeouts {
@@ -31,6 +32,10 @@ struct SurveyExchangeResult {
 // (http_proxy, no_proxy). Redirects are not followed; the response body is read and discarded
 // in fixed-size pieces, whatever its Content-Length claims.
 SurveyExchangeResult ExchangeSurvey(const SurveyEndpoint& endpoint, const std::string& body);
+
+// A measurement as the questionnaire shows and sends it: "not finished" for NOT_MEASURED, else the
+// decimal value with its minus sign.
+std::string MeasurementText(std::int32_t value);
 
 // Sends the values and reports the outcome: on success sets the sent flag of ResultRecord to 1
 // and shows "Information has been sent."; on failure leaves the flag and shows the failure with

@@ -1,7 +1,5 @@
 #include "survey/SurveyRequest.h"
 
-#include "results/ResultRecord.h"
-
 #include <cstdio>
 
 std::string BuildSurveyBody(const SurveyValues& values)
@@ -15,13 +13,6 @@ std::string BuildSurveyBody(const SurveyValues& values)
             body += '&';
     }
     return body;
-}
-
-std::string MeasurementText(std::int32_t value)
-{
-    if (value == NOT_MEASURED)
-        return std::string(NOT_FINISHED_TEXT);
-    return std::to_string(value);
 }
 
 std::string FormatSurveyTime(const std::tm& local)

@@ -17,9 +17,5 @@ using SurveyValues = std::array<std::string, SURVEY_FIELD_COUNT>;
 // the comment must come in already cut on a character boundary.
 std::string BuildSurveyBody(const SurveyValues& values);
 
-// A measurement as the questionnaire shows and sends it: "not finished" for NOT_MEASURED, else the
-// decimal value with its minus sign.
-std::string MeasurementText(std::int32_t value);
-
 // The date field: "%04d/%02d/%02d %02d:%02d:%02d" of a local time.
 std::string FormatSurveyTime(const std::tm& local);
