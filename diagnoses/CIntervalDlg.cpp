@@ -17,7 +17,7 @@ namespace {
 constexpr int TONE_MS = 500;
 } // namespace
 
-CIntervalDlg::CIntervalDlg() : CToneDialog("IDD_INTERVAL", 187, 163), m_timer(this, INTERVAL_TIMER_ID)
+CIntervalDlg::CIntervalDlg() : CToneDialog("IDD_INTERVAL"), m_timer(this, INTERVAL_TIMER_ID)
 {
     Bind(wxEVT_BUTTON, &CIntervalDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CIntervalDlg::OnQuestion, this, IDC_INTERVAL_QUESTION);
@@ -44,7 +44,7 @@ void CIntervalDlg::OnInitDialog()
         m_pSynth->SetFrequency(0, 440.0);
 
     if (auto* bands = ControlById<wxChoice>(this, IDC_INTERVAL_BAND)) {
-        for (int band = 0; band < INTERVAL_BANDS; ++band)
+        for (int band = 0; band < INTERVAL_BAND_COUNT; ++band)
             bands->Append(std::to_string(CIntervalProcedure::BandHz(band)));
         bands->SetSelection(INTERVAL_FIRST_BAND);
     }

@@ -108,7 +108,7 @@ void CQuestionnaireDlg::FillLists()
 
 void CQuestionnaireDlg::FillResults()
 {
-    for (int i = 0; i < MEASUREMENT_COUNT; ++i)
+    for (int i = 0; i < SURVEY_MEASUREMENT_COUNT; ++i)
         Field(IDC_Q_MIN_FREQ + i)->ChangeValue(MeasurementText(ResultRecord.Measurement(i)));
     // Nothing measured, nothing to send: the dialog can only be cancelled.
     FindWindow(wxID_OK)->Enable(ResultRecord.AnyMeasured());
@@ -127,7 +127,7 @@ SurveyValues CQuestionnaireDlg::CurrentValues() const
 {
     SurveyValues values;
     for (int i = 0; i < SURVEY_FIELD_COUNT; ++i) {
-        const int id = SURVEY_FIELDS[i].controlId;
+        const int id = SURVEY_FIELD_CONTROLS[i];
         wxWindow* control = FindWindow(id);
         if (auto* list = dynamic_cast<wxChoice*>(control))
             values[i] = Utf8(list->GetStringSelection());

@@ -181,7 +181,7 @@ SurveyParseResult ParseSurveyBody(std::string_view body)
         return refuse(FIELD_INSTRUMENT);
     if (!IsOneOf(values[FIELD_SCHOOL], SCHOOL_ITEMS))
         return refuse(FIELD_SCHOOL);
-    if (values[FIELD_COMMENT].size() > SURVEY_COMMENT_MAX_BYTES)
+    if (values[FIELD_COMMENT].size() > SURVEY_FIELD_MAX_BYTES)
         return {std::nullopt, "comment longer than 255 bytes"};
     auto comment = Cp932ToUtf8(values[FIELD_COMMENT]);
     if (!comment)

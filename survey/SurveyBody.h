@@ -2,6 +2,8 @@
 // The write page's request body: sixteen name=value pairs in a fixed order, values not encoded,
 // the comment in CP932 and last. Parsing is by position so that whatever the user typed into the
 // comment ("&", "=", "%", line breaks, even "&sex=") can never shift or fake a field.
+#include "survey/SurveyFields.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -9,7 +11,6 @@
 #include <string_view>
 
 // Index of each measurement among the ten: lowest, highest, then the eight interval bands.
-constexpr int SURVEY_MEASUREMENT_COUNT = 10;
 constexpr int MEASUREMENT_LOWEST_HZ = 0;
 constexpr int MEASUREMENT_HIGHEST_HZ = 1;
 constexpr int MEASUREMENT_FIRST_INTERVAL = 2;
@@ -32,9 +33,6 @@ struct SurveyParseResult {
     // never quotes what the user sent.
     std::string error;
 };
-
-// The comment may be at most this many bytes as sent (CP932), as the client cuts it there.
-constexpr std::size_t SURVEY_COMMENT_MAX_BYTES = 255;
 
 SurveyParseResult ParseSurveyBody(std::string_view body);
 

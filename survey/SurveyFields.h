@@ -16,30 +16,35 @@ constexpr std::string_view NOT_FINISHED_TEXT = "not finished";
 // Each field value is read into a 256-byte buffer: at most 255 bytes are sent.
 constexpr std::size_t SURVEY_FIELD_MAX_BYTES = 255;
 
+// The interval check's octave bands, in the order the result record and the body hold them.
+constexpr int INTERVAL_BAND_COUNT = 8;
+constexpr int INTERVAL_BAND_HZ[INTERVAL_BAND_COUNT] = {55, 110, 220, 440, 880, 1760, 3520, 7040};
+// The measurements: lowest and highest audible frequency, then one interval per band.
+constexpr int SURVEY_MEASUREMENT_COUNT = 2 + INTERVAL_BAND_COUNT;
+
 struct SurveyField {
     std::string_view name;   // with its '=' sign, as it stands in the body
-    int controlId;           // the questionnaire control whose text is the value
 };
 
 constexpr int SURVEY_FIELD_COUNT = 16;
 // The body is name=value pairs in exactly this order, joined by '&'; the comment comes last.
 constexpr std::array<SurveyField, SURVEY_FIELD_COUNT> SURVEY_FIELDS = {{
-    {"date_time=", 1014},
-    {"sex=", 1011},
-    {"age=", 1013},
-    {"min_freq=", 1015},
-    {"max_freq=", 1016},
-    {"min_interval55=", 1017},
-    {"min_interval110=", 1018},
-    {"min_interval220=", 1019},
-    {"min_interval440=", 1020},
-    {"min_interval880=", 1021},
-    {"min_interval1760=", 1022},
-    {"min_interval3520=", 1023},
-    {"min_interval7040=", 1024},
-    {"instrument=", 1012},
-    {"school=", 1025},
-    {"comment=", 1026},
+    {"date_time="},
+    {"sex="},
+    {"age="},
+    {"min_freq="},
+    {"max_freq="},
+    {"min_interval55="},
+    {"min_interval110="},
+    {"min_interval220="},
+    {"min_interval440="},
+    {"min_interval880="},
+    {"min_interval1760="},
+    {"min_interval3520="},
+    {"min_interval7040="},
+    {"instrument="},
+    {"school="},
+    {"comment="},
 }};
 
 // Field indexes, for readers that pick single fields.

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     prefix += "&instrument=" + s.instrument + "&school=" + s.school + "&comment=";
     Check(body.substr(0, prefix.size()) == prefix);
-    Check(body.size() - prefix.size() <= SURVEY_COMMENT_MAX_BYTES);
+    Check(body.size() - prefix.size() <= SURVEY_FIELD_MAX_BYTES);
     Check(IsValidDateTime(s.dateTime) && IsValidAgeItem(s.age));
     Check(IsUtf8(s.commentUtf8));
     Check(s.commentUtf8.find('\0') == std::string::npos);

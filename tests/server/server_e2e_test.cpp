@@ -85,9 +85,9 @@ protected:
         values[FIELD_DATE_TIME] = FormatSurveyTime(when);
         values[FIELD_SEX] = "female";
         values[FIELD_AGE] = AgeItemText(40);
-        const std::int32_t measured[MEASUREMENT_COUNT] = {31, 16543, NOT_MEASURED, 120, 60,
+        const std::int32_t measured[SURVEY_MEASUREMENT_COUNT] = {31, 16543, NOT_MEASURED, 120, 60,
                                                                  NOT_MEASURED, 0, -3, 15, 9};
-        for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+        for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
             values[FIELD_MIN_FREQ + m] = MeasurementText(measured[m]);
         values[FIELD_INSTRUMENT] = "over 10 years";
         values[FIELD_SCHOOL] = "in music university, collage";
@@ -134,7 +134,7 @@ TEST_F(SurveyServerE2E, ClientSubmissionIsStoredAsSent)
     EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_DATE_TIME], "2026/02/28 09:05:03");
     EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_SEX], "female");
     EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_AGE], "43 years old");
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m) {
+    for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
         const std::string& sent = values[FIELD_MIN_FREQ + m];
         EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_MIN_FREQ + m], sent == NOT_FINISHED_TEXT ? "NULL" : sent)
             << m;
@@ -149,7 +149,7 @@ TEST_F(SurveyServerE2E, LongestClientBodyAndEveryListItem)
     StartServer();
     SurveyValues values = ClientValues("");
     values[FIELD_AGE] = "79 years old";
-    for (int m = 0; m < MEASUREMENT_COUNT; ++m)
+    for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
         values[FIELD_MIN_FREQ + m] = MeasurementText(NOT_MEASURED);
     values[FIELD_INSTRUMENT] = "less than 10 years";
     values[FIELD_SCHOOL] = "graduated from music university, collage";
