@@ -1,6 +1,7 @@
 #include "diagnoses/CRangeProcedure.h"
 
 #include "diagnoses/RandomBetween.h"
+#include "diagnoses/SoundCardLimit.h"
 
 #include <string>
 
@@ -20,7 +21,8 @@ const char* const QUESTION_CAPTIONS[] = {"Question", "Answer", ""};
 } // namespace
 
 CRangeProcedure::CRangeProcedure(double soundCardLimit)
-    : m_upperInaudible(soundCardLimit > 0.0 ? static_cast<int>(soundCardLimit) : 22050)
+    : m_upperInaudible(soundCardLimit > 0.0 ? static_cast<int>(soundCardLimit)
+                                            : static_cast<int>(SOUND_CARD_FULL_RANGE))
 {
     m_testFrequency = (m_upperInaudible + m_upperAudible) / 2;
 }

@@ -43,7 +43,7 @@ void CToneDialog::CreateSynthesizer(double amplitude, double masterGain)
     CSynthesizer* synth = new (std::nothrow) CSynthesizer(this, WAVE_MAPPER, BUFFER_BYTES, BUFFER_COUNT, LEAD_MS,
                                                           PERIOD_MS);
     if (synth == nullptr) {
-        ShowMessage("メモリが足りません。");
+        ShowMessage(OUT_OF_MEMORY_TEXT);
         return;
     }
     synth->AddVoice();

@@ -26,7 +26,6 @@
 
 namespace {
 
-constexpr int SAMPLE_RATE = 44100;
 // The largest block the arithmetic allows (a period of over three minutes); a step never renders
 // more than one ring anyway.
 constexpr double MAX_BLOCK_SAMPLES = 1 << 24;
@@ -71,11 +70,11 @@ void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> 
     m_bufferCount = bufferCount;
     m_periodMs = periodMs;
     // Two periods' worth: a step that comes late still catches up in one go.
-    m_maxBlockSamples = TruncateToInt(periodMs * 44100.0 * 0.002, MAX_BLOCK_SAMPLES);
+    m_maxBlockSamples = TruncateToInt(periodMs * SAMPLE_RATE * 0.002, MAX_BLOCK_SAMPLES);
     // The lead counts one period on top of leadMs, since the device moves on while the thread
     // sleeps: 3969 samples (90 ms) for 80 and 10.
     m_leadSamples =
-        TruncateToInt((static_cast<double>(leadMs) + periodMs) * 0.001 * 44100, INT_MAX / 2);
+        TruncateToInt((static_cast<double>(leadMs) + periodMs) * 0.001 * SAMPLE_RATE, INT_MAX / 2);
     try {
         if (!device)
             device = CreateWaveDevice();
@@ -89,7 +88,7 @@ void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> 
         m_usable = true;
     } catch (const std::bad_alloc&) {
         // The parts made so far are freed by the destructor; this engine refuses all further use.
-        ShowMessage("メモリが足りません。");
+        ShowMessage(OUT_OF_MEMORY_TEXT);
     }
 }
 
@@ -127,7 +126,7 @@ int CSynthesizer::AddVoice()
         m_voices.push_back(voice);
     } catch (const std::bad_alloc&) {
         delete voice;
-        ShowMessage("メモリが足りません。");
+        ShowMessage(OUT_OF_MEMORY_TEXT);
         return -1;
     }
     return static_cast<int>(m_voices.size()) - 1;
@@ -197,7 +196,7 @@ void CSynthesizer::Start()
         m_running.store(0, std::memory_order_release);
         m_pStream->Reset();
         m_pStream->Close();
-        ShowMessage("メモリが足りません。");
+        ShowMessage(OUT_OF_MEMORY_TEXT);
     }
 }
 

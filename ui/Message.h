@@ -34,3 +34,6 @@ int AppMessageBox(const std::string& textUtf8, unsigned type = MB_OK);
 
 // Shows `textUtf8` with an OK button only.
 void ShowMessage(const std::string& textUtf8);
+
+// What the user is told when an engine object cannot be created for want of memory.
+constexpr const char* OUT_OF_MEMORY_TEXT = "メモリが足りません。";
