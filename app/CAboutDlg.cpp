@@ -11,7 +11,6 @@
 CAboutDlg::CAboutDlg()
 {
     LoadDialogResource(this, nullptr, "IDD_ABOUTBOX");
-    SetClientSize(ConvertDialogToPixels(wxSize(235, 55)));
     if (auto* icon = ControlById<wxStaticBitmap>(this, XRCID("IDC_ABOUT_ICON")))
         icon->SetBitmap(TonvaleBitmap(32));
     if (auto* second = ControlById<wxStaticText>(this, XRCID("IDC_ABOUT_SECOND")))

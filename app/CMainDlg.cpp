@@ -20,8 +20,6 @@
 CMainDlg::CMainDlg()
 {
     LoadDialogResource(this, nullptr, "IDD_MAIN");
-    // The template gives the client area in dialog units; the frame comes on top.
-    SetClientSize(ConvertDialogToPixels(wxSize(151, 314)));
 
     Bind(wxEVT_BUTTON, &CMainDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CMainDlg::OnCancel, this, wxID_CANCEL);

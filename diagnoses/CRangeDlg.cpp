@@ -19,7 +19,7 @@ constexpr int TONE_MS = 500;
 constexpr int PAUSE_MS = 250;
 } // namespace
 
-CRangeDlg::CRangeDlg() : CToneDialog("IDD_RANGE", 187, 163), m_procedure(SoundCardLimit), m_timer(this, RANGE_TIMER_ID)
+CRangeDlg::CRangeDlg() : CToneDialog("IDD_RANGE"), m_procedure(SoundCardLimit), m_timer(this, RANGE_TIMER_ID)
 {
     Bind(wxEVT_BUTTON, &CRangeDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CRangeDlg::OnQuestion, this, IDC_RANGE_QUESTION);

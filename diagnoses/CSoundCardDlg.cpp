@@ -13,7 +13,7 @@ namespace {
 constexpr int TONE_MS = 500;
 }
 
-CSoundCardDlg::CSoundCardDlg() : CToneDialog("IDD_SOUNDCARD", 246, 229)
+CSoundCardDlg::CSoundCardDlg() : CToneDialog("IDD_SOUNDCARD")
 {
     Bind(wxEVT_BUTTON, &CSoundCardDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CSoundCardDlg::OnSound, this, IDC_SOUNDCARD_SOUND);

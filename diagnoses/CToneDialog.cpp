@@ -22,10 +22,9 @@ constexpr int LEAD_MS = 80;
 constexpr int PERIOD_MS = 10;
 } // namespace
 
-CToneDialog::CToneDialog(const char* resource, int width, int height)
+CToneDialog::CToneDialog(const char* resource)
 {
     LoadDialogResource(this, nullptr, resource);
-    SetClientSize(ConvertDialogToPixels(wxSize(width, height)));
     Bind(EVT_BUFFER_DONE, &CToneDialog::OnBufferDone, this);
     Bind(wxEVT_CHAR_HOOK, &CToneDialog::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CToneDialog::OnClose, this);

@@ -21,8 +21,8 @@ public:
     CSynthesizer* Synthesizer() const { return m_pSynth; }
 
 protected:
-    // Loads template `resource` and sizes its client area to `width` × `height` dialog units.
-    CToneDialog(const char* resource, int width, int height);
+    // Loads template `resource`, sized as the template says.
+    explicit CToneDialog(const char* resource);
     // Stops the engine (joining its threads) and deletes it.
     ~CToneDialog() override;
 

@@ -61,8 +61,6 @@ std::string Utf8(const wxString& text)
 CQuestionnaireDlg::CQuestionnaireDlg(wxWindow* parent)
 {
     LoadDialogResource(this, parent, "IDD_QUESTIONNAIRE");
-    // The template gives the client area in dialog units; the frame comes on top.
-    SetClientSize(ConvertDialogToPixels(wxSize(319, 290)));
 
     Bind(wxEVT_BUTTON, &CQuestionnaireDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CQuestionnaireDlg::OnHelp, this, IDC_Q_HELP);

@@ -1,6 +1,7 @@
 #include "ui/DialogResources.h"
 
 #include <wx/dialog.h>
+#include <wx/xml/xml.h>
 #include <wx/xrc/xmlres.h>
 
 #ifdef __WXGTK__
@@ -49,5 +50,21 @@ void InitDialogResources()
 bool LoadDialogResource(wxDialog* dialog, wxWindow* parent, const char* name)
 {
     InitDialogResources();
-    return wxXmlResource::Get()->LoadDialog(dialog, parent, name);
+    if (!wxXmlResource::Get()->LoadDialog(dialog, parent, name))
+        return false;
+    // The loader converts the template's size before it applies the template's font, so the
+    // dialog units come out in the wrong font; convert again now that the font is in place. The
+    // size is the client area, the frame comes on top.
+    const wxXmlNode* node = wxXmlResource::Get()->GetResourceNode(name);
+    for (const wxXmlNode* child = node ? node->GetChildren() : nullptr; child; child = child->GetNext()) {
+        long width = 0;
+        long height = 0;
+        const wxString size = child->GetNodeContent();
+        if (child->GetName() == "size" && size.EndsWith("d") && size.BeforeFirst(',').ToLong(&width)
+            && size.AfterFirst(',').BeforeLast('d').ToLong(&height)) {
+            dialog->SetClientSize(dialog->ConvertDialogToPixels(wxSize(width, height)));
+            break;
+        }
+    }
+    return true;
 }

@@ -9,7 +9,8 @@ class wxDialog;
 // Registers the XRC handlers and the compiled-in resources; safe to call more than once.
 void InitDialogResources();
 
-// Loads dialog template `name` into `dialog`. Returns false when the resource is missing.
+// Loads dialog template `name` into `dialog`, with the client area the template gives in dialog
+// units. Returns false when the resource is missing.
 bool LoadDialogResource(wxDialog* dialog, wxWindow* parent, const char* name);
 
 // The control with `id` inside `parent`, as T, or nullptr.
