@@ -35,36 +35,7 @@ constexpr double HEARD = 0.05;
 // Silence: below -60 dB.
 constexpr double SILENT = 0.001;
 
-class DiagnosisDialogs : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ResetResultRecord();
-        SoundCardLimit = SOUND_CARD_UNCHECKED;
-        ASSERT_TRUE(m_recorder.Ok()) << m_recorder.Error();
-    }
-    void TearDown() override { SoundCardLimit = SOUND_CARD_UNCHECKED; }
-
-    // Keeps a failing recording for a person to listen to.
-    void KeepIfFailed(const char* name, std::int64_t from)
-    {
-        if (HasFailure()) {
-            const auto path = std::filesystem::current_path() / (std::string(name) + ".wav");
-            m_recorder.SaveWav(path, from, m_recorder.Samples());
-            std::printf("recording kept in %s\n", path.c_str());
-        }
-    }
-
-    CSinkRecorder m_recorder;
-    CAllowRealDialogs m_allow;
-};
-
-// Levels in the recording from `from` to now, once the sink has caught up with what was played.
-std::vector<float> RecordedSince(const CSinkRecorder& recorder, std::int64_t from, int settleMs = 400)
-{
-    PumpEvents(settleMs);
-    return recorder.Read(from, recorder.Samples());
-}
+using DiagnosisDialogs = CDiagnosisDialogTest;
 
 TEST_F(DiagnosisDialogs, SoundCardIntroductionHeardNoSoundThenTheRangeCheckOpens)
 {
@@ -105,7 +76,7 @@ TEST_F(DiagnosisDialogs, SoundCardIntroductionHeardNoSoundThenTheRangeCheckOpens
                     PumpEvents(300);
                     mark = m_recorder.Samples();
                     UserClick(dlg->FindWindow(IDC_SOUNDCARD_SOUND));
-                    const std::vector<float> sound = RecordedSince(m_recorder, mark);
+                    const std::vector<float> sound = RecordedSince(mark);
                     const std::vector<Burst> tones = FindBursts(LevelsAt(sound, 20000.0), HEARD);
                     ASSERT_EQ(tones.size(), 1u);
                     EXPECT_NEAR(tones[0].DurationMs(), 550.0, 120.0);
@@ -139,7 +110,6 @@ TEST_F(DiagnosisDialogs, SoundCardIntroductionHeardNoSoundThenTheRangeCheckOpens
         },
         60000);
     EXPECT_TRUE(rangeOpened);
-    KeepIfFailed("soundcard-introduction", mark);
 }
 
 TEST_F(DiagnosisDialogs, SoundCardCheckClosesWithoutStoringOrAsking)
@@ -204,7 +174,7 @@ TEST_F(DiagnosisDialogs, RangeQuestionPlaysTheDrawnPattern)
         EXPECT_TRUE(dlg.Synthesizer()->IsRunning());
         ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 9000));
         EXPECT_FALSE(dlg.Synthesizer()->IsRunning());
-        const std::vector<float> sound = RecordedSince(m_recorder, mark);
+        const std::vector<float> sound = RecordedSince(mark);
 
         // Count and place the tones: slot k starts k seconds after slot 0.
         const std::vector<Burst> tones = FindBursts(LevelsAt(sound, 11245.0), HEARD);
@@ -252,7 +222,6 @@ TEST_F(DiagnosisDialogs, RangeQuestionPlaysTheDrawnPattern)
     });
     EXPECT_EQ(result, wxID_OK);
     EXPECT_EQ(ResultRecord.m_highestHz, NOT_MEASURED);
-    KeepIfFailed("range-question", mark);
 }
 
 TEST_F(DiagnosisDialogs, IntervalQuestionPlaysBothTonesInOrder)
@@ -292,7 +261,7 @@ TEST_F(DiagnosisDialogs, IntervalQuestionPlaysBothTonesInOrder)
         UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
         EXPECT_FALSE(IsEnabledControl(&dlg, IDC_INTERVAL_QUESTION));
         ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 5000));
-        const std::vector<float> sound = RecordedSince(m_recorder, mark);
+        const std::vector<float> sound = RecordedSince(mark);
         const int first = dlg.Procedure().Tone(0);
         const int second = dlg.Procedure().Tone(1);
         EXPECT_EQ(std::max(first, second), 1320);
@@ -325,7 +294,6 @@ TEST_F(DiagnosisDialogs, IntervalQuestionPlaysBothTonesInOrder)
     });
     EXPECT_EQ(result, wxID_CANCEL);
     EXPECT_EQ(ResultRecord.m_intervalCents[4], NOT_MEASURED);
-    KeepIfFailed("interval-question", mark);
 }
 
 TEST_F(DiagnosisDialogs, IntervalHighBandsNeedACheckedCard)

@@ -25,36 +25,7 @@ namespace {
 
 constexpr double HEARD = 0.05;
 
-class SimulatedListener : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ResetResultRecord();
-        SoundCardLimit = SOUND_CARD_UNCHECKED;
-        ASSERT_TRUE(m_recorder.Ok()) << m_recorder.Error();
-        m_start = m_recorder.Samples();
-    }
-    void TearDown() override
-    {
-        SoundCardLimit = SOUND_CARD_UNCHECKED;
-        if (HasFailure()) {
-            const auto path = std::filesystem::current_path() /
-                              (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".wav");
-            m_recorder.SaveWav(path, m_start, m_recorder.Samples());
-            std::printf("recording kept in %s\n", path.c_str());
-        }
-    }
-
-    std::vector<float> RecordedSince(std::int64_t from, int settleMs = 400)
-    {
-        PumpEvents(settleMs);
-        return m_recorder.Read(from, m_recorder.Samples());
-    }
-
-    CSinkRecorder m_recorder;
-    std::int64_t m_start = 0;
-    CAllowRealDialogs m_allow;
-};
+using SimulatedListener = CDiagnosisDialogTest;
 
 double PeakOf(const std::vector<double>& levels)
 {
