@@ -2,7 +2,7 @@
 // working directory when created, written back when destroyed.
 #include "results/CFileBackedBlock.h"
 #include "results/ResultRecord.h"
-#include "tests/results/resultfile_support.h"
+#include "tests/results/ResultFileTestSupport.h"
 #include "tests/support/CapturingMessageSink.h"
 #include "tests/support/TempDir.h"
 

@@ -1,6 +1,6 @@
 // How CGeneralFile replaces a file: what survives a save, what a failed or interrupted save leaves.
 #include "results/CGeneralFile.h"
-#include "tests/results/resultfile_support.h"
+#include "tests/results/ResultFileTestSupport.h"
 #include "tests/support/CapturingMessageSink.h"
 #include "tests/support/TempDir.h"
 

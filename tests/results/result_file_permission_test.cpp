@@ -3,7 +3,7 @@
 #include "results/CFileBackedBlock.h"
 #include "results/CGeneralFile.h"
 #include "results/ResultRecord.h"
-#include "tests/results/resultfile_support.h"
+#include "tests/results/ResultFileTestSupport.h"
 #include "tests/support/CapturingMessageSink.h"
 #include "tests/support/TempDir.h"
 
