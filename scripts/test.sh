@@ -26,6 +26,8 @@ run_ctest() {
 
 echo "== layers: no folder includes from one above it"
 scripts/check-layers.sh
+echo "== format"
+scripts/check-format.sh
 
 echo "== build and test"
 scripts/build.sh build/test
