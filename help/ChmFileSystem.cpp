@@ -1,6 +1,6 @@
 #include "help/ChmFileSystem.h"
 
-#include "help/ChmFile.h"
+#include "help/CChmFile.h"
 
 #include <wx/filename.h>
 #include <wx/mstream.h>

@@ -2,7 +2,7 @@
 // Lets a wxHtmlWindow read topics straight from a compiled help file, so that relative links
 // between topics resolve inside the same file. A topic's location is the file's URL, then
 // "#tvchm:" and the topic's path: "file:///usr/share/tonvale/Tonvale.chm#tvchm:/range.htm".
-#include "help/ChmLibrary.h"
+#include "help/CChmLibrary.h"
 
 #include <wx/filesys.h>
 

@@ -1,6 +1,6 @@
 // The compiled help file and how it is found and read, without a window.
-#include "help/ChmFile.h"
-#include "help/ChmLibrary.h"
+#include "help/CChmFile.h"
+#include "help/CChmLibrary.h"
 #include "help/HelpLookup.h"
 #include "tests/support/TempDir.h"
 

@@ -2,7 +2,7 @@
 // tests run the dialogs modally), the program's real message boxes, and a guard against dialogs
 // that nobody answers.
 #include "ui/DialogResources.h"
-#include "ui/WxMessageSink.h"
+#include "ui/CWxMessageSink.h"
 #include "tests/support/WxTesting.h"
 
 #include <gtest/gtest.h>

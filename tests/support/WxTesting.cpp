@@ -1,6 +1,6 @@
 #include "tests/support/WxTesting.h"
 
-#include "ui/WxMessageSink.h"
+#include "ui/CWxMessageSink.h"
 
 #include <wx/app.h>
 #include <wx/evtloop.h>

@@ -1,6 +1,6 @@
 #pragma once
 // One compiled help file opened through the reader of ChmLibrary.h. GUI thread only.
-#include "help/ChmLibrary.h"
+#include "help/CChmLibrary.h"
 
 #include <optional>
 #include <string>

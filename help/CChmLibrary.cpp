@@ -1,4 +1,4 @@
-#include "help/ChmLibrary.h"
+#include "help/CChmLibrary.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "help/ChmFile.h"
+#include "help/CChmFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/WxMessageSink.h"
+#include "ui/CWxMessageSink.h"
 
 #include <wx/app.h>
 #include <wx/filename.h>
