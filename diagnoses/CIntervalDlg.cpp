@@ -101,22 +101,13 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
 {
     const int tone = m_procedure.NextTick();
     if (tone != 0) {
-        if (m_pSynth != nullptr) {
-            m_pSynth->SetFrequency(0, tone);
-            m_pSynth->SetGate(0, 1);
-        }
-        Sleep(TONE_MS);
-        if (m_pSynth != nullptr)
-            m_pSynth->SetGate(0, 0);
+        SoundTone(tone, TONE_MS);
         return;
     }
 
     StopSynthesizer();
     m_timer.Stop();
-    if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER)) {
-        answers->Show();
-        answers->SetSelection(INTERVAL_DONT_KNOW);
-    }
+    ShowAnswers(IDC_INTERVAL_ANSWER, INTERVAL_DONT_KNOW);
     // After a band change during the question the dialog is ready for a new one, and says so.
     const int state = m_procedure.State();
     SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(state));
@@ -126,9 +117,7 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
 
 void CIntervalDlg::EvaluateAnswer()
 {
-    auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER);
-    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
-    const IntervalOutcome outcome = m_procedure.Answer(selection);
+    const IntervalOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_INTERVAL_ANSWER));
     SetControlText(IDC_INTERVAL_MESSAGE, outcome.messageText);
     ShowDifference();
     ShowStep();
@@ -142,8 +131,7 @@ void CIntervalDlg::EvaluateAnswer()
         return;
     }
     SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
-    if (answers != nullptr)
-        answers->Hide();
+    HideAnswers(IDC_INTERVAL_ANSWER);
 }
 
 void CIntervalDlg::OnBandChange(wxCommandEvent&)
@@ -160,18 +148,13 @@ void CIntervalDlg::OnBandChange(wxCommandEvent&)
     ShowStep();
     SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_READY));
     SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
-    if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER))
-        answers->Hide();
+    HideAnswers(IDC_INTERVAL_ANSWER);
     EnableControl(IDC_INTERVAL_QUESTION, true);
 }
 
 void CIntervalDlg::OnOK(wxCommandEvent&)
 {
-    if (!m_procedure.Done() &&
-        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
-        return;
-    if (IsModal())
-        EndModal(wxID_OK);
+    EndAfterConfirming(!m_procedure.Done());
 }
 
 void CIntervalDlg::OnHelpButton(wxCommandEvent&)

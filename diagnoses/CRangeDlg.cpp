@@ -92,13 +92,7 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
 {
     switch (m_procedure.NextSlot()) {
     case RangeSlot::Tone:
-        if (m_pSynth != nullptr) {
-            m_pSynth->SetFrequency(0, m_procedure.TestFrequency());
-            m_pSynth->SetGate(0, 1);
-        }
-        Sleep(TONE_MS);
-        if (m_pSynth != nullptr)
-            m_pSynth->SetGate(0, 0);
+        SoundTone(m_procedure.TestFrequency(), TONE_MS);
         Sleep(PAUSE_MS);
         break;
     case RangeSlot::Silence:
@@ -108,10 +102,7 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
     case RangeSlot::End:
         StopSynthesizer();
         m_timer.Stop();
-        if (auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER)) {
-            answers->Show();
-            answers->SetSelection(RANGE_DONT_KNOW);
-        }
+        ShowAnswers(IDC_RANGE_ANSWER, RANGE_DONT_KNOW);
         SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_QUESTION));
         SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_QUESTION));
         EnableControl(IDC_RANGE_QUESTION, true);
@@ -121,17 +112,15 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
 
 void CRangeDlg::EvaluateAnswer()
 {
-    auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER);
-    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
-    const RangeOutcome outcome = m_procedure.Answer(selection);
+    const RangeOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_RANGE_ANSWER));
     SetControlText(IDC_RANGE_MESSAGE, outcome.messageText);
 
     if (outcome.upperLimitHz != 0) {
-        ShowMessage("Upper limit is" + std::to_string(outcome.upperLimitHz) + "Hz.");
+        ShowMessage(outcome.resultText);
         ResultRecord.m_highestHz = outcome.upperLimitHz;
     }
     if (outcome.lowerLimitHz != 0) {
-        ShowMessage("Lower limit is" + std::to_string(outcome.lowerLimitHz) + "Hz.");
+        ShowMessage(outcome.resultText);
         EnableControl(IDC_RANGE_QUESTION, false);
         SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_FINISHING));
         ResultRecord.m_lowestHz = outcome.lowerLimitHz;
@@ -140,18 +129,13 @@ void CRangeDlg::EvaluateAnswer()
 
     SetControlText(IDC_RANGE_TEST_FREQUENCY, std::to_string(m_procedure.TestFrequency()));
     SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_READY));
-    if (answers != nullptr)
-        answers->Hide();
+    HideAnswers(IDC_RANGE_ANSWER);
     ShowLimits();
 }
 
 void CRangeDlg::OnOK(wxCommandEvent&)
 {
-    if (!m_procedure.Done() &&
-        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
-        return;
-    if (IsModal())
-        EndModal(wxID_OK);
+    EndAfterConfirming(!m_procedure.Done());
 }
 
 void CRangeDlg::OnHelpButton(wxCommandEvent&)

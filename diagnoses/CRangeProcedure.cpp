@@ -79,6 +79,7 @@ RangeOutcome CRangeProcedure::Answer(int selection)
         if (m_testFrequency == m_upperAudible) {
             // The bracket is 1 Hz wide: the upper limit is found and the lower search begins.
             outcome.upperLimitHz = m_upperAudible;
+            outcome.resultText = "Upper limit is" + std::to_string(m_upperAudible) + "Hz.";
             m_upperPhase = false;
             m_testFrequency = (m_lowerInaudible + m_lowerAudible) / 2;
             m_done = true;
@@ -86,6 +87,7 @@ RangeOutcome CRangeProcedure::Answer(int selection)
     } else if (m_testFrequency == m_lowerAudible ||
                ((m_lowerAudible + m_lowerInaudible) % 2 != 0 && m_testFrequency + 1 == m_lowerAudible)) {
         outcome.lowerLimitHz = m_lowerAudible;
+        outcome.resultText = "Lower limit is" + std::to_string(m_lowerAudible) + "Hz.";
         m_done = true;
         m_finished = true;
     }

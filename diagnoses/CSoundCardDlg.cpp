@@ -67,16 +67,11 @@ void CSoundCardDlg::ShowState()
 void CSoundCardDlg::PlayTone()
 {
     EnableControl(IDC_SOUNDCARD_SOUND, false);
-    if (m_pSynth != nullptr) {
-        m_pSynth->SetFrequency(0, m_procedure.Frequency());
-        m_pSynth->SetGate(0, 1);
-    }
-    Sleep(TONE_MS);
-    EnableControl(IDC_SOUNDCARD_SOUND, true);
-    if (m_procedure.State() != SOUNDCARD_INTRODUCTION)
-        ShowControl(IDC_SOUNDCARD_ANSWER, true);
-    if (m_pSynth != nullptr)
-        m_pSynth->SetGate(0, 0);
+    SoundTone(m_procedure.Frequency(), TONE_MS, [this] {
+        EnableControl(IDC_SOUNDCARD_SOUND, true);
+        if (m_procedure.State() != SOUNDCARD_INTRODUCTION)
+            ShowControl(IDC_SOUNDCARD_ANSWER, true);
+    });
 }
 
 void CSoundCardDlg::OnSound(wxCommandEvent&)
@@ -110,9 +105,7 @@ void CSoundCardDlg::OnSound(wxCommandEvent&)
 
 void CSoundCardDlg::EvaluateAnswer()
 {
-    auto* answers = ControlById<wxChoice>(this, IDC_SOUNDCARD_ANSWER);
-    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
-    const SoundCardOutcome outcome = m_procedure.Answer(selection);
+    const SoundCardOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_SOUNDCARD_ANSWER));
 
     if (outcome.finished) {
         if (outcome.byHalving)

@@ -5,6 +5,7 @@
 #include "synth/CSynthesizer.h"
 
 #include <wx/button.h>
+#include <wx/choice.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
@@ -78,6 +79,48 @@ void CToneDialog::StopSynthesizer()
 void CToneDialog::Sleep(int ms)
 {
     wxMilliSleep(ms);
+}
+
+void CToneDialog::SoundTone(double hz, int toneMs, const std::function<void()>& beforeRelease)
+{
+    if (m_pSynth != nullptr) {
+        m_pSynth->SetFrequency(0, hz);
+        m_pSynth->SetGate(0, 1);
+    }
+    Sleep(toneMs);
+    if (beforeRelease)
+        beforeRelease();
+    if (m_pSynth != nullptr)
+        m_pSynth->SetGate(0, 0);
+}
+
+void CToneDialog::ShowAnswers(int id, int selection)
+{
+    if (auto* answers = ControlById<wxChoice>(this, id)) {
+        answers->Show();
+        answers->SetSelection(selection);
+    }
+}
+
+void CToneDialog::HideAnswers(int id)
+{
+    if (auto* answers = ControlById<wxChoice>(this, id))
+        answers->Hide();
+}
+
+int CToneDialog::SelectedAnswer(int id)
+{
+    auto* answers = ControlById<wxChoice>(this, id);
+    return answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
+}
+
+void CToneDialog::EndAfterConfirming(bool inProgress)
+{
+    if (inProgress &&
+        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
+        return;
+    if (IsModal())
+        EndModal(wxID_OK);
 }
 
 void CToneDialog::PostBufferDone(WaveHeader* header)

@@ -11,6 +11,7 @@
 #include <wx/string.h>
 
 #include <atomic>
+#include <functional>
 
 class CSynthesizer;
 class wxThreadEvent;
@@ -37,6 +38,17 @@ protected:
     // Blocks the GUI thread while a tone sounds from the render thread; the engine's notices queue
     // up meanwhile and are handled once the caller returns to the event loop.
     static void Sleep(int ms);
+    // One tone on voice 0: sets `hz`, opens the gate, blocks for `toneMs`, runs `beforeRelease`
+    // (the control changes a dialog makes while the tone still sounds), then closes the gate.
+    void SoundTone(double hz, int toneMs, const std::function<void()>& beforeRelease = {});
+
+    // The answer list `id`: shown at `selection`, hidden, and the entry the user picked
+    // (wxNOT_FOUND without one).
+    void ShowAnswers(int id, int selection);
+    void HideAnswers(int id);
+    int SelectedAnswer(int id);
+    // Ends the dialog with OK; while the check is still `inProgress`, only when the user confirms.
+    void EndAfterConfirming(bool inProgress);
 
     void SetControlText(int id, const wxString& text);
     void SetControlLabel(int id, const wxString& label);

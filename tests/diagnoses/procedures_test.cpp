@@ -187,10 +187,13 @@ RangeRun RunRange(CRangeProcedure& p, const std::function<bool(int)>& hears)
             EXPECT_TRUE(upper);
             EXPECT_EQ(run.upperLimit, 0);
             run.upperLimit = outcome.upperLimitHz;
+            EXPECT_EQ(outcome.resultText, "Upper limit is" + std::to_string(run.upperLimit) + "Hz.");
             EXPECT_TRUE(p.Done());
         }
-        if (outcome.lowerLimitHz != 0)
+        if (outcome.lowerLimitHz != 0) {
             run.lowerLimit = outcome.lowerLimitHz;
+            EXPECT_EQ(outcome.resultText, "Lower limit is" + std::to_string(run.lowerLimit) + "Hz.");
+        }
     }
     EXPECT_TRUE(p.Finished());
     return run;
