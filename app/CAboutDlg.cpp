@@ -10,7 +10,10 @@
 
 CAboutDlg::CAboutDlg()
 {
-    LoadDialogResource(this, nullptr, "IDD_ABOUTBOX");
+    if (!LoadDialogResource(this, nullptr, "IDD_ABOUTBOX")) {
+        ReportMissingTemplate(this, nullptr, "IDD_ABOUTBOX");
+        return;
+    }
     if (auto* icon = ControlById<wxStaticBitmap>(this, XRCID("IDC_ABOUT_ICON")))
         icon->SetBitmap(TonvaleBitmap(32));
     if (auto* second = ControlById<wxStaticText>(this, XRCID("IDC_ABOUT_SECOND")))

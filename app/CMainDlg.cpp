@@ -19,7 +19,10 @@
 
 CMainDlg::CMainDlg()
 {
-    LoadDialogResource(this, nullptr, "IDD_MAIN");
+    if (!LoadDialogResource(this, nullptr, "IDD_MAIN")) {
+        ReportMissingTemplate(this, nullptr, "IDD_MAIN");
+        return;
+    }
 
     Bind(wxEVT_BUTTON, &CMainDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CMainDlg::OnCancel, this, wxID_CANCEL);

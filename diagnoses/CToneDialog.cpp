@@ -25,7 +25,9 @@ constexpr int PERIOD_MS = 10;
 
 CToneDialog::CToneDialog(const char* resource)
 {
-    LoadDialogResource(this, nullptr, resource);
+    // Without its template the dialog's own set-up finds no controls and changes nothing.
+    if (!LoadDialogResource(this, nullptr, resource))
+        ReportMissingTemplate(this, nullptr, resource);
     Bind(EVT_BUFFER_DONE, &CToneDialog::OnBufferDone, this);
     Bind(wxEVT_CHAR_HOOK, &CToneDialog::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CToneDialog::OnClose, this);

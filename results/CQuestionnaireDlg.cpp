@@ -60,7 +60,10 @@ std::string Utf8(const wxString& text)
 
 CQuestionnaireDlg::CQuestionnaireDlg(wxWindow* parent)
 {
-    LoadDialogResource(this, parent, "IDD_QUESTIONNAIRE");
+    if (!LoadDialogResource(this, parent, "IDD_QUESTIONNAIRE")) {
+        ReportMissingTemplate(this, parent, "IDD_QUESTIONNAIRE");
+        return;
+    }
 
     Bind(wxEVT_BUTTON, &CQuestionnaireDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CQuestionnaireDlg::OnHelp, this, IDC_Q_HELP);

@@ -13,6 +13,10 @@ void InitDialogResources();
 // units. Returns false when the resource is missing.
 bool LoadDialogResource(wxDialog* dialog, wxWindow* parent, const char* name);
 
+// For a dialog whose template did not load: tells the user which one is missing and makes
+// `dialog` an empty window that can only be closed, so that running it neither crashes nor hangs.
+void ReportMissingTemplate(wxDialog* dialog, wxWindow* parent, const char* name);
+
 // The control with `id` inside `parent`, as T, or nullptr.
 template <class T>
 T* ControlById(wxWindow* parent, int id)

@@ -43,11 +43,15 @@ INSTANTIATE_TEST_SUITE_P(Templates, DialogTemplateSize,
                                          TemplateSize{"IDD_SOUNDCARD", 246, 229}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DialogTemplate, MissingTemplateIsReported)
+TEST(DialogTemplate, MissingTemplateIsReportedAndLeavesAWindowToClose)
 {
     wxLogNull quiet; // the loader's own complaint would open a log window
     wxDialog dlg;
     EXPECT_FALSE(LoadDialogResource(&dlg, nullptr, "IDD_NO_SUCH_DIALOG"));
+    wxTEST_DIALOG(ReportMissingTemplate(&dlg, nullptr, "IDD_NO_SUCH_DIALOG"),
+                  CExpectMessageBox("ダイアログ IDD_NO_SUCH_DIALOG が見つかりません。"));
+    EXPECT_NE(dlg.GetHandle(), nullptr);
+    dlg.Destroy();
 }
 
 } // namespace
