@@ -1,7 +1,7 @@
 #include "app/CAboutDlg.h"
 
 #include "Version.h"
-#include "app/DialogResources.h"
+#include "ui/DialogResources.h"
 #include "res/TonvaleIcon.h"
 
 #include <wx/statbmp.h>
@@ -10,8 +10,10 @@
 
 CAboutDlg::CAboutDlg()
 {
-    LoadDialogResource(this, nullptr, "IDD_ABOUTBOX");
-    SetClientSize(ConvertDialogToPixels(wxSize(235, 55)));
+    if (!LoadDialogResource(this, nullptr, "IDD_ABOUTBOX")) {
+        ReportMissingTemplate(this, nullptr, "IDD_ABOUTBOX");
+        return;
+    }
     if (auto* icon = ControlById<wxStaticBitmap>(this, XRCID("IDC_ABOUT_ICON")))
         icon->SetBitmap(TonvaleBitmap(32));
     if (auto* second = ControlById<wxStaticText>(this, XRCID("IDC_ABOUT_SECOND")))

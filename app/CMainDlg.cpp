@@ -1,9 +1,9 @@
 #include "app/CMainDlg.h"
 
 #include "app/CAboutDlg.h"
-#include "app/DialogResources.h"
-#include "app/HtmlHelp.h"
-#include "app/Message.h"
+#include "ui/DialogResources.h"
+#include "help/HtmlHelp.h"
+#include "ui/Message.h"
 #include "diagnoses/DiagnosisCommands.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "res/TonvaleIcon.h"
@@ -19,9 +19,10 @@
 
 CMainDlg::CMainDlg()
 {
-    LoadDialogResource(this, nullptr, "IDD_MAIN");
-    // The template gives the client area in dialog units; the frame comes on top.
-    SetClientSize(ConvertDialogToPixels(wxSize(151, 314)));
+    if (!LoadDialogResource(this, nullptr, "IDD_MAIN")) {
+        ReportMissingTemplate(this, nullptr, "IDD_MAIN");
+        return;
+    }
 
     Bind(wxEVT_BUTTON, &CMainDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CMainDlg::OnCancel, this, wxID_CANCEL);

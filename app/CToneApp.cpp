@@ -1,7 +1,7 @@
 // The application object: resets the measurements, runs the main window modally, and ends the
 // program when the main window ends. There is no main loop outside the modal dialogs.
 #include "app/CMainDlg.h"
-#include "app/WxMessageSink.h"
+#include "ui/CWxMessageSink.h"
 #include "results/ResultRecord.h"
 
 #include <wx/app.h>

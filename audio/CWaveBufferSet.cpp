@@ -2,7 +2,7 @@
 // CWaveOutStream::Write; the device reads them.
 #include "audio/CWaveBufferSet.h"
 
-#include "app/Message.h"
+#include "ui/Message.h"
 
 #include <cstring>
 #include <new>

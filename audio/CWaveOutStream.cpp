@@ -3,7 +3,7 @@
 // headers only, and the device reads the buffers it has taken from its queue.
 #include "audio/CWaveOutStream.h"
 
-#include "app/Message.h"
+#include "ui/Message.h"
 
 #include <cstring>
 #include <utility>

@@ -40,11 +40,14 @@ inline constexpr int WAVERR_UNPREPARED = 34;
 
 inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 
+// The one output format of the whole program: 16-bit mono PCM at this rate.
+inline constexpr int SAMPLE_RATE = 44100;
+
 struct WaveFormat {
     std::uint16_t wFormatTag = WAVE_FORMAT_PCM;
     std::uint16_t nChannels = 1;
-    std::uint32_t nSamplesPerSec = 44100;
-    std::uint32_t nAvgBytesPerSec = 88200;
+    std::uint32_t nSamplesPerSec = SAMPLE_RATE;
+    std::uint32_t nAvgBytesPerSec = SAMPLE_RATE * 2;
     std::uint16_t nBlockAlign = 2;
     std::uint16_t wBitsPerSample = 16;
     std::uint16_t cbSize = 0;

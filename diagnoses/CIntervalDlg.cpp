@@ -1,9 +1,9 @@
 #include "diagnoses/CIntervalDlg.h"
 
-#include "app/Accessibility.h"
-#include "app/DialogResources.h"
-#include "app/HtmlHelp.h"
-#include "app/Message.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "help/HtmlHelp.h"
+#include "ui/Message.h"
 #include "diagnoses/FormatHz.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "results/ResultRecord.h"
@@ -23,7 +23,7 @@ constexpr const char* SHOWN_ITEM_KEY = "tonvale-shown-item";
 constexpr const char* WATCHED_KEY = "tonvale-watched";
 } // namespace
 
-CIntervalDlg::CIntervalDlg() : CToneDialog("IDD_INTERVAL", 187, 163), m_timer(this, INTERVAL_TIMER_ID)
+CIntervalDlg::CIntervalDlg() : CToneDialog("IDD_INTERVAL"), m_timer(this, INTERVAL_TIMER_ID)
 {
     Bind(wxEVT_BUTTON, &CIntervalDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CIntervalDlg::OnQuestion, this, IDC_INTERVAL_QUESTION);
@@ -51,7 +51,7 @@ void CIntervalDlg::OnInitDialog()
         m_pSynth->SetFrequency(0, 440.0);
 
     if (auto* bands = ControlById<wxChoice>(this, IDC_INTERVAL_BAND)) {
-        for (int band = 0; band < INTERVAL_BANDS; ++band)
+        for (int band = 0; band < INTERVAL_BAND_COUNT; ++band)
             bands->Append(std::to_string(CIntervalProcedure::BandHz(band)));
         bands->SetSelection(INTERVAL_FIRST_BAND);
     }
@@ -109,9 +109,7 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
 {
     const int tone = m_procedure.NextTick();
     if (tone != 0) {
-        StartTone(tone);
-        Sleep(TONE_MS);
-        StopTone();
+        SoundTone(tone, TONE_MS);
         return;
     }
 
@@ -126,10 +124,7 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
         EnableControl(IDC_INTERVAL_QUESTION, true);
         return;
     }
-    if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER)) {
-        answers->Show();
-        answers->SetSelection(INTERVAL_DONT_KNOW);
-    }
+    ShowAnswers(IDC_INTERVAL_ANSWER, INTERVAL_DONT_KNOW);
     // After a band change during the question the dialog is ready for a new one, and says so.
     const int state = m_procedure.State();
     SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(state));
@@ -139,9 +134,7 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
 
 void CIntervalDlg::EvaluateAnswer()
 {
-    auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER);
-    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
-    const IntervalOutcome outcome = m_procedure.Answer(selection);
+    const IntervalOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_INTERVAL_ANSWER));
     SetControlText(IDC_INTERVAL_MESSAGE, outcome.messageText);
     ShowDifference();
     ShowStep();
@@ -155,8 +148,7 @@ void CIntervalDlg::EvaluateAnswer()
         return;
     }
     SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
-    if (answers != nullptr)
-        answers->Hide();
+    HideAnswers(IDC_INTERVAL_ANSWER);
 }
 
 void CIntervalDlg::OnBandChange(wxCommandEvent&)
@@ -173,8 +165,7 @@ void CIntervalDlg::OnBandChange(wxCommandEvent&)
     ShowStep();
     SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_READY));
     SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
-    if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER))
-        answers->Hide();
+    HideAnswers(IDC_INTERVAL_ANSWER);
     EnableControl(IDC_INTERVAL_QUESTION, true);
 }
 
@@ -232,11 +223,7 @@ void CIntervalDlg::OnBandItemActivated(void* item, void* dialog)
 
 void CIntervalDlg::OnOK(wxCommandEvent&)
 {
-    if (!m_procedure.Done() &&
-        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
-        return;
-    if (IsModal())
-        EndModal(wxID_OK);
+    EndAfterConfirming(!m_procedure.Done());
 }
 
 void CIntervalDlg::OnHelpButton(wxCommandEvent&)

@@ -2,7 +2,7 @@
 
 #include "diagnoses/RandomBetween.h"
 #include "diagnoses/SoundCardLimit.h"
-#include "synth/CToneVoice.h"
+#include "synth/CentsBetween.h"
 
 #include <cmath>
 #include <string>
@@ -30,11 +30,7 @@ CIntervalProcedure::CIntervalProcedure()
 
 int CIntervalProcedure::BandHz(int band)
 {
-    // Each band is the octave above the one before, from 55 Hz.
-    int hz = 55;
-    for (int i = 0; i < band; ++i)
-        hz *= 2;
-    return hz;
+    return INTERVAL_BAND_HZ[band];
 }
 
 const char* CIntervalProcedure::MessageText(int state)
@@ -65,7 +61,7 @@ void CIntervalProcedure::StartBand(int band)
 std::string CIntervalProcedure::SelectBand(int band, double soundCardLimit)
 {
     std::string refusal;
-    if (band < 0 || band >= INTERVAL_BANDS) {
+    if (band < 0 || band >= INTERVAL_BAND_COUNT) {
         band = INTERVAL_FIRST_BAND;
     } else if (band >= BAND_3520) {
         // After wrong answers a band's raised tone climbs toward twice its reference, and a card is

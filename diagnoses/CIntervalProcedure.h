@@ -2,13 +2,14 @@
 // The interval check without its window: the eight bands and their admission, the two tones of a
 // question, the halving and moving back of the difference, and when a band is finished. The dialog
 // plays the tones on its timer and shows what this class decides.
+#include "survey/SurveyFields.h"
+
 #include <string>
 
 constexpr int INTERVAL_READY = 0;     // ready for a question
 constexpr int INTERVAL_QUESTION = 1;  // a question plays or awaits its answer
 constexpr int INTERVAL_FINISHED = 2;  // the band is finished
 
-constexpr int INTERVAL_BANDS = 8;
 constexpr int INTERVAL_FIRST_BAND = 4;  // 880 Hz
 // Answer list entries.
 constexpr int INTERVAL_ANSWER_COUNT = 3;

@@ -1,9 +1,9 @@
 #include "diagnoses/CRangeDlg.h"
 
-#include "app/Accessibility.h"
-#include "app/DialogResources.h"
-#include "app/HtmlHelp.h"
-#include "app/Message.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "help/HtmlHelp.h"
+#include "ui/Message.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "results/ResultRecord.h"
 #include "synth/CSynthesizer.h"
@@ -19,7 +19,7 @@ constexpr int TONE_MS = 500;
 constexpr int PAUSE_MS = 250;
 } // namespace
 
-CRangeDlg::CRangeDlg() : CToneDialog("IDD_RANGE", 187, 163), m_procedure(SoundCardLimit), m_timer(this, RANGE_TIMER_ID)
+CRangeDlg::CRangeDlg() : CToneDialog("IDD_RANGE"), m_procedure(SoundCardLimit), m_timer(this, RANGE_TIMER_ID)
 {
     Bind(wxEVT_BUTTON, &CRangeDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CRangeDlg::OnQuestion, this, IDC_RANGE_QUESTION);
@@ -93,9 +93,7 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
 {
     switch (m_procedure.NextSlot()) {
     case RangeSlot::Tone:
-        StartTone(m_procedure.TestFrequency());
-        Sleep(TONE_MS);
-        StopTone();
+        SoundTone(m_procedure.TestFrequency(), TONE_MS);
         Sleep(PAUSE_MS);
         break;
     case RangeSlot::Silence:
@@ -116,10 +114,7 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
             EnableControl(IDC_RANGE_QUESTION, true);
             break;
         }
-        if (auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER)) {
-            answers->Show();
-            answers->SetSelection(RANGE_DONT_KNOW);
-        }
+        ShowAnswers(IDC_RANGE_ANSWER, RANGE_DONT_KNOW);
         SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_QUESTION));
         SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_QUESTION));
         EnableControl(IDC_RANGE_QUESTION, true);
@@ -130,17 +125,15 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
 
 void CRangeDlg::EvaluateAnswer()
 {
-    auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER);
-    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
-    const RangeOutcome outcome = m_procedure.Answer(selection);
+    const RangeOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_RANGE_ANSWER));
     SetControlText(IDC_RANGE_MESSAGE, outcome.messageText);
 
     if (outcome.upperLimitHz != 0) {
-        ShowMessage("Upper limit is" + std::to_string(outcome.upperLimitHz) + "Hz.");
+        ShowMessage(outcome.resultText);
         ResultRecord.m_highestHz = outcome.upperLimitHz;
     }
     if (outcome.lowerLimitHz != 0) {
-        ShowMessage("Lower limit is" + std::to_string(outcome.lowerLimitHz) + "Hz.");
+        ShowMessage(outcome.resultText);
         EnableControl(IDC_RANGE_QUESTION, false);
         SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_FINISHING));
         ResultRecord.m_lowestHz = outcome.lowerLimitHz;
@@ -149,18 +142,13 @@ void CRangeDlg::EvaluateAnswer()
 
     SetControlText(IDC_RANGE_TEST_FREQUENCY, std::to_string(m_procedure.TestFrequency()));
     SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_READY));
-    if (answers != nullptr)
-        answers->Hide();
+    HideAnswers(IDC_RANGE_ANSWER);
     ShowLimits();
 }
 
 void CRangeDlg::OnOK(wxCommandEvent&)
 {
-    if (!m_procedure.Done() &&
-        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
-        return;
-    if (IsModal())
-        EndModal(wxID_OK);
+    EndAfterConfirming(!m_procedure.Done());
 }
 
 void CRangeDlg::OnHelpButton(wxCommandEvent&)

@@ -1,6 +1,7 @@
 #include "diagnoses/CRangeProcedure.h"
 
 #include "diagnoses/RandomBetween.h"
+#include "diagnoses/SoundCardLimit.h"
 
 #include <string>
 
@@ -20,7 +21,8 @@ const char* const QUESTION_CAPTIONS[] = {"Question", "Answer", ""};
 } // namespace
 
 CRangeProcedure::CRangeProcedure(double soundCardLimit)
-    : m_upperInaudible(soundCardLimit > 0.0 ? static_cast<int>(soundCardLimit) : 22050)
+    : m_upperInaudible(soundCardLimit > 0.0 ? static_cast<int>(soundCardLimit)
+                                            : static_cast<int>(SOUND_CARD_FULL_RANGE))
 {
     m_testFrequency = (m_upperInaudible + m_upperAudible) / 2;
 }
@@ -84,6 +86,7 @@ RangeOutcome CRangeProcedure::Answer(int selection)
         if (m_testFrequency == m_upperAudible) {
             // The bracket is 1 Hz wide: the upper limit is found and the lower search begins.
             outcome.upperLimitHz = m_upperAudible;
+            outcome.resultText = "Upper limit is" + std::to_string(m_upperAudible) + "Hz.";
             m_upperPhase = false;
             m_testFrequency = (m_lowerInaudible + m_lowerAudible) / 2;
             m_done = true;
@@ -91,6 +94,7 @@ RangeOutcome CRangeProcedure::Answer(int selection)
     } else if (m_testFrequency == m_lowerAudible ||
                ((m_lowerAudible + m_lowerInaudible) % 2 != 0 && m_testFrequency + 1 == m_lowerAudible)) {
         outcome.lowerLimitHz = m_lowerAudible;
+        outcome.resultText = "Lower limit is" + std::to_string(m_lowerAudible) + "Hz.";
         m_done = true;
         m_finished = true;
     }

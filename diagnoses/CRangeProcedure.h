@@ -23,6 +23,7 @@ struct RangeOutcome {
     std::string messageText;  // the dialog's new message text
     int upperLimitHz = 0;     // found now: announce it and store it as the highest audible frequency
     int lowerLimitHz = 0;     // found now: announce it, store it as the lowest; the check is over
+    std::string resultText;   // the message box text that announces the limit found now
 };
 
 class CRangeProcedure {

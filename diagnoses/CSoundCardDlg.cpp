@@ -1,8 +1,8 @@
 #include "diagnoses/CSoundCardDlg.h"
 
-#include "app/Accessibility.h"
-#include "app/DialogResources.h"
-#include "app/Message.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 #include "diagnoses/FormatHz.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "synth/CSynthesizer.h"
@@ -13,7 +13,7 @@ namespace {
 constexpr int TONE_MS = 500;
 }
 
-CSoundCardDlg::CSoundCardDlg() : CToneDialog("IDD_SOUNDCARD", 246, 229)
+CSoundCardDlg::CSoundCardDlg() : CToneDialog("IDD_SOUNDCARD")
 {
     Bind(wxEVT_BUTTON, &CSoundCardDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CSoundCardDlg::OnSound, this, IDC_SOUNDCARD_SOUND);
@@ -68,15 +68,14 @@ bool CSoundCardDlg::PlayTone()
 {
     EnableControl(IDC_SOUNDCARD_SOUND, false);
     BeginQuestionSound();
-    StartTone(m_procedure.Frequency());
-    Sleep(TONE_MS);
-    StopTone();
-    if (QuestionSoundDamaged()) {
-        EnableControl(IDC_SOUNDCARD_SOUND, true);
+    SoundTone(m_procedure.Frequency(), TONE_MS);
+    // The list of answers comes only once the tone, decay included, is known to have been whole.
+    const bool damaged = QuestionSoundDamaged();
+    EnableControl(IDC_SOUNDCARD_SOUND, true);
+    if (damaged) {
         ShowMessage(QUESTION_DAMAGED_TEXT);
         return false;
     }
-    EnableControl(IDC_SOUNDCARD_SOUND, true);
     if (m_procedure.State() != SOUNDCARD_INTRODUCTION)
         ShowControl(IDC_SOUNDCARD_ANSWER, true);
     return true;
@@ -115,9 +114,7 @@ void CSoundCardDlg::OnSound(wxCommandEvent&)
 
 void CSoundCardDlg::EvaluateAnswer()
 {
-    auto* answers = ControlById<wxChoice>(this, IDC_SOUNDCARD_ANSWER);
-    const int selection = answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
-    const SoundCardOutcome outcome = m_procedure.Answer(selection);
+    const SoundCardOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_SOUNDCARD_ANSWER));
 
     if (outcome.finished) {
         if (outcome.byHalving)

@@ -1,6 +1,7 @@
 #include "diagnoses/CSoundCardProcedure.h"
 
 #include "diagnoses/FormatHz.h"
+#include "diagnoses/SoundCardLimit.h"
 
 const char* const SOUNDCARD_ANSWERS[SOUNDCARD_ANSWER_COUNT] = {
     "no sound",
@@ -119,8 +120,8 @@ SoundCardOutcome CSoundCardProcedure::Answer(int selection)
         candidate = m_lastSounding - m_step;
         resultText = LowerThanText(candidate);
     } else {
-        candidate = 22050.0;
-        resultText = "More than" + FormatHz(22050.0) + "Hz can be tested with this sound card.";
+        candidate = SOUND_CARD_FULL_RANGE;
+        resultText = "More than" + FormatHz(SOUND_CARD_FULL_RANGE) + "Hz can be tested with this sound card.";
     }
     m_step *= 0.5;
     if (m_step < 1.0) {

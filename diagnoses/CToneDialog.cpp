@@ -1,10 +1,11 @@
 #include "diagnoses/CToneDialog.h"
 
-#include "app/DialogResources.h"
-#include "app/Message.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 #include "synth/CSynthesizer.h"
 
 #include <wx/button.h>
+#include <wx/choice.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/time.h>
@@ -28,10 +29,11 @@ constexpr int PERIOD_MS = 10;
 constexpr int QUESTION_SOUND_WAIT_MS = 1000;
 } // namespace
 
-CToneDialog::CToneDialog(const char* resource, int width, int height)
+CToneDialog::CToneDialog(const char* resource)
 {
-    LoadDialogResource(this, nullptr, resource);
-    SetClientSize(ConvertDialogToPixels(wxSize(width, height)));
+    // Without its template the dialog's own set-up finds no controls and changes nothing.
+    if (!LoadDialogResource(this, nullptr, resource))
+        ReportMissingTemplate(this, nullptr, resource);
     Bind(EVT_BUFFER_DONE, &CToneDialog::OnBufferDone, this);
     Bind(wxEVT_CHAR_HOOK, &CToneDialog::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CToneDialog::OnClose, this);
@@ -49,7 +51,7 @@ void CToneDialog::CreateSynthesizer(double amplitude, double masterGain)
     CSynthesizer* synth = new (std::nothrow) CSynthesizer(this, WAVE_MAPPER, BUFFER_BYTES, BUFFER_COUNT, LEAD_MS,
                                                           PERIOD_MS);
     if (synth == nullptr) {
-        ShowMessage("メモリが足りません。");
+        ShowMessage(OUT_OF_MEMORY_TEXT);
         return;
     }
     synth->AddVoice();
@@ -105,7 +107,7 @@ void CToneDialog::StopTone()
     m_pSynth->SetGate(0, 0);
     // The decay ends within a block after its envelope.
     const int decay =
-        CToneVoice::EnvelopeLengthFor(m_toneHz, 44100) + m_pSynth->MaxBlockSamples();
+        CToneVoice::EnvelopeLengthFor(m_toneHz, SAMPLE_RATE) + m_pSynth->MaxBlockSamples();
     if (m_pSynth->IsRunning())
         m_questionDamage.ToneOff(m_pSynth->DevicePosition(), decay);
 }
@@ -135,6 +137,42 @@ bool CToneDialog::QuestionSoundDamaged()
 void CToneDialog::Sleep(int ms)
 {
     wxMilliSleep(ms);
+}
+
+void CToneDialog::SoundTone(double hz, int toneMs)
+{
+    StartTone(hz);
+    Sleep(toneMs);
+    StopTone();
+}
+
+void CToneDialog::ShowAnswers(int id, int selection)
+{
+    if (auto* answers = ControlById<wxChoice>(this, id)) {
+        answers->Show();
+        answers->SetSelection(selection);
+    }
+}
+
+void CToneDialog::HideAnswers(int id)
+{
+    if (auto* answers = ControlById<wxChoice>(this, id))
+        answers->Hide();
+}
+
+int CToneDialog::SelectedAnswer(int id)
+{
+    auto* answers = ControlById<wxChoice>(this, id);
+    return answers != nullptr ? answers->GetSelection() : wxNOT_FOUND;
+}
+
+void CToneDialog::EndAfterConfirming(bool inProgress)
+{
+    if (inProgress &&
+        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
+        return;
+    if (IsModal())
+        EndModal(wxID_OK);
 }
 
 void CToneDialog::PostBufferDone(WaveHeader* header)

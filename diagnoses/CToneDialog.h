@@ -22,8 +22,8 @@ public:
     CSynthesizer* Synthesizer() const { return m_pSynth; }
 
 protected:
-    // Loads template `resource` and sizes its client area to `width` × `height` dialog units.
-    CToneDialog(const char* resource, int width, int height);
+    // Loads template `resource`, sized as the template says.
+    explicit CToneDialog(const char* resource);
     // Stops the engine (joining its threads) and deletes it.
     ~CToneDialog() override;
 
@@ -50,6 +50,16 @@ protected:
     // Blocks the GUI thread while a tone sounds from the render thread; the engine's notices queue
     // up meanwhile and are handled once the caller returns to the event loop.
     static void Sleep(int ms);
+    // One tone on voice 0 (StartTone, a block of `toneMs`, StopTone).
+    void SoundTone(double hz, int toneMs);
+
+    // The answer list `id`: shown at `selection`, hidden, and the entry the user picked
+    // (wxNOT_FOUND without one).
+    void ShowAnswers(int id, int selection);
+    void HideAnswers(int id);
+    int SelectedAnswer(int id);
+    // Ends the dialog with OK; while the check is still `inProgress`, only when the user confirms.
+    void EndAfterConfirming(bool inProgress);
 
     void SetControlText(int id, const wxString& text);
     void SetControlLabel(int id, const wxString& label);

@@ -1,6 +1,6 @@
 #include "results/CGeneralFile.h"
 
-#include "app/Message.h"
+#include "ui/Message.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,8 +1,8 @@
 #include "results/CQuestionnaireDlg.h"
 
-#include "app/Accessibility.h"
-#include "app/DialogResources.h"
-#include "app/HtmlHelp.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "help/HtmlHelp.h"
 #include "results/Cp932.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
@@ -60,9 +60,10 @@ std::string Utf8(const wxString& text)
 
 CQuestionnaireDlg::CQuestionnaireDlg(wxWindow* parent)
 {
-    LoadDialogResource(this, parent, "IDD_QUESTIONNAIRE");
-    // The template gives the client area in dialog units; the frame comes on top.
-    SetClientSize(ConvertDialogToPixels(wxSize(319, 290)));
+    if (!LoadDialogResource(this, parent, "IDD_QUESTIONNAIRE")) {
+        ReportMissingTemplate(this, parent, "IDD_QUESTIONNAIRE");
+        return;
+    }
 
     Bind(wxEVT_BUTTON, &CQuestionnaireDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CQuestionnaireDlg::OnHelp, this, IDC_Q_HELP);
@@ -108,7 +109,7 @@ void CQuestionnaireDlg::FillLists()
 
 void CQuestionnaireDlg::FillResults()
 {
-    for (int i = 0; i < MEASUREMENT_COUNT; ++i)
+    for (int i = 0; i < SURVEY_MEASUREMENT_COUNT; ++i)
         Field(IDC_Q_MIN_FREQ + i)->ChangeValue(MeasurementFieldText(i, ResultRecord.Measurement(i)));
     // Nothing measured, nothing to send: the dialog can only be cancelled.
     FindWindow(wxID_OK)->Enable(ResultRecord.AnyMeasured());
@@ -127,7 +128,7 @@ SurveyValues CQuestionnaireDlg::CurrentValues() const
 {
     SurveyValues values;
     for (int i = 0; i < SURVEY_FIELD_COUNT; ++i) {
-        const int id = SURVEY_FIELDS[i].controlId;
+        const int id = SURVEY_FIELD_CONTROLS[i];
         wxWindow* control = FindWindow(id);
         if (auto* list = dynamic_cast<wxChoice*>(control))
             values[i] = Utf8(list->GetStringSelection());

@@ -4,7 +4,9 @@
 // Whatever it shows or sends lives in its controls; nothing survives from one opening to the next.
 #include <wx/dialog.h>
 
-#include "results/SurveyRequest.h"
+#include "survey/SurveyRequest.h"
+
+#include <array>
 
 class wxChoice;
 class wxTextCtrl;
@@ -23,6 +25,13 @@ constexpr int IDC_Q_HELP = 1027;
 // The "～" between the range fields has no ID of its own in the template (65535, the resource
 // compiler's "none"); wxWidgets keeps IDs below 32767 and names that role wxID_STATIC.
 constexpr int IDC_Q_TILDE = wxID_STATIC;
+
+// The control whose text is each field's value, in the order of SURVEY_FIELDS.
+constexpr std::array<int, SURVEY_FIELD_COUNT> SURVEY_FIELD_CONTROLS = {
+    IDC_Q_DATE,           IDC_Q_SEX,            IDC_Q_AGE,            IDC_Q_MIN_FREQ,
+    IDC_Q_MAX_FREQ,       IDC_Q_INTERVAL_FIRST, IDC_Q_INTERVAL_FIRST + 1, IDC_Q_INTERVAL_FIRST + 2,
+    IDC_Q_INTERVAL_FIRST + 3, IDC_Q_INTERVAL_FIRST + 4, IDC_Q_INTERVAL_FIRST + 5, IDC_Q_INTERVAL_FIRST + 6,
+    IDC_Q_INTERVAL_FIRST + 7, IDC_Q_INSTRUMENT,     IDC_Q_SCHOOL,         IDC_Q_COMMENT};
 
 class CQuestionnaireDlg : public wxDialog {
 public:

@@ -1,6 +1,6 @@
 #include "results/QuestionnaireCommands.h"
 
-#include "app/Message.h"
+#include "ui/Message.h"
 #include "results/CQuestionnaireDlg.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"

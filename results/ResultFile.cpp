@@ -1,6 +1,6 @@
 #include "results/ResultFile.h"
 
-#include "app/Message.h"
+#include "ui/Message.h"
 #include "results/ResultRecord.h"
 
 std::unique_ptr<CFileBackedBlock> OpenResultFile(int directory)

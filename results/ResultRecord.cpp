@@ -16,7 +16,7 @@ std::int32_t ResultRecordData::Measurement(int index) const
 
 bool ResultRecordData::AnyMeasured() const
 {
-    for (int i = 0; i < MEASUREMENT_COUNT; ++i) {
+    for (int i = 0; i < SURVEY_MEASUREMENT_COUNT; ++i) {
         if (Measurement(i) != NOT_MEASURED)
             return true;
     }

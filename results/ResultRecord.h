@@ -1,6 +1,8 @@
 #pragma once
 // The process-wide measurements. Its byte image is the 44-byte result file, so the field order and
 // sizes are fixed; only the GUI thread touches it.
+#include "survey/SurveyFields.h"
+
 #include <bit>
 #include <cstdint>
 
@@ -8,9 +10,6 @@ static_assert(std::endian::native == std::endian::little,
               "result.dat is the little-endian image of ResultRecordData");
 
 constexpr std::int32_t NOT_MEASURED = -1;
-constexpr int INTERVAL_BAND_COUNT = 8;
-// Reference frequencies of the interval bands, in the order of their entries.
-constexpr int INTERVAL_BAND_HZ[INTERVAL_BAND_COUNT] = {55, 110, 220, 440, 880, 1760, 3520, 7040};
 
 struct ResultRecordData {
     std::int32_t m_lowestHz;                              // lowest audible frequency
@@ -26,7 +25,7 @@ struct ResultRecordData {
 static_assert(sizeof(ResultRecordData) == 44);
 
 constexpr int RESULT_RECORD_BYTES = sizeof(ResultRecordData);
-constexpr int MEASUREMENT_COUNT = 10;
+static_assert(SURVEY_MEASUREMENT_COUNT == 2 + INTERVAL_BAND_COUNT);
 
 extern ResultRecordData ResultRecord;
 

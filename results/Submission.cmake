@@ -2,7 +2,6 @@
 find_package(CURL REQUIRED)
 target_sources(tv_results PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Cp932.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/SurveyRequest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SurveyExchange.cpp)
 target_link_libraries(tv_results PRIVATE CURL::libcurl)
 

@@ -1,7 +1,7 @@
 #include "results/SurveyExchange.h"
 
 #include "Version.h"
-#include "app/Message.h"
+#include "ui/Message.h"
 #include "results/ResultRecord.h"
 
 #include <curl/curl.h>
@@ -169,4 +169,17 @@ bool SubmitSurvey(const SurveyValues& values, const SurveyEndpoint& endpoint)
     ResultRecord.m_sent = 1;
     ShowMessage(SEND_DONE_TEXT);
     return true;
+}
+
+std::string MeasurementText(std::int32_t value)
+{
+    if (value == NOT_MEASURED)
+        return std::string(NOT_FINISHED_TEXT);
+    return std::to_string(value);
+}
+
+std::string MeasurementFieldText(int index, std::int32_t value)
+{
+    const std::int32_t highest = index < 2 ? HIGHEST_MEASURABLE_HZ : HIGHEST_MEASURABLE_CENTS;
+    return MeasurementText(value < 0 || value > highest ? NOT_MEASURED : value);
 }

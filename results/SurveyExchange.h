@@ -1,8 +1,9 @@
 #pragma once
 // The one HTTP exchange with the questionnaire server, and what the program makes of its outcome.
 // Synchronous, on the GUI thread, bounded by its timeouts.
-#include "results/SurveyRequest.h"
+#include "survey/SurveyRequest.h"
 
+#include <cstdint>
 #include <string>
 
 struct SurveyTimeouts {
@@ -31,6 +32,15 @@ struct SurveyExchangeResult {
 // (http_proxy, no_proxy). Redirects are not followed; the response body is read and discarded
 // in fixed-size pieces, whatever its Content-Length claims.
 SurveyExchangeResult ExchangeSurvey(const SurveyEndpoint& endpoint, const std::string& body);
+
+// A measurement as the questionnaire shows and sends it: "not finished" for NOT_MEASURED, else the
+// decimal value with its minus sign.
+std::string MeasurementText(std::int32_t value);
+
+// Measurement `index` of ResultRecord (0 lowest, 1 highest, then the eight bands) as the
+// questionnaire shows and sends it. A value no check could have produced (from a damaged or
+// foreign file) goes out as "not finished": the server would refuse the whole send.
+std::string MeasurementFieldText(int index, std::int32_t value);
 
 // Sends the values and reports the outcome: on success sets the sent flag of ResultRecord to 1
 // and shows "Information has been sent."; on failure leaves the flag and shows the failure with

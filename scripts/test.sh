@@ -24,6 +24,11 @@ run_ctest() {
   rm -f "$log"
 }
 
+echo "== layers: no folder includes from one above it"
+scripts/check-layers.sh
+echo "== format"
+scripts/check-format.sh
+
 echo "== build and test"
 scripts/build.sh build/test
 run_ctest --test-dir build/test --output-on-failure -j "$jobs"

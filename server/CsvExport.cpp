@@ -1,6 +1,6 @@
 #include "server/CsvExport.h"
 
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 #include "server/Sqlite.h"
 #include "server/SurveyStore.h"
 

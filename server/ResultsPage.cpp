@@ -1,6 +1,6 @@
 #include "server/ResultsPage.h"
 
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +12,6 @@ constexpr std::array<std::string_view, 5> GROUP_COLOURS = {"#0072b2", "#d55e00",
                                                            "#cc79a7", "#e69f00"};
 constexpr std::string_view HIDDEN_TEXT = "fewer than 5 people: not shown";
 constexpr int MAX_HZ_BANDS_KHZ[] = {16, 18, 20};
-constexpr int INTERVAL_BANDS = 8;
 
 std::string Format(const char* format, double value)
 {
@@ -285,8 +284,8 @@ struct Groups {
     using Values = std::vector<std::int32_t>;
     std::array<std::size_t, AGE_BAND_COUNT> people{};
     std::array<Values, AGE_BAND_COUNT> highest, lowest;
-    std::array<std::array<Values, SCHOOL_ITEMS.size()>, INTERVAL_BANDS> bySchool;
-    std::array<std::array<Values, INSTRUMENT_ITEMS.size()>, INTERVAL_BANDS> byInstrument;
+    std::array<std::array<Values, SCHOOL_ITEMS.size()>, INTERVAL_BAND_COUNT> bySchool;
+    std::array<std::array<Values, INSTRUMENT_ITEMS.size()>, INTERVAL_BAND_COUNT> byInstrument;
 
     explicit Groups(const std::vector<StatsRow>& rows)
     {
@@ -299,7 +298,7 @@ struct Groups {
                 if (measured(row.measurements[MEASUREMENT_LOWEST_HZ]))
                     lowest[row.ageBand].push_back(row.measurements[MEASUREMENT_LOWEST_HZ]);
             }
-            for (int band = 0; band < INTERVAL_BANDS; ++band) {
+            for (int band = 0; band < INTERVAL_BAND_COUNT; ++band) {
                 const std::int32_t cents = row.measurements[MEASUREMENT_FIRST_INTERVAL + band];
                 if (!measured(cents))
                     continue;
@@ -319,12 +318,12 @@ std::vector<Row> AgeRows(std::array<Groups::Values, AGE_BAND_COUNT>& values)
 }
 
 template <std::size_t N>
-std::vector<Row> IntervalRows(std::array<std::array<Groups::Values, N>, INTERVAL_BANDS>& values,
+std::vector<Row> IntervalRows(std::array<std::array<Groups::Values, N>, INTERVAL_BAND_COUNT>& values,
                               const std::array<std::string_view, N>& items)
 {
     std::vector<Row> result;
-    for (int band = 0; band < INTERVAL_BANDS; ++band) {
-        Row row{Format("%.0f Hz", static_cast<double>(55 << band)), {}};
+    for (int band = 0; band < INTERVAL_BAND_COUNT; ++band) {
+        Row row{Format("%.0f Hz", static_cast<double>(INTERVAL_BAND_HZ[band])), {}};
         // Item 0 is "none": those who did not answer belong to no group of this split.
         for (std::size_t item = 1; item < N; ++item)
             row.series.push_back({std::string(items[item]), Summarize(std::move(values[band][item]))});

@@ -1,6 +1,6 @@
 #include "server/SurveyServer.h"
 
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 #include "server/CsvExport.h"
 #include "server/ResultsPage.h"
 

@@ -1,6 +1,6 @@
 #include "server/SurveyStats.h"
 
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 #include "server/Sqlite.h"
 
 #include <algorithm>

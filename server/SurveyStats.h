@@ -2,7 +2,7 @@
 // What the results page needs of each submission, kept compact: the answers that form its groups
 // and the ten measurements. The store keeps these rows in memory beside the database, so that
 // the page never has to read the whole table.
-#include "server/SurveyBody.h"
+#include "survey/SurveyBody.h"
 
 #include <array>
 #include <cstdint>

@@ -8,7 +8,7 @@
 //
 // Threads: Submit, StatsSnapshot and Stop may be called from any thread; the callbacks run on the
 // writer thread.
-#include "server/SurveyBody.h"
+#include "survey/SurveyBody.h"
 #include "server/SurveyStats.h"
 
 #include <chrono>

@@ -10,8 +10,8 @@
 // The voice list only changes while the engine is stopped, that is while no render thread exists.
 #include "synth/CSynthesizer.h"
 
-#include "app/Message.h"
 #include "audio/RealtimeScheduling.h"
+#include "ui/Message.h"
 
 #include <pthread.h>
 #include <sys/resource.h>
@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr int SAMPLE_RATE = 44100;
 // The largest block the arithmetic allows (a period of over three minutes); a step never renders
 // more than one ring anyway.
 constexpr double MAX_BLOCK_SAMPLES = 1 << 24;
@@ -74,13 +73,13 @@ void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> 
     m_bufferCount = bufferCount;
     m_periodMs = periodMs;
     // Two periods' worth: a step that comes late still catches up in one go.
-    m_maxBlockSamples = TruncateToInt(periodMs * 44100.0 * 0.002, MAX_BLOCK_SAMPLES);
+    m_maxBlockSamples = TruncateToInt(periodMs * SAMPLE_RATE * 0.002, MAX_BLOCK_SAMPLES);
     // The lead counts one period on top of leadMs, since the device moves on while the thread
     // sleeps: 3969 samples (90 ms) for 80 and 10.
     m_leadSamples =
-        TruncateToInt((static_cast<double>(leadMs) + periodMs) * 0.001 * 44100, INT_MAX / 2);
+        TruncateToInt((static_cast<double>(leadMs) + periodMs) * 0.001 * SAMPLE_RATE, INT_MAX / 2);
     // The device takes one period per callback (441 frames for 10 ms).
-    m_callbackFrames = TruncateToInt(periodMs * 0.001 * 44100, MAX_BLOCK_SAMPLES);
+    m_callbackFrames = TruncateToInt(periodMs * 0.001 * SAMPLE_RATE, MAX_BLOCK_SAMPLES);
     try {
         if (!device)
             device = CreateWaveDevice();
@@ -94,7 +93,7 @@ void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> 
         m_usable = true;
     } catch (const std::bad_alloc&) {
         // The parts made so far are freed by the destructor; this engine refuses all further use.
-        ShowMessage("メモリが足りません。");
+        ShowMessage(OUT_OF_MEMORY_TEXT);
     }
 }
 
@@ -132,7 +131,7 @@ int CSynthesizer::AddVoice()
         m_voices.push_back(voice);
     } catch (const std::bad_alloc&) {
         delete voice;
-        ShowMessage("メモリが足りません。");
+        ShowMessage(OUT_OF_MEMORY_TEXT);
         return -1;
     }
     return static_cast<int>(m_voices.size()) - 1;
@@ -207,7 +206,7 @@ void CSynthesizer::Start()
         m_running.store(0, std::memory_order_release);
         m_pStream->Reset();
         m_pStream->Close();
-        ShowMessage("メモリが足りません。");
+        ShowMessage(OUT_OF_MEMORY_TEXT);
         return;
     }
     // Asked from here, not by the render thread itself: the request may block on the system bus.

@@ -58,7 +58,7 @@ public:
     CSynthesizer& operator=(const CSynthesizer&) = delete;
 
     // Adds a voice (sine, amplitude 0, frequency 0) and returns its index, the previous voice count;
-    // -1 when it could not be added (out of memory: "メモリが足りません。"; or while running).
+    // -1 when it could not be added (out of memory, told with OUT_OF_MEMORY_TEXT; or while running).
     int AddVoice();
     // Deletes a voice; later voices move down one index. Ignored while running.
     void RemoveVoice(int index);

@@ -84,11 +84,6 @@ double WaveformValue(int waveform, double x)
     }
 }
 
-double CentsBetween(int a, int b)
-{
-    return std::log(static_cast<double>(a) / b) / std::log(2.0) * 1200.0;
-}
-
 CToneVoice::CToneVoice(int sampleRate)
     : m_sampleRate(sampleRate)
 {

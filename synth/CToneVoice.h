@@ -1,7 +1,7 @@
 #pragma once
 // One oscillator voice: a periodic waveform with an exponential attack and decay, rendered in blocks
-// of 32-bit float samples with its phase carried from block to block. Also the cents arithmetic and
-// the angle constants the waveform functions share.
+// of 32-bit float samples with its phase carried from block to block. Also the angle constants the
+// waveform functions share.
 //
 // Threads. A voice is used by one thread at a time, except for what CSynthesizer shares while its
 // render thread runs:
@@ -12,6 +12,8 @@
 //   - m_gate is atomic so that another thread may look at it; it is written where the gate applies.
 // Everything else (phase, envelope counter, attack and decay flags) belongs to the thread that
 // renders. SetGate and Render are for that thread, or for code that owns the voice outright.
+#include "synth/CentsBetween.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -43,9 +45,6 @@ double WaveSawtooth(double x);
 double WaveSquare(double x);
 // The waveform numbered `waveform`; numbers other than 0 to 3 give silence (0.0).
 double WaveformValue(int waveform, double x);
-
-// The interval from frequency b up to frequency a in cents: 1200 × ln(a / b) / ln 2.
-double CentsBetween(int a, int b);
 
 class CToneVoice {
 public:

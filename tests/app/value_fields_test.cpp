@@ -1,6 +1,6 @@
 // Every read-only value field of the dialogs shows its longest value whole, in the fonts the build
 // installs: the text's extent in the field's own font fits the width GTK leaves for text.
-#include "app/DialogResources.h"
+#include "ui/DialogResources.h"
 
 #include "tests/support/WxTesting.h"
 

@@ -1,6 +1,8 @@
 #include "tests/diagnoses/DialogDriving.h"
 
-#include "app/CHelpViewer.h"
+#include "diagnoses/SoundCardLimit.h"
+#include "help/CHelpViewer.h"
+#include "results/ResultRecord.h"
 
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -10,12 +12,39 @@
 #include <wx/toplevel.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #ifdef __WXGTK__
 #include <gtk/gtk.h>
 #endif
+
+void CDiagnosisDialogTest::SetUp()
+{
+    ResetResultRecord();
+    SoundCardLimit = SOUND_CARD_UNCHECKED;
+    ASSERT_TRUE(m_recorder.Ok()) << m_recorder.Error();
+    m_start = m_recorder.Samples();
+}
+
+void CDiagnosisDialogTest::TearDown()
+{
+    SoundCardLimit = SOUND_CARD_UNCHECKED;
+    if (HasFailure()) {
+        const auto path = std::filesystem::current_path() /
+                          (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".wav");
+        m_recorder.SaveWav(path, m_start, m_recorder.Samples());
+        std::printf("recording kept in %s\n", path.c_str());
+    }
+}
+
+std::vector<float> CDiagnosisDialogTest::RecordedSince(std::int64_t from, int settleMs)
+{
+    PumpEvents(settleMs);
+    return m_recorder.Read(from, m_recorder.Samples());
+}
 
 CScriptNextDialog::CScriptNextDialog(std::function<void(wxDialog*)> script) : m_script(std::move(script))
 {

@@ -1,16 +1,36 @@
 #pragma once
 // Driving the diagnosis dialogs as a user does, and looking at them.
+#include "tests/diagnoses/SinkRecorder.h"
 #include "tests/support/WxTesting.h"
+
+#include <gtest/gtest.h>
 
 #include <wx/choice.h>
 #include <wx/modalhook.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 class wxDialog;
 class wxWindow;
+
+// What every test of the real dialogs starts from: no measurements, an unchecked card, the sink's
+// monitor recording, and real dialogs allowed. A failing test keeps what was recorded since it
+// began as TESTNAME.wav for a person to listen to.
+class CDiagnosisDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The recording from `from` to now, once the sink has caught up with what was played.
+    std::vector<float> RecordedSince(std::int64_t from, int settleMs = 400);
+
+    CSinkRecorder m_recorder;
+    std::int64_t m_start = 0;
+    CAllowRealDialogs m_allow;
+};
 
 // Runs `script` inside the modal loop of the next dialog (not a message box) that opens while this
 // object lives: for dialogs that a button of another dialog opens. As with RunDialog, a dialog

@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the submission tests: the environment they need and a few value sets.
 #include "results/SurveyExchange.h"
-#include "results/SurveyRequest.h"
+#include "survey/SurveyRequest.h"
 
 #include <cstdlib>
 #include <optional>

@@ -1,6 +1,6 @@
 // The questionnaire dialog driven as a user drives it, under Xvfb, sending to a loopback server.
-#include "app/CHelpViewer.h"
-#include "app/DialogResources.h"
+#include "help/CHelpViewer.h"
+#include "ui/DialogResources.h"
 #include "results/CQuestionnaireDlg.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ResultRecord.h"

@@ -1,7 +1,7 @@
 // The questionnaire reached from the main window: Send Result, Show Result and the quit-time offer,
 // end to end against a loopback server, with result.dat as what survives the run.
 #include "app/CMainDlg.h"
-#include "app/DialogResources.h"
+#include "ui/DialogResources.h"
 #include "results/CQuestionnaireDlg.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ResultRecord.h"

@@ -1,7 +1,7 @@
 // libFuzzer target for the write page's body parser. Built with clang++ by run-fuzz.sh, outside
 // the g++ build. Beyond not crashing, an accepted body must be exactly what its parsed fields say.
-#include "results/SurveyFields.h"
-#include "server/SurveyBody.h"
+#include "survey/SurveyFields.h"
+#include "survey/SurveyBody.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     prefix += "&instrument=" + s.instrument + "&school=" + s.school + "&comment=";
     Check(body.substr(0, prefix.size()) == prefix);
-    Check(body.size() - prefix.size() <= SURVEY_COMMENT_MAX_BYTES);
+    Check(body.size() - prefix.size() <= SURVEY_FIELD_MAX_BYTES);
     Check(IsValidDateTime(s.dateTime) && IsValidAgeItem(s.age));
     Check(IsUtf8(s.commentUtf8));
     Check(s.commentUtf8.find('\0') == std::string::npos);

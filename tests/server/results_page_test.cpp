@@ -1,5 +1,5 @@
 // The results page: group statistics, hidden small groups, references, escaping.
-#include "results/SurveyFields.h"
+#include "survey/SurveyFields.h"
 #include "server/ResultsPage.h"
 #include "server/SurveyServer.h"
 

@@ -9,7 +9,7 @@ mkdir -p "$work/corpus" "$work/seeds"
 
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -Wall -Wextra -Werror -I "$src" \
-  "$src/server/SurveyBody.cpp" "$src/tests/server/fuzz_survey_body.cpp" -o "$work/fuzz-survey-body"
+  "$src/survey/SurveyBody.cpp" "$src/tests/server/fuzz_survey_body.cpp" -o "$work/fuzz-survey-body"
 
 # Seeds: the worked example, a Japanese comment, and a comment that holds field names.
 example='date_time=2008/03/05 14:07:09&sex=male&age=30 years old&min_freq=35&max_freq=15000&min_interval55=not finished&min_interval110=not finished&min_interval220=not finished&min_interval440=8&min_interval880=not finished&min_interval1760=not finished&min_interval3520=not finished&min_interval7040=not finished&instrument=less than 10 years&school=music class&comment='

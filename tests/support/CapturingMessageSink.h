@@ -1,7 +1,7 @@
 #pragma once
 // Records every message the code under test shows, and answers with the queued answers (IDOK when
 // none are queued). Installs itself for its lifetime.
-#include "app/Message.h"
+#include "ui/Message.h"
 
 #include <deque>
 #include <string>

@@ -1,0 +1,69 @@
+#include "help/HtmlHelp.h"
+
+#include "help/CHelpViewer.h"
+#include "help/CChmFile.h"
+#include "help/ChmFileSystem.h"
+#include "help/CChmLibrary.h"
+#include "help/HelpLookup.h"
+
+#include <wx/filesys.h>
+
+namespace {
+
+wxWeakRef<CHelpViewer> g_viewer;
+
+// The loader: the reader is looked up on the first call only; after a failure every call returns
+// at once without trying again.
+const SChmApi* HelpReader()
+{
+    static bool handlerAdded = false;
+    const SChmApi* api = HelpReaderLibrary().Api();
+    if (api != nullptr && !handlerAdded) {
+        wxFileSystem::AddHandler(new CChmFSHandler(*api));
+        handlerAdded = true;
+    }
+    return api;
+}
+
+} // namespace
+
+CHelpViewer* ExistingHelpViewer()
+{
+    return g_viewer && !g_viewer->IsBeingDeleted() ? g_viewer.get() : nullptr;
+}
+
+CHelpViewer* ShowHelpTopic(wxWindow* caller, const wxString& file, const wxString& topic,
+                           const std::vector<std::filesystem::path>& searchDirs)
+{
+    const SChmApi* api = HelpReader();
+    if (api == nullptr)
+        return nullptr;
+    const std::filesystem::path chmPath = ResolveHelpFile(NativeFileName(file), searchDirs);
+    if (chmPath.empty())
+        return nullptr;
+    {
+        const CChmFile chm(*api, chmPath.string());
+        if (!chm.Contains(std::string(topic.utf8_str())))
+            return nullptr;
+    }
+
+    CHelpViewer* viewer = ExistingHelpViewer();
+    const bool created = viewer == nullptr;
+    if (created)
+        viewer = new CHelpViewer;
+    if (!viewer->ShowPage(ChmTopicLocation(chmPath, topic))) {
+        if (created)
+            viewer->Destroy();
+        return nullptr;
+    }
+    g_viewer = viewer;
+    viewer->Present(caller);
+    return viewer;
+}
+
+wxWindow* HtmlHelp(wxWindow* caller, const wxString& file, unsigned command, const wxString& topic)
+{
+    if (command != HH_DISPLAY_TOPIC)
+        return nullptr;
+    return ShowHelpTopic(caller, file, topic, DefaultHelpSearchDirs());
+}

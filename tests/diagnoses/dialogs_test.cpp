@@ -1,0 +1,549 @@
+// The three diagnosis dialogs under Xvfb with the real audio path (PortAudio into the test
+// command's PulseAudio null sink), driven by clicks and keys through the X server. What they play
+// is recorded from the sink's monitor and measured.
+#include "app/CMainDlg.h"
+#include "ui/DialogResources.h"
+#include "diagnoses/CIntervalDlg.h"
+#include "diagnoses/CQuestionDamage.h"
+#include "diagnoses/CRangeDlg.h"
+#include "diagnoses/CSoundCardDlg.h"
+#include "diagnoses/RandomBetween.h"
+#include "diagnoses/SoundCardLimit.h"
+#include "results/ResultRecord.h"
+#include "audio/CVirtualWaveDevice.h"
+#include "synth/CSynthesizer.h"
+#include "tests/diagnoses/DialogDriving.h"
+#include "tests/diagnoses/SinkRecorder.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WxTesting.h"
+
+#include <gtest/gtest.h>
+#include <wx/choice.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <set>
+#include <thread>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A tone is present where its level at its own frequency is above this (full scale 1.0); the
+// dialogs play at 0.64 (sound card) and 1.0 (the others).
+constexpr double HEARD = 0.05;
+// Silence: below -60 dB.
+constexpr double SILENT = 0.001;
+
+using DiagnosisDialogs = CDiagnosisDialogTest;
+
+TEST_F(DiagnosisDialogs, SoundCardIntroductionHeardNoSoundThenTheRangeCheckOpens)
+{
+    CTempDir dir;
+    CWorkingDirectory cwd(dir.Path());
+    CMainDlg main;
+    std::int64_t mark = 0;
+    bool rangeOpened = false;
+    RunModalScript(
+        main,
+        [&] {
+            {
+                CScriptNextDialog script([&](wxDialog* dialog) {
+                    auto* dlg = dynamic_cast<CSoundCardDlg*>(dialog);
+                    ASSERT_NE(dlg, nullptr);
+                    EXPECT_EQ(dlg->GetTitle(), "Sound Card Check");
+                    EXPECT_EQ(TextOf(dlg, wxID_OK), "Pause");
+                    EXPECT_EQ(TextOf(dlg, IDC_SOUNDCARD_SOUND), "Sound");
+                    EXPECT_EQ(TextOf(dlg, IDC_SOUNDCARD_ACCURACY_LABEL), "Accuracy");
+                    EXPECT_EQ(TextOf(dlg, IDC_SOUNDCARD_FREQUENCY_LABEL), "Frequency");
+                    EXPECT_EQ(TextOf(dlg, IDC_SOUNDCARD_MESSAGE),
+                              CSoundCardProcedure::MessageText(SOUNDCARD_INTRODUCTION));
+                    EXPECT_EQ(TextOf(dlg, IDC_SOUNDCARD_FREQUENCY), "20000.00");
+                    EXPECT_EQ(TextOf(dlg, IDC_SOUNDCARD_ACCURACY), "---");
+                    auto* answers = ControlById<wxChoice>(dlg, IDC_SOUNDCARD_ANSWER);
+                    ASSERT_NE(answers, nullptr);
+                    EXPECT_FALSE(answers->IsShown());
+                    ASSERT_EQ(answers->GetCount(), 6u);
+                    EXPECT_EQ(answers->GetString(5), "hear two sounds, middle range and high range");
+                    EXPECT_EQ(answers->GetSelection(), SOUNDCARD_SOME_SOUND);
+                    EXPECT_EQ(AccessibleNameOf(answers), "Answer");
+                    ASSERT_NE(dlg->Synthesizer(), nullptr);
+                    EXPECT_TRUE(dlg->Synthesizer()->IsRunning());
+                    Snapshot("soundcard-introduction");
+
+                    // The engine has run since the dialog opened; the introduction tone is the
+                    // first thing it plays.
+                    PumpEvents(300);
+                    mark = m_recorder.Samples();
+                    UserClick(dlg->FindWindow(IDC_SOUNDCARD_SOUND));
+                    const std::vector<float> sound = RecordedSince(mark);
+                    const std::vector<Burst> tones = FindBursts(LevelsAt(sound, 20000.0), HEARD);
+                    ASSERT_EQ(tones.size(), 1u);
+                    EXPECT_NEAR(tones[0].DurationMs(), 550.0, 120.0);
+                    EXPECT_NEAR(MeasureFrequency(sound, tones[0]), 20000.0, 2.0);
+                    const std::vector<Burst> anything = FindBursts(PeakLevels(sound), SILENT, 3, 1);
+                    ASSERT_FALSE(anything.empty());
+                    EXPECT_GE(anything[0].firstWindow, tones[0].firstWindow - 2) << "a sound before the tone";
+
+                    EXPECT_EQ(TextOf(dlg, IDC_SOUNDCARD_MESSAGE),
+                              CSoundCardProcedure::MessageText(SOUNDCARD_INTRODUCTION_PLAYED));
+                    EXPECT_EQ(TextOf(dlg, IDC_SOUNDCARD_SOUND), "Check More");
+                    EXPECT_EQ(TextOf(dlg, wxID_OK), "heard no sound");
+                    EXPECT_FALSE(answers->IsShown());
+                    Snapshot("soundcard-introduction-played");
+                    UserClick(dlg->FindWindow(wxID_OK));
+                });
+                UserClick(main.FindWindow(IDC_CHECK_SOUNDCARD));
+                EXPECT_TRUE(script.Ran());
+            }
+            EXPECT_EQ(SoundCardLimit, 22050.0);
+
+            CScriptNextDialog range([&](wxDialog* dialog) {
+                rangeOpened = dynamic_cast<CRangeDlg*>(dialog) != nullptr;
+                EXPECT_EQ(dialog->GetTitle(), "Range Check");
+                UserClick(dialog->FindWindow(IDC_RANGE_MESSAGE));
+                UserKey(WXK_ESCAPE);
+            });
+            UserClick(main.FindWindow(IDC_CHECK_RANGE));
+            EXPECT_TRUE(range.Ran());
+            main.EndModal(wxID_CANCEL);
+        },
+        60000);
+    EXPECT_TRUE(rangeOpened);
+}
+
+TEST_F(DiagnosisDialogs, SoundCardCheckClosesWithoutStoringOrAsking)
+{
+    for (int key : {static_cast<int>(WXK_ESCAPE), 0}) {
+        CSoundCardDlg dlg;
+        const int result = RunDialog(dlg, [&] {
+            UserClick(dlg.FindWindow(IDC_SOUNDCARD_MESSAGE));
+            if (key != 0)
+                UserKey(key);
+            else
+                UserClick(dlg.FindWindow(wxID_OK));  // "Pause" before the introduction
+        });
+        EXPECT_EQ(result, key != 0 ? wxID_CANCEL : wxID_OK);
+        EXPECT_EQ(SoundCardLimit, SOUND_CARD_UNCHECKED);
+    }
+}
+
+TEST_F(DiagnosisDialogs, RangeQuestionPlaysTheDrawnPattern)
+{
+    SoundCardLimit = SOUND_CARD_FULL_RANGE;
+    CRangeDlg dlg;
+    std::int64_t mark = 0;
+    const int result = RunDialog(dlg, [&] {
+        EXPECT_EQ(dlg.GetTitle(), "Range Check");
+        EXPECT_EQ(TextOf(&dlg, wxID_OK), "Terminate");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_HELP), "Help");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_UPPER_LABEL), "Upper");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_LOWER_LABEL), "Lower");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_QUESTION), "Question");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_MESSAGE), CRangeProcedure::MessageText(RANGE_READY));
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_LOWER), "440");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_UPPER), "440");
+        EXPECT_FALSE(IsShownControl(&dlg, IDC_RANGE_TEST_FREQUENCY));
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_TEST_FREQUENCY), "11245");
+        auto* answers = ControlById<wxChoice>(&dlg, IDC_RANGE_ANSWER);
+        ASSERT_NE(answers, nullptr);
+        EXPECT_FALSE(answers->IsShown());
+        ASSERT_EQ(answers->GetCount(), 6u);
+        EXPECT_EQ(answers->GetString(0).utf8_str().data(), std::string("1回"));
+        EXPECT_EQ(answers->GetString(4).utf8_str().data(), std::string("5回"));
+        EXPECT_EQ(answers->GetString(5), "Don't know");
+        EXPECT_EQ(AccessibleNameOf(answers), "Answer");
+        EXPECT_FALSE(dlg.Synthesizer()->IsRunning());
+        Snapshot("range-open");
+        EXPECT_TRUE(ClickHelp(dlg.FindWindow(IDC_RANGE_HELP)).ends_with("range.htm"));
+        EXPECT_TRUE(dlg.IsModal());
+
+        // The dialog seeded the generator with the time; seed it again to know the pattern.
+        const unsigned seed = 20260611;
+        std::srand(seed);
+        std::set<int> expectedSlots = {0};
+        for (int slot = 1; slot < RANGE_SLOT_COUNT; ++slot) {
+            if (RandomBetween(0, 1) == 1)
+                expectedSlots.insert(slot);
+        }
+        std::srand(seed);
+
+        mark = m_recorder.Samples();
+        UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
+        EXPECT_FALSE(IsEnabledControl(&dlg, IDC_RANGE_QUESTION));
+        EXPECT_TRUE(dlg.Synthesizer()->IsRunning());
+        ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 9000));
+        EXPECT_FALSE(dlg.Synthesizer()->IsRunning());
+        const std::vector<float> sound = RecordedSince(mark);
+
+        // Count and place the tones: slot k starts k seconds after slot 0.
+        const std::vector<Burst> tones = FindBursts(LevelsAt(sound, 11245.0), HEARD);
+        ASSERT_EQ(tones.size(), expectedSlots.size());
+        EXPECT_EQ(dlg.Procedure().ToneCount(), static_cast<int>(expectedSlots.size()));
+        std::set<int> slots;
+        for (const Burst& tone : tones) {
+            const double offsetMs = tone.StartMs() - tones[0].StartMs();
+            const int slot = static_cast<int>(std::lround(offsetMs / 1000.0));
+            EXPECT_NEAR(offsetMs, slot * 1000.0, 80.0);
+            slots.insert(slot);
+            EXPECT_NEAR(tone.DurationMs(), 550.0, 120.0);
+            EXPECT_NEAR(MeasureFrequency(sound, tone), 11245.0, 1.0);
+        }
+        EXPECT_EQ(slots, expectedSlots);
+        // The first slot comes one timer period after the engine started, out of silence: the
+        // release the dialog gave its new voice played nothing.
+        // (Only a lower bound: how soon the first slot sounds after the click depends on the
+        // machine's load; the slots' spacing above is what the timer decides.)
+        EXPECT_GT(tones[0].StartMs(), 950.0);
+        const std::vector<Burst> anything = FindBursts(PeakLevels(sound), SILENT, 3, 1);
+        ASSERT_FALSE(anything.empty());
+        EXPECT_GE(anything[0].firstWindow, tones[0].firstWindow - 2) << "a sound before the first slot";
+
+        EXPECT_EQ(answers->GetSelection(), RANGE_DONT_KNOW);
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_QUESTION), "Answer");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_MESSAGE), CRangeProcedure::MessageText(RANGE_QUESTION));
+        EXPECT_TRUE(IsEnabledControl(&dlg, IDC_RANGE_QUESTION));
+        Snapshot("range-answering");
+
+        ChooseAnswer(answers, static_cast<int>(tones.size()) - 1);
+        UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_MESSAGE), "Correct, the next question will be given.");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_UPPER), "11245");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_TEST_FREQUENCY), "16647");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_QUESTION), "Question");
+        EXPECT_FALSE(answers->IsShown());
+        Snapshot("range-correct");
+
+        // Terminate asks while nothing is done; Cancel keeps the dialog open.
+        wxTEST_DIALOG(UserClick(dlg.FindWindow(wxID_OK)),
+                      CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_CANCEL, true));
+        EXPECT_TRUE(dlg.IsModal());
+        wxTEST_DIALOG(UserClick(dlg.FindWindow(wxID_OK)),
+                      CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_OK, true));
+    });
+    EXPECT_EQ(result, wxID_OK);
+    EXPECT_EQ(ResultRecord.m_highestHz, NOT_MEASURED);
+}
+
+TEST_F(DiagnosisDialogs, IntervalQuestionPlaysBothTonesInOrder)
+{
+    CIntervalDlg dlg;
+    std::int64_t mark = 0;
+    const int result = RunDialog(dlg, [&] {
+        EXPECT_EQ(dlg.GetTitle(), "Interval Check");
+        EXPECT_EQ(TextOf(&dlg, wxID_OK), "Terminate");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_HELP), "Help");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ_LABEL), "Freq");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_CENT_LABEL), "Cent");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_BAND_LABEL), "Range");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Question");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), CIntervalProcedure::MessageText(INTERVAL_READY));
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_BAND), "880");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ), "880.00");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_CENT), "1200");
+        EXPECT_FALSE(IsShownControl(&dlg, IDC_INTERVAL_STEP));
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "440.00");
+        auto* bands = ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND);
+        auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
+        ASSERT_NE(bands, nullptr);
+        ASSERT_NE(answers, nullptr);
+        ASSERT_EQ(bands->GetCount(), 8u);
+        EXPECT_EQ(bands->GetString(0), "55");
+        EXPECT_EQ(bands->GetString(7), "7040");
+        EXPECT_FALSE(answers->IsShown());
+        ASSERT_EQ(answers->GetCount(), 3u);
+        EXPECT_EQ(answers->GetString(0), "Former sound");
+        EXPECT_EQ(AccessibleNameOf(answers), "Answer");
+        EXPECT_EQ(AccessibleNameOf(bands), "Range");
+        Snapshot("interval-open");
+
+        std::srand(77);
+        mark = m_recorder.Samples();
+        UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+        EXPECT_FALSE(IsEnabledControl(&dlg, IDC_INTERVAL_QUESTION));
+        ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 5000));
+        const std::vector<float> sound = RecordedSince(mark);
+        const int first = dlg.Procedure().Tone(0);
+        const int second = dlg.Procedure().Tone(1);
+        EXPECT_EQ(std::max(first, second), 1320);
+        EXPECT_EQ(std::min(first, second), 880);
+
+        const std::vector<Burst> tones = FindBursts(PeakLevels(sound), HEARD);
+        ASSERT_EQ(tones.size(), 2u);
+        EXPECT_NEAR(MeasureFrequency(sound, tones[0]), first, 1.0);
+        EXPECT_NEAR(MeasureFrequency(sound, tones[1]), second, 1.0);
+        EXPECT_NEAR(tones[1].StartMs() - tones[0].StartMs(), 750.0, 80.0);
+        EXPECT_GT(tones[0].StartMs(), 700.0);
+
+        EXPECT_EQ(answers->GetSelection(), INTERVAL_DONT_KNOW);
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Answer");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), CIntervalProcedure::MessageText(INTERVAL_QUESTION));
+        Snapshot("interval-answering");
+
+        ChooseAnswer(answers, first > second ? INTERVAL_FORMER : INTERVAL_LATER);
+        UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Correct, the next quetion will be given.");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ), "440.00");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_CENT), "701");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "220.00");
+        EXPECT_FALSE(answers->IsShown());
+        Snapshot("interval-correct");
+
+        // Escape closes at once, without asking.
+        UserKey(WXK_ESCAPE);
+    });
+    EXPECT_EQ(result, wxID_CANCEL);
+    EXPECT_EQ(ResultRecord.m_intervalCents[4], NOT_MEASURED);
+}
+
+TEST_F(DiagnosisDialogs, IntervalHighBandsNeedACheckedCard)
+{
+    CIntervalDlg dlg;
+    RunDialog(dlg, [&] {
+        auto* bands = ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND);
+        ASSERT_NE(bands, nullptr);
+        wxTEST_DIALOG(ChooseEntry(bands, 6),
+                      CExpectMessageBox("サウンドカードのチェックを終了しないとこの周波数帯の診断はできません。"));
+        PumpEvents(100);
+        EXPECT_EQ(bands->GetSelection(), 4);
+        EXPECT_EQ(dlg.Procedure().Reference(), 880);
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ), "880.00");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "440.00");
+
+        // Help opens the topic beside the dialog (Tonvale.chm lies beside the test program, as
+        // beside tonvale) and changes nothing.
+        const std::string help = ClickHelp(dlg.FindWindow(IDC_INTERVAL_HELP));
+        EXPECT_TRUE(help.ends_with("interval.htm")) << help;
+        EXPECT_TRUE(dlg.IsModal());
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), CIntervalProcedure::MessageText(INTERVAL_READY));
+
+        // A card usable up to 14000 Hz plays 3520 Hz and its raised tones, but not 7040 Hz.
+        SoundCardLimit = 14000.0;
+        wxTEST_DIALOG(ChooseEntry(bands, 7),
+                      CExpectMessageBox("ご使用のサウンドカードでは、この周波数帯の診断はできません。"));
+        PumpEvents(100);
+        EXPECT_EQ(bands->GetSelection(), 4);
+        ChooseEntry(bands, 6);
+        EXPECT_EQ(dlg.Procedure().Reference(), 3520);
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ), "3520.00");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_CENT), "1200");
+        UserKey(WXK_ESCAPE);
+    });
+}
+
+TEST_F(DiagnosisDialogs, PickingTheShownBandStartsItAgain)
+{
+    CIntervalDlg dlg;
+    RunDialog(dlg, [&] {
+        auto* bands = ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND);
+        auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
+        ASSERT_NE(bands, nullptr);
+        ASSERT_NE(answers, nullptr);
+        const auto answerWrongAt880 = [&] {
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+            ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 5000));
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION)); // "Don't know" counts as wrong
+            ASSERT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Wrong, the next quetion will be given.");
+            ASSERT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "660.00");
+        };
+        const auto expectBandStarted = [&](const char* how) {
+            SCOPED_TRACE(how);
+            EXPECT_EQ(bands->GetSelection(), 4);
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), CIntervalProcedure::MessageText(INTERVAL_READY));
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Question");
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_FREQ), "880.00");
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_CENT), "1200");
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "440.00");
+            EXPECT_FALSE(answers->IsShown());
+        };
+
+        answerWrongAt880();
+        // Closing the list without a pick changes nothing.
+        UserClick(bands);
+        PumpEvents(250);
+        UserKey(WXK_ESCAPE);
+        PumpEvents(150);
+        EXPECT_TRUE(dlg.IsModal());
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Wrong, the next quetion will be given.");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_STEP), "660.00");
+
+        ChooseEntry(bands, 4); // Return on the item shown
+        expectBandStarted("by Return");
+
+        answerWrongAt880();
+        UserClick(bands);
+        PumpEvents(250);
+        UserClick(bands); // the open list lies with the shown item under the pointer
+        PumpEvents(150);
+        expectBandStarted("by a click");
+        UserKey(WXK_ESCAPE);
+    });
+}
+
+TEST_F(DiagnosisDialogs, ClosingMidQuestionStopsTheEngine)
+{
+    // Escape while the range check plays its second slot, and Terminate (confirmed) while the
+    // interval check is between its two tones: the engine is stopped and freed with the dialog.
+    SoundCardLimit = SOUND_CARD_FULL_RANGE;
+    {
+        CRangeDlg dlg;
+        const int result = RunDialog(dlg, [&] {
+            UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
+            PumpEvents(1900);
+            EXPECT_TRUE(dlg.Synthesizer()->IsRunning());
+            UserKey(WXK_ESCAPE);
+        });
+        EXPECT_EQ(result, wxID_CANCEL);
+    }
+    {
+        CIntervalDlg dlg;
+        const int result = RunDialog(dlg, [&] {
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+            PumpEvents(1300);
+            EXPECT_TRUE(dlg.Synthesizer()->IsRunning());
+            wxTEST_DIALOG(UserClick(dlg.FindWindow(wxID_OK)),
+                          CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_OK, true));
+        });
+        EXPECT_EQ(result, wxID_OK);
+    }
+    // Nothing keeps playing once both are gone (after what was already on its way to the sink).
+    PumpEvents(300);
+    const std::int64_t mark = m_recorder.Samples();
+    PumpEvents(600);
+    const std::vector<float> after = m_recorder.Read(mark, m_recorder.Samples());
+    EXPECT_TRUE(FindBursts(PeakLevels(after), SILENT, 3, 1).empty());
+}
+
+} // namespace
+
+// Without a sound device the question still runs to its answer: the failure message stays up while
+// the user reads it (here 2.5 s, longer than the whole question), and the answer is then reachable.
+TEST(DiagnosisDialogsWithoutSound, IntervalQuestionCanBeAnsweredAfterTheDeviceMessage)
+{
+    // The message box is shown for real, so that its own event loop runs while it is up, and the
+    // user dismisses it with the keyboard after reading.
+    CAllowRealDialogs allow(CAllowRealDialogs::WITH_MESSAGE_BOXES);
+    class CRecordBoxes : public wxModalDialogHook {
+    public:
+        std::vector<wxDialog*> boxes;
+    protected:
+        int Enter(wxDialog* dialog) override
+        {
+            if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+                boxes.push_back(box);
+                EXPECT_EQ(box->GetMessage().utf8_str().data(), std::string("サポートされていないフォーマットです。"));
+                AfterDelay(2500, [] { UserKey(WXK_RETURN); });
+            }
+            return wxID_NONE;
+        }
+        void Exit(wxDialog*) override {}
+    } recorder;
+    recorder.Register();
+    ResetResultRecord();
+    const WaveDeviceFactory previous = SetWaveDeviceFactory([] {
+        auto device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
+        device->FailNext(EWaveDeviceOp::QueryFormat, -1, WAVERR_BADFORMAT);
+        return device;
+    });
+    {
+        CIntervalDlg dlg;
+        RunDialog(dlg, [&] {
+            auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
+            ASSERT_NE(answers, nullptr);
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+            ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 8000));
+            EXPECT_EQ(recorder.boxes.size(), 1u);
+            EXPECT_TRUE(IsEnabledControl(&dlg, IDC_INTERVAL_QUESTION));
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Answer");
+            FocusTopLevel(&dlg);
+            UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+            EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Wrong, the next quetion will be given.");
+            UserKey(WXK_ESCAPE);
+        });
+    }
+    recorder.Unregister();
+    SetWaveDeviceFactory(previous);
+}
+
+// A sound device that a test can make misbehave: a virtual device in real time whose callback
+// takes a burst of frames on request, far more than the engine renders ahead.
+class DamagedSound : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetResultRecord();
+        SoundCardLimit = SOUND_CARD_FULL_RANGE;
+        m_previous = SetWaveDeviceFactory([this] {
+            m_device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
+            return m_device;
+        });
+    }
+    void TearDown() override
+    {
+        if (m_burst.joinable())
+            m_burst.join();
+        SetWaveDeviceFactory(m_previous);
+        SoundCardLimit = SOUND_CARD_UNCHECKED;
+    }
+    // In `ms` milliseconds, from another thread (the GUI thread is asleep inside a tone then).
+    void BurstAfter(int ms)
+    {
+        m_burst = std::thread([this, ms] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            m_device->Advance(10000);
+        });
+    }
+
+    CAllowRealDialogs m_allow;
+    std::shared_ptr<CVirtualWaveDevice> m_device;
+    WaveDeviceFactory m_previous;
+    std::thread m_burst;
+};
+
+TEST_F(DamagedSound, RangeQuestionIsNotJudgedAndAskedAgain)
+{
+    CRangeDlg dlg;
+    RunDialog(dlg, [&] {
+        auto* answers = ControlById<wxChoice>(&dlg, IDC_RANGE_ANSWER);
+        ASSERT_NE(answers, nullptr);
+        UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
+        BurstAfter(2500); // between the first and the last slot
+        wxTEST_DIALOG(EXPECT_TRUE(PumpUntil([&] { return IsEnabledControl(&dlg, IDC_RANGE_QUESTION); }, 9000)),
+                      CExpectMessageBox(QUESTION_DAMAGED_TEXT));
+        EXPECT_FALSE(dlg.Synthesizer()->IsRunning());
+        EXPECT_GT(dlg.Synthesizer()->Damage().unrenderedFrames, 0u);
+        EXPECT_FALSE(answers->IsShown());
+        EXPECT_EQ(dlg.Procedure().State(), RANGE_READY);
+        EXPECT_EQ(dlg.Procedure().UpperAudible(), 440);
+        EXPECT_EQ(dlg.Procedure().UpperInaudible(), 22050);
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_TEST_FREQUENCY), "11245");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_QUESTION), "Question");
+        EXPECT_EQ(TextOf(&dlg, IDC_RANGE_MESSAGE), CRangeProcedure::MessageText(RANGE_READY));
+        UserKey(WXK_ESCAPE);
+    });
+    EXPECT_EQ(ResultRecord.m_highestHz, NOT_MEASURED);
+}
+
+TEST_F(DamagedSound, SoundCardIntroductionIsPlayedAgainBeforeHeardNoSoundIsOffered)
+{
+    SoundCardLimit = SOUND_CARD_UNCHECKED;
+    CSoundCardDlg dlg;
+    RunDialog(dlg, [&] {
+        PumpEvents(300);
+        BurstAfter(200); // inside the 500 ms tone
+        wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND)), CExpectMessageBox(QUESTION_DAMAGED_TEXT));
+        EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_INTRODUCTION);
+        EXPECT_EQ(TextOf(&dlg, wxID_OK), "Pause");
+        EXPECT_EQ(TextOf(&dlg, IDC_SOUNDCARD_SOUND), "Sound");
+        EXPECT_TRUE(IsEnabledControl(&dlg, IDC_SOUNDCARD_SOUND));
+
+        // Played whole, the tone counts.
+        UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+        EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_INTRODUCTION_PLAYED);
+        EXPECT_EQ(TextOf(&dlg, wxID_OK), "heard no sound");
+        UserClick(dlg.FindWindow(wxID_OK));
+    });
+    EXPECT_EQ(SoundCardLimit, SOUND_CARD_FULL_RANGE);
+}

@@ -1,0 +1,378 @@
+// The real server process on a loopback port, fed by Tonvale's own submission code and by raw
+// requests.
+#include "results/Cp932.h"
+#include "results/ResultRecord.h"
+#include "results/SurveyExchange.h"
+#include "survey/SurveyRequest.h"
+#include "tests/server/ServerProcess.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+namespace {
+
+constexpr const char* TOKEN = "tk-4d1f0c9e7a2b";
+
+// Column positions in the submissions table: id, received_utc, then the sixteen fields.
+constexpr int COLUMN_FIRST_FIELD = 2;
+
+class SurveyServerE2E : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Only loopback is ever used; no proxy may take the requests elsewhere.
+        setenv("no_proxy", "*", 1);
+        unsetenv("http_proxy");
+        m_db = (m_dir.Path() / "survey.db").string();
+        m_log = (m_dir.Path() / "server.log").string();
+        m_tokenFile = (m_dir.Path() / "token").string();
+        std::ofstream(m_tokenFile) << TOKEN << "\n";
+    }
+
+    // A server that ends with anything but a clean exit (a sanitizer's report, a crash) fails
+    // the test that ran it.
+    void TearDown() override
+    {
+        if (!m_server.Running())
+            return;
+        const int status = m_server.StopWith(SIGTERM);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "server ended with status " << status << "; its log:\n" << ReadFile(m_log);
+    }
+
+    void StartServer(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {"--admin-token-file", m_tokenFile, "--idle-timeout-ms",
+                                         "1000", "--io-timeout-ms", "1000", "--max-connections",
+                                         "8"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(m_server.Start(m_db, m_log, args)) << m_server.error;
+    }
+
+    SurveyEndpoint Endpoint() const
+    {
+        SurveyEndpoint endpoint;
+        endpoint.host = "127.0.0.1";
+        endpoint.port = m_server.Port();
+        endpoint.timeouts.totalMs = 10000;
+        return endpoint;
+    }
+
+    std::string Exchange(const std::string& request)
+    {
+        CRawConnection connection(m_server.Port());
+        EXPECT_TRUE(connection.Connected());
+        connection.Send(request);
+        return connection.ReadResponse();
+    }
+
+    static SurveyValues ClientValues(const std::string& commentUtf8)
+    {
+        SurveyValues values;
+        std::tm when{};
+        when.tm_year = 2026 - 1900;
+        when.tm_mon = 1;
+        when.tm_mday = 28;
+        when.tm_hour = 9;
+        when.tm_min = 5;
+        when.tm_sec = 3;
+        values[FIELD_DATE_TIME] = FormatSurveyTime(when);
+        values[FIELD_SEX] = "female";
+        values[FIELD_AGE] = AgeItemText(40);
+        const std::int32_t measured[SURVEY_MEASUREMENT_COUNT] = {31, 16543, NOT_MEASURED, 120, 60,
+                                                                 NOT_MEASURED, 0, -3, 15, 9};
+        for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
+            values[FIELD_MIN_FREQ + m] = MeasurementText(measured[m]);
+        values[FIELD_INSTRUMENT] = "over 10 years";
+        values[FIELD_SCHOOL] = "in music university, collage";
+        values[FIELD_COMMENT] = Utf8ToCp932(commentUtf8, SURVEY_FIELD_MAX_BYTES);
+        return values;
+    }
+
+    CTempDir m_dir;
+    std::string m_db, m_log, m_tokenFile;
+    CServerProcess m_server;
+};
+
+// "2026-12-07T05:27:38Z GET /Questionnaire/TonvaleWrite.asp 200 162 1.0ms"
+bool IsLogLine(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string when, method, path, status, bytes, time, extra;
+    if (!(in >> when >> method >> path >> status >> bytes >> time) || (in >> extra))
+        return false;
+    auto digits = [](const std::string& text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    return when.size() == 20 && when[10] == 'T' && when.back() == 'Z' &&
+           (method == "GET" || method == "POST" || method == "HEAD" || method == "-") &&
+           digits(status) && status.size() == 3 && digits(bytes) && time.ends_with("ms") &&
+           time.find_first_not_of("0123456789.") == time.size() - 2;
+}
+
+} // namespace
+
+TEST_F(SurveyServerE2E, ClientSubmissionIsStoredAsSent)
+{
+    StartServer();
+    const std::string comment = "感想: 音が &comment=x &sex=male 100% きれい\r\n二行目 ｱﾌﾟﾘ";
+    const SurveyValues values = ClientValues(comment);
+    const SurveyExchangeResult result = ExchangeSurvey(Endpoint(), BuildSurveyBody(values));
+    EXPECT_TRUE(result.delivered) << result.reason;
+    EXPECT_EQ(result.status, 200);
+
+    const auto rows = ReadAllRows(m_db);
+    ASSERT_EQ(rows.size(), 1u);
+    const auto& row = rows[0];
+    ASSERT_EQ(row.size(), static_cast<std::size_t>(COLUMN_FIRST_FIELD + SURVEY_FIELD_COUNT));
+    EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_DATE_TIME], "2026/02/28 09:05:03");
+    EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_SEX], "female");
+    EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_AGE], "43 years old");
+    for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
+        const std::string& sent = values[FIELD_MIN_FREQ + m];
+        EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_MIN_FREQ + m], sent == NOT_FINISHED_TEXT ? "NULL" : sent)
+            << m;
+    }
+    EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_INSTRUMENT], "over 10 years");
+    EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_SCHOOL], "in music university, collage");
+    EXPECT_EQ(row[COLUMN_FIRST_FIELD + FIELD_COMMENT], comment);
+}
+
+TEST_F(SurveyServerE2E, LongestClientBodyAndEveryListItem)
+{
+    StartServer();
+    SurveyValues values = ClientValues("");
+    values[FIELD_AGE] = "79 years old";
+    for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
+        values[FIELD_MIN_FREQ + m] = MeasurementText(NOT_MEASURED);
+    values[FIELD_INSTRUMENT] = "less than 10 years";
+    values[FIELD_SCHOOL] = "graduated from music university, collage";
+    std::string longComment;
+    for (int i = 0; i < 200; ++i)
+        longComment += "音";
+    values[FIELD_COMMENT] = Utf8ToCp932(longComment, SURVEY_FIELD_MAX_BYTES);
+    const std::string body = BuildSurveyBody(values);
+    EXPECT_EQ(body.size(), 676u);   // 127 whole characters: the client never splits one
+    EXPECT_TRUE(ExchangeSurvey(Endpoint(), body).delivered);
+
+    // Every item of every list, as the client sends it, is taken.
+    int sent = 1;
+    for (int age = 0; age < AGE_ITEM_COUNT; ++age) {
+        SurveyValues v = ClientValues("");
+        v[FIELD_AGE] = AgeItemText(age);
+        v[FIELD_SEX] = SEX_ITEMS[age % SEX_ITEMS.size()];
+        v[FIELD_INSTRUMENT] = INSTRUMENT_ITEMS[age % INSTRUMENT_ITEMS.size()];
+        v[FIELD_SCHOOL] = SCHOOL_ITEMS[age % SCHOOL_ITEMS.size()];
+        EXPECT_TRUE(ExchangeSurvey(Endpoint(), BuildSurveyBody(v)).delivered) << v[FIELD_AGE];
+        ++sent;
+    }
+    const auto rows = ReadAllRows(m_db);
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(sent));
+    std::string expected;
+    for (int i = 0; i < 127; ++i)
+        expected += "音";
+    EXPECT_EQ(rows[0][COLUMN_FIRST_FIELD + FIELD_COMMENT], expected);
+}
+
+TEST_F(SurveyServerE2E, RefusedSubmissionsStoreNothing)
+{
+    StartServer();
+    // Through the client: a body it could never build.
+    SurveyValues values = ClientValues("");
+    values[FIELD_SEX] = "other";
+    const SurveyExchangeResult refused = ExchangeSurvey(Endpoint(), BuildSurveyBody(values));
+    EXPECT_FALSE(refused.delivered);
+    EXPECT_EQ(refused.status, 400);
+
+    for (const std::string& body :
+         {BodyWithComment(std::string(256, 'x')), std::string("date_time=2008/03/05 14:07:09&sex=male"),
+          BodyWithComment("\x82\x20"), std::string(), WorkedExampleBody() + std::string(1, '\0')}) {
+        const std::string response = Exchange(WriteRequest(body));
+        EXPECT_EQ(StatusOf(response), 400) << body.size();
+    }
+
+    // Too large: refused as soon as the header says so, before the body is sent.
+    {
+        CRawConnection connection(m_server.Port());
+        connection.Send("GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                        "Content-Length: 1000000\r\n\r\n" + WorkedExampleBody());
+        const std::string response = connection.ReadResponse();
+        EXPECT_EQ(StatusOf(response), 413);
+        EXPECT_NE(response.find("Connection: close"), std::string::npos);
+        EXPECT_TRUE(connection.WaitForClose());
+    }
+    // Too large in chunks, with no length given up front.
+    {
+        CRawConnection connection(m_server.Port());
+        connection.Send("GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                        "Transfer-Encoding: chunked\r\n\r\n1388\r\n" + std::string(5000, 'a') + "\r\n");
+        EXPECT_EQ(StatusOf(connection.ReadResponse()), 413);
+    }
+    // 4096 bytes are read and parsed (and refused for the long comment), not refused as too large.
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(BodyWithComment(std::string(4096 - WorkedExampleBody().size(), 'c'))))),
+              400);
+    EXPECT_EQ(CountRows(m_db), 0);
+}
+
+TEST_F(SurveyServerE2E, MalformedRequestsAre400AndClosed)
+{
+    StartServer();
+    for (const std::string& request :
+         {std::string("GARBAGE\r\n\r\n"), std::string("GET /x HTTP/1.1\r\nBad Header\r\n\r\n"),
+          std::string("GET /x HTTP/9.9\r\n\r\n"), std::string("GET /x HTTP/1.1\r\nContent-Length: -4\r\n\r\n"),
+          std::string("GET /x HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello")}) {
+        CRawConnection connection(m_server.Port());
+        connection.Send(request);
+        const std::string response = connection.ReadResponse();
+        EXPECT_EQ(StatusOf(response), 400) << request;
+        EXPECT_TRUE(connection.WaitForClose()) << request;
+    }
+    CRawConnection connection(m_server.Port());
+    connection.Send("GET /x HTTP/1.1\r\nX-Big: " + std::string(10000, 'b') + "\r\n\r\n");
+    EXPECT_EQ(StatusOf(connection.ReadResponse()), 431);
+    EXPECT_EQ(StatusOf(Exchange(GetRequest("/nothing-here"))), 404);
+    EXPECT_EQ(CountRows(m_db), 0);
+}
+
+TEST_F(SurveyServerE2E, BodiesOnGetKeepTheConnectionInStep)
+{
+    StartServer();
+    // Two submissions and a page request sent back to back on one connection: a server that
+    // ignored the bodies of the GETs would read the first body as the next request.
+    CRawConnection connection(m_server.Port());
+    connection.Send(WriteRequest(WorkedExampleBody()) + WriteRequest(BodyWithComment("second")) +
+                    GetRequest(std::string(SURVEY_RESULTS_PATH)));
+    EXPECT_EQ(StatusOf(connection.ReadResponse()), 200);
+    EXPECT_EQ(StatusOf(connection.ReadResponse()), 200);
+    const std::string page = connection.ReadResponse();
+    EXPECT_EQ(StatusOf(page), 200);
+    EXPECT_NE(page.find("2 people have sent"), std::string::npos);
+    EXPECT_NE(page.find("Content-Type: text/html; charset=utf-8"), std::string::npos);
+    const auto rows = ReadAllRows(m_db);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][COLUMN_FIRST_FIELD + FIELD_COMMENT], "second");
+}
+
+TEST_F(SurveyServerE2E, ExportNeedsTheToken)
+{
+    StartServer();
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(BodyWithComment("=SUM(1,2)")))), 200);
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(BodyWithComment("plain")))), 200);
+
+    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv"))), 403);
+    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer wrong\r\n"))), 403);
+    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer " + std::string(TOKEN) +
+                                                              "x\r\n"))),
+              403);
+    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Basic " + std::string(TOKEN) +
+                                                              "\r\n"))),
+              403);
+
+    CRawConnection connection(m_server.Port());
+    connection.Send(GetRequest("/export.csv", "Authorization: Bearer " + std::string(TOKEN) +
+                                                  "\r\nConnection: close\r\n"));
+    std::string response;
+    EXPECT_TRUE(connection.WaitForClose(&response));
+    EXPECT_EQ(StatusOf(response), 200);
+    EXPECT_NE(response.find("Transfer-Encoding: chunked"), std::string::npos);
+    EXPECT_NE(response.find("text/csv"), std::string::npos);
+    EXPECT_NE(response.find("\"'=SUM(1,2)\"\r\n"), std::string::npos);
+    EXPECT_NE(response.find(",plain\r\n"), std::string::npos);
+    EXPECT_NE(response.find(",male,30 years old,35,15000,not finished,"), std::string::npos);
+}
+
+TEST_F(SurveyServerE2E, ExportIsOffWithoutAToken)
+{
+    ASSERT_TRUE(m_server.Start(m_db, m_log)) << m_server.error;
+    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer \r\n"))), 404);
+    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer " + std::string(TOKEN) +
+                                                              "\r\n"))),
+              404);
+}
+
+TEST_F(SurveyServerE2E, IdleAndSlowClientsAreCutOff)
+{
+    StartServer();
+    const auto started = std::chrono::steady_clock::now();
+    CRawConnection silent(m_server.Port());
+    CRawConnection slowHeader(m_server.Port());
+    slowHeader.Send("GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nHost: x\r\n");
+    CRawConnection slowBody(m_server.Port());
+    slowBody.Send("GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nContent-Length: 400\r\n\r\ndate_time=");
+    EXPECT_TRUE(silent.WaitForClose());
+    EXPECT_TRUE(slowHeader.WaitForClose());
+    EXPECT_TRUE(slowBody.WaitForClose());
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(4));
+    EXPECT_EQ(CountRows(m_db), 0);
+}
+
+TEST_F(SurveyServerE2E, ConnectionsAreBounded)
+{
+    StartServer({"--idle-timeout-ms", "5000"});
+    std::vector<std::unique_ptr<CRawConnection>> held;
+    for (int i = 0; i < 8; ++i) {
+        held.push_back(std::make_unique<CRawConnection>(m_server.Port()));
+        ASSERT_TRUE(held.back()->Connected());
+    }
+    // Let the server accept all eight before the ninth arrives.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string refused = Exchange(WriteRequest(WorkedExampleBody()));
+    EXPECT_EQ(StatusOf(refused), 503);
+    held.clear();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
+    EXPECT_EQ(CountRows(m_db), 1);
+}
+
+TEST_F(SurveyServerE2E, SigtermAnswersWhatArrivedAndLogsNoPersonalData)
+{
+    StartServer({"--idle-timeout-ms", "5000", "--io-timeout-ms", "5000"});
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(BodyWithComment("PRIVATE-NOTE \x82\xa0")))), 200);
+    EXPECT_EQ(StatusOf(Exchange(GetRequest(std::string(SURVEY_RESULTS_PATH) + "?who=PRIVATE-QUERY"))), 200);
+    EXPECT_EQ(StatusOf(Exchange(GetRequest("/PRIVATE-PATH"))), 404);
+
+    // A request whose header has arrived when the signal comes is still answered and stored.
+    CRawConnection inFlight(m_server.Port());
+    const std::string body = BodyWithComment("in flight");
+    const std::string request = WriteRequest(body);
+    inFlight.Send(request.substr(0, request.size() - body.size() + 10));
+    CRawConnection idle(m_server.Port());
+    // Time for the server to read the header (it reads as it arrives; this is ample even in a
+    // sanitizer build under load), then for the signal to be handled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(m_server.Pid(), SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    inFlight.Send(request.substr(request.size() - body.size() + 10));
+    const std::string answer = inFlight.ReadResponse();
+    EXPECT_EQ(StatusOf(answer), 200);
+    EXPECT_NE(answer.find("Connection: close"), std::string::npos);
+    EXPECT_TRUE(idle.WaitForClose());
+
+    const int status = m_server.StopWith(SIGTERM);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(CountRows(m_db), 2);
+
+    const std::string log = ReadFile(m_log);
+    for (const char* personal : {"PRIVATE", "2008/03/05", "127.0.0.1", "male", "in flight"})
+        EXPECT_EQ(log.find(personal), std::string::npos) << personal << " in:\n" << log;
+    // One line per request, then the stop.
+    std::istringstream lines(log);
+    std::string text;
+    int requests = 0;
+    while (std::getline(lines, text)) {
+        if (text == "tonvale-survey: stopped")
+            continue;
+        EXPECT_TRUE(IsLogLine(text)) << text;
+        ++requests;
+    }
+    EXPECT_EQ(requests, 4);
+}
