@@ -3,12 +3,15 @@
 #include "app/CMainDlg.h"
 #include "app/CommandLine.h"
 #include "app/WxMessageSink.h"
+#include "results/CheckLog.h"
 #include "results/ResultRecord.h"
 
 #include <wx/app.h>
 #include <wx/image.h>
 
 #include <iostream>
+
+#include <fcntl.h>
 
 class CToneApp : public wxApp {
 public:
@@ -23,10 +26,14 @@ public:
     int OnRun() override
     {
         {
+            // The log beside result.dat: nothing is created until the first row.
+            CCheckLog log(AT_FDCWD);
+            SetCurrentCheckLog(&log);
             CMainDlg main;
             SetTopWindow(&main);
             main.ShowModal();
             SetTopWindow(nullptr);
+            SetCurrentCheckLog(nullptr);
         }
         // Ended however the window was ended (Quit, Escape, the close button): a normal exit.
         return 0;

@@ -3,6 +3,8 @@
 #include "app/Accessibility.h"
 #include "app/DialogResources.h"
 #include "app/HtmlHelp.h"
+#include "app/Message.h"
+#include "results/CheckLog.h"
 #include "results/Cp932.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
@@ -139,9 +141,9 @@ SurveyValues CQuestionnaireDlg::CurrentValues() const
     return values;
 }
 
-void CQuestionnaireDlg::SendAnswers()
+bool CQuestionnaireDlg::SendAnswers()
 {
-    SubmitSurvey(CurrentValues());
+    return SubmitSurvey(CurrentValues());
 }
 
 void CQuestionnaireDlg::OnOK(wxCommandEvent&)
@@ -150,7 +152,9 @@ void CQuestionnaireDlg::OnOK(wxCommandEvent&)
     // cannot be pressed, but the default-button path must respect that as well.
     if (!FindWindow(wxID_OK)->IsEnabled())
         return;
-    SendAnswers();
+    // Of the answers, only the age goes to the log: the report marks its band.
+    if (SendAnswers() && LogQuestionnaireSent(List(IDC_Q_AGE)->GetStringSelection().utf8_str().data()))
+        ShowMessage(CHECK_LOG_FAILED_MESSAGE);
     EndModal(wxID_OK);
 }
 

@@ -449,3 +449,12 @@ void SetCurrentCheckLog(CCheckLog* log)
 {
     g_currentLog = log;
 }
+
+bool LogQuestionnaireSent(const std::string& ageItem)
+{
+    if (g_currentLog == nullptr)
+        return false;
+    g_currentLog->Append({LogCheck::Questionnaire, LogKind::Questionnaire, "", "", ageItem, LogJudgement::None, ""});
+    g_currentLog->CheckEnded();
+    return g_currentLog->TakeFailureNotice();
+}

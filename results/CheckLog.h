@@ -113,3 +113,7 @@ private:
 // The log of this run, for the dialogs to write to; nullptr when there is none.
 CCheckLog* CurrentCheckLog();
 void SetCurrentCheckLog(CCheckLog* log);
+
+// The questionnaire was sent: one row with the age item chosen, and nothing else from it. True when
+// the caller should now show CHECK_LOG_FAILED_MESSAGE (once per run).
+bool LogQuestionnaireSent(const std::string& ageItem);
