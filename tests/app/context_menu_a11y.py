@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""Chooses an entry of a running program's popup menu through the accessibility bus.
-
-Usage: context_menu_a11y.py PID ENTRY
-
-Waits for a showing menu item named ENTRY in any window of the application with process id PID,
-prints the names of all items of its menu, one a line, and activates it through its action.
-Exits 0 once activated, 2 when no such item appeared within the time limit.
-"""
+"""context_menu_a11y.py PID ENTRY: waits for a showing menu item named ENTRY of the application with
+process id PID on the accessibility bus, prints the names of its menu's items, one a line, and
+activates it. Exits 0 once activated, 2 when it did not appear within the time limit."""
 import sys
 import time
 

@@ -6,12 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -19,36 +14,34 @@ namespace {
 
 const std::string HEADER = std::string(CHECK_LOG_HEADER) + "\r\n";
 
-CheckLogRow RangeQuestion(int hz, const char* answer, LogJudgement judgement)
+CheckLogRow RangeQuestion(const std::string& answer = "3回")
 {
     const bool slots[5] = {true, false, true, true, false};
-    return {LogCheck::RangeUpper, LogKind::Question, std::to_string(hz), RangePatternText(slots), answer,
-            judgement, ""};
+    return {LogCheck::RangeUpper, LogKind::Question, "15000", RangePatternText(slots), answer, LogJudgement::Right, ""};
 }
 
 class CheckLogTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_dirFd = ::open(m_dir.Path().c_str(), O_RDONLY | O_DIRECTORY); }
-    void TearDown() override { ::close(m_dirFd); }
+    ~CheckLogTest() override { ::close(m_dirFd); }
 
     fs::path File() const { return m_dir.Path() / CHECK_LOG_NAME; }
     void Write(const std::string& text) const { std::ofstream(File(), std::ios::binary) << text; }
     std::vector<LoggedRow> Rows() const { return ParseCheckLog(ReadCheckLogAt(m_dirFd)); }
 
-    CTempDir m_dir;
-    int m_dirFd = -1;
-};
+    // A log that cannot take its rows says so once, and only once, for the run.
+    static void ExpectOneNotice(int dirFd)
+    {
+        CCheckLog log(dirFd, "run-1");
+        EXPECT_FALSE(log.Append(RangeQuestion()));
+        log.CheckEnded();
+        EXPECT_TRUE(log.TakeFailureNotice());
+        EXPECT_FALSE(log.Append(RangeQuestion()));
+        EXPECT_FALSE(log.TakeFailureNotice());
+    }
 
-// A log that refuses its rows says so once, and only once, for the run.
-void ExpectOneNotice(CCheckLog& log)
-{
-    EXPECT_FALSE(log.Append(RangeQuestion(440, "1回", LogJudgement::Right)));
-    log.CheckEnded();
-    EXPECT_TRUE(log.Failed());
-    EXPECT_TRUE(log.TakeFailureNotice());
-    EXPECT_FALSE(log.Append(RangeQuestion(440, "1回", LogJudgement::Right)));
-    EXPECT_FALSE(log.TakeFailureNotice());
-}
+    CTempDir m_dir;
+    int m_dirFd = ::open(m_dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
+};
 
 } // namespace
 
@@ -61,13 +54,11 @@ TEST(CheckLogFormat, QuotesWhatNeedsItAndReadsBackTheSameFields)
 
     const CheckLogRow result{LogCheck::SoundCard, LogKind::Result, "", "", "", LogJudgement::None,
                              FrequencyText(19998.4375)};
-    const auto rows = ParseCheckLog(std::string(CHECK_LOG_HEADER) + "\r\n" + line + FormatLogRow("U", "run-1", result));
+    const auto rows = ParseCheckLog(HEADER + line + FormatLogRow("U", "run-1", result));
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].answer, row.answer);
-    EXPECT_EQ(rows[0].played, "884 880");
     EXPECT_EQ(rows[0].judgement, "not judged");
     EXPECT_EQ(rows[1].check, "sound card");
-    EXPECT_EQ(rows[1].kind, "result");
     EXPECT_EQ(rows[1].value, "19998.44");
 }
 
@@ -86,71 +77,54 @@ TEST(CheckLogFormat, LocalTimeCarriesMillisecondsAndItsOffset)
     }
     old != nullptr ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
-    EXPECT_FALSE(ParseLogTime("2026-05-29 05:26:40.123+09:00"));
     EXPECT_FALSE(ParseLogTime("2026-13-29T05:26:40.123+09:00"));
 }
 
 TEST_F(CheckLogTest, LaterRunsAppendAfterEarlierOnesUnderOneHeader)
 {
-    {
-        CCheckLog first(m_dirFd, "run-1");
-        EXPECT_FALSE(fs::exists(File())) << "created before anything was logged";
-        EXPECT_TRUE(first.Append(RangeQuestion(15000, "3回", LogJudgement::Right)));
-        EXPECT_TRUE(first.Append({LogCheck::RangeUpper, LogKind::Result, "", "", "", LogJudgement::None, "15000"}));
-        first.CheckEnded();
-        EXPECT_FALSE(first.TakeFailureNotice());
+    for (const char* run : {"run-1", "run-2"}) {
+        CCheckLog log(m_dirFd, run);
+        EXPECT_EQ(fs::exists(File()), std::string(run) == "run-2") << "created before anything was logged";
+        EXPECT_TRUE(log.Append(RangeQuestion(run)));
+        log.CheckEnded();
+        EXPECT_FALSE(log.TakeFailureNotice());
     }
     EXPECT_EQ(fs::status(File()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    {
-        CCheckLog second(m_dirFd, "run-2");
-        EXPECT_TRUE(second.Append({LogCheck::Questionnaire, LogKind::Questionnaire, "", "", "30 years old",
-                                   LogJudgement::None, ""}));
-    }
     const std::string text = ReadWholeFile(File());
     EXPECT_EQ(text.rfind(HEADER, 0), 0u);
     EXPECT_EQ(text.find(HEADER, 1), std::string::npos);
     const auto rows = Rows();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].run, "run-1");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].run + rows[0].answer + rows[1].run + rows[1].answer, "run-1run-1run-2run-2");
     EXPECT_EQ(rows[0].played, "10110");
-    EXPECT_EQ(rows[0].judgement, "right");
-    EXPECT_EQ(rows[1].value, "15000");
-    EXPECT_EQ(rows[2].run, "run-2");
-    EXPECT_EQ(rows[2].answer, "30 years old");
-    EXPECT_TRUE(ParseLogTime(rows[2].time)) << rows[2].time;
+    EXPECT_TRUE(ParseLogTime(rows[1].time)) << rows[1].time;
 }
 
-TEST_F(CheckLogTest, AFileThatIsNotOursIsLeftAlone)
+TEST_F(CheckLogTest, AFileThatIsNotOursOrCannotBeWrittenIsToldOnceAndLeftAlone)
 {
     const std::string foreign = "name,age\r\nalice,30\r\n";
     Write(foreign);
-    CCheckLog log(m_dirFd, "run-1");
-    ExpectOneNotice(log);
+    ExpectOneNotice(m_dirFd);
     EXPECT_EQ(ReadWholeFile(File()), foreign);
     EXPECT_TRUE(Rows().empty());
-}
 
-TEST_F(CheckLogTest, AnUnwritableLogIsToldOnce)
-{
-    // Something that no one, root included, can append rows to.
+    // Something no one, root included, can append rows to.
+    fs::remove(File());
     fs::create_directory(File());
-    CCheckLog log(m_dirFd, "run-1");
-    ExpectOneNotice(log);
+    ExpectOneNotice(m_dirFd);
 }
 
 TEST_F(CheckLogTest, TheReaderSkipsDamagedRows)
 {
-    const CheckLogRow row = RangeQuestion(880, "2回", LogJudgement::Wrong);
-    Write(HEADER + FormatLogRow("A", "r", row) + "only,three,fields\r\n" + FormatLogRow("B", "r", row) +
-          "2026-12-07T11:25:33.120+09:00,r,range upp");
+    Write(HEADER + FormatLogRow("A", "r", RangeQuestion()) + "only,three,fields\r\n" +
+          FormatLogRow("B", "r", RangeQuestion()) + "2026-12-07T11:25:33.120+09:00,r,range upp");
     const auto rows = Rows();
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].time, "A");
-    EXPECT_EQ(rows[1].time, "B");
+    EXPECT_EQ(rows[0].time + rows[1].time, "AB");
     // An empty file (a start cut short after creating it) gets its header, and then rows.
     Write("");
     CCheckLog log(m_dirFd, "run-1");
-    EXPECT_TRUE(log.Append(row));
+    EXPECT_TRUE(log.Append(RangeQuestion()));
     EXPECT_EQ(Rows().size(), 1u);
 }
 
@@ -159,12 +133,10 @@ TEST_F(CheckLogTest, AKillLeavesWholeRowsOnly)
     const pid_t child = ::fork();
     if (child == 0) {
         CCheckLog log(m_dirFd, "killed");
-        CheckLogRow row = RangeQuestion(12345, "", LogJudgement::Right);
-        row.answer.assign(1500, 'x');  // long rows make a split more likely, should one be possible
-        for (;;)
+        // Long rows make a split more likely, should one be possible.
+        for (const CheckLogRow row = RangeQuestion(std::string(1500, 'x'));;)
             log.Append(row);
     }
-    // Let it write for a while, then end it wherever it is.
     for (int i = 0; i < 200 && !(fs::exists(File()) && fs::file_size(File()) > 200000); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ::kill(child, SIGKILL);
@@ -172,7 +144,7 @@ TEST_F(CheckLogTest, AKillLeavesWholeRowsOnly)
 
     const std::string text = ReadWholeFile(File());
     ASSERT_GT(text.size(), HEADER.size());
-    ASSERT_EQ(text.substr(text.size() - 2), "\r\n") << "the last row was cut";
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "the last row was cut";
     std::size_t lines = 0;
     for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
         ++lines;
@@ -186,23 +158,18 @@ TEST_F(CheckLogTest, SomeoneElsesLinkInASharedFolderIsNotFollowed)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to give the link to another user";
-    const fs::path shared = m_dir.Path() / "shared";
+    const fs::path shared = m_dir.Path() / "shared", target = m_dir.Path() / "elsewhere.csv";
     fs::create_directory(shared);
     ::chmod(shared.c_str(), 01777);
-    const fs::path target = m_dir.Path() / "elsewhere.csv";
     std::ofstream(target) << "";
     fs::create_symlink(target, shared / CHECK_LOG_NAME);
     ASSERT_EQ(::lchown((shared / CHECK_LOG_NAME).c_str(), 65534, 65534), 0);
     const int sharedFd = ::open(shared.c_str(), O_RDONLY | O_DIRECTORY);
-    {
-        CCheckLog log(sharedFd, "run-1");
-        ExpectOneNotice(log);
-    }
+    ExpectOneNotice(sharedFd);
     EXPECT_EQ(fs::file_size(target), 0u);
     // Our own link there is followed.
     ASSERT_EQ(::lchown((shared / CHECK_LOG_NAME).c_str(), 0, 0), 0);
-    CCheckLog log(sharedFd, "run-2");
-    EXPECT_TRUE(log.Append(RangeQuestion(440, "1回", LogJudgement::Right)));
+    EXPECT_TRUE(CCheckLog(sharedFd, "run-2").Append(RangeQuestion()));
     EXPECT_GT(fs::file_size(target), 0u);
     ::close(sharedFd);
 }

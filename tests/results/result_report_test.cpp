@@ -94,37 +94,28 @@ TEST(ResultReport, ShowsEachMeasurementOrNotMeasured)
     EXPECT_EQ(page.find(" src="), std::string::npos);
 }
 
-TEST(ResultReport, MarksTheAgeBandLastChosen)
+TEST(ResultReport, MarksTheAgeBandLastChosenAndEscapesTheLog)
 {
     const ResultRecordData record = Record(35, 15000, 8);
     EXPECT_EQ(BuildResultReport(record, {}, "").find("(your age band)"), std::string::npos);
 
-    std::vector<LoggedRow> log = {Row("11-01", "a", "questionnaire", "questionnaire", "", "", "25 years old"),
-                                  Row("12-01", "b", "questionnaire", "questionnaire", "", "", "55 years old"),
-                                  Row("12-02", "c", "questionnaire", "questionnaire", "", "", "none")};
-    EXPECT_EQ(LastChosenAge(log), "55 years old");
+    auto Age = [](const std::string& day, const std::string& item) {
+        return Row(day, "<script>alert(1)</script>", "questionnaire", "questionnaire", "", "", item);
+    };
+    std::vector<LoggedRow> log = {Age("11-01", "25 years old"), Age("12-01", "55 years old"), Age("12-02", "none")};
     std::string page = BuildResultReport(record, log, "");
     EXPECT_EQ(Occurrences(page, "(your age band)"), 1u);
     EXPECT_NE(page.find("51 to 60 years: no listener heard 20 kHz. (your age band)"), std::string::npos);
 
-    // An age the study has no point for marks none, and says so.
-    log.push_back(Row("12-03", "d", "questionnaire", "questionnaire", "", "", "45 years old"));
-    page = BuildResultReport(record, log, "");
+    // An age the study has no point for marks none, and says so; nothing from the log is markup.
+    log.push_back(Age("12-03", "<img src=x onerror=alert(1)> years old"));
+    page = BuildResultReport(record, log, "<b>now</b>");
     EXPECT_EQ(page.find("(your age band)"), std::string::npos);
-    EXPECT_NE(page.find("no reference point for the age you chose in the questionnaire (45 years old)"), std::string::npos);
-}
-
-TEST(ResultReport, EscapesWhatComesFromTheLog)
-{
-    std::vector<LoggedRow> log;
-    AddRun(log, "11-01", 16000, 40, 9, "22050.00");
-    log.push_back(Row("11-01", "<script>alert(1)</script>", "questionnaire", "questionnaire", "", "",
-                      "<img src=x onerror=alert(1)> years old"));
-    const std::string page = BuildResultReport(Record(35, 15000, 8), log, "<b>now</b>");
+    EXPECT_NE(page.find("the age you chose in the questionnaire (&lt;img src=x onerror=alert(1)&gt; years old)"),
+              std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("<img"), std::string::npos);
     EXPECT_EQ(page.find("<b>now"), std::string::npos);
-    EXPECT_NE(page.find("&lt;img src=x onerror=alert(1)&gt; years old"), std::string::npos);
 }
 
 TEST(ResultReport, BrowserConsoleErrorsAreSeen)
