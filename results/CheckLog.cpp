@@ -364,7 +364,8 @@ std::string ReadCheckLogAt(int directoryFd)
 
 CCheckLog::CCheckLog(int directoryFd, std::string runId) : m_runId(std::move(runId))
 {
-    m_directory = directoryFd == AT_FDCWD ? ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+    // O_PATH: a folder we may write to but not list still takes the log.
+    m_directory = directoryFd == AT_FDCWD ? ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)
                                           : ::fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
 }
 
