@@ -7,6 +7,7 @@
 #include "diagnoses/DiagnosisCommands.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "res/TonvaleIcon.h"
+#include "results/MyResults.h"
 #include "results/ResultFile.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ResultRecord.h"
@@ -40,6 +41,7 @@ CMainDlg::CMainDlg()
     for (wxWindow* child : GetChildren())
         child->Bind(wxEVT_RIGHT_UP, &CMainDlg::OnRightUp, this);
     Bind(wxEVT_MENU, &CMainDlg::OnAbout, this, IDM_ABOUTBOX);
+    Bind(wxEVT_MENU, &CMainDlg::OnMyResults, this, IDM_MY_RESULTS);
     // Escape ends the window like Cancel: without the offer and without saving. The template has
     // no Cancel button for wxWidgets to press, so the key is handled here.
     Bind(wxEVT_CHAR_HOOK, &CMainDlg::OnCharHook, this);
@@ -168,10 +170,10 @@ void CMainDlg::ShowAboutMenu()
 {
     // GTK gives no way into the window manager's menu: the About entry lives in a context menu.
     const wxString text = AboutMenuText();
-    if (text.empty())
-        return;
     wxMenu menu;
-    menu.Append(IDM_ABOUTBOX, text);
+    if (!text.empty())
+        menu.Append(IDM_ABOUTBOX, text);
+    menu.Append(IDM_MY_RESULTS, "&My Results");
     PopupMenu(&menu);
 }
 
@@ -179,4 +181,10 @@ void CMainDlg::OnAbout(wxCommandEvent&)
 {
     CAboutDlg about;
     about.ShowModal();
+}
+
+void CMainDlg::OnMyResults(wxCommandEvent&)
+{
+    // The log lies beside result.dat, in the working directory of the start.
+    ShowMyResults(this, AT_FDCWD);
 }

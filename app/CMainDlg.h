@@ -12,6 +12,8 @@ class wxMouseEvent;
 
 // Command of the About entry (a system-menu command ID: low four bits zero, below 0xF000).
 constexpr int IDM_ABOUTBOX = 0x0010;
+// Command of the "My Results" entry beside it.
+constexpr int IDM_MY_RESULTS = 0x0020;
 
 // Control IDs of dialog 102.
 constexpr int IDC_CHECK_RANGE = 1000;
@@ -45,6 +47,7 @@ private:
     void OnRightUp(wxMouseEvent& event);
     void ShowAboutMenu();
     void OnAbout(wxCommandEvent& event);
+    void OnMyResults(wxCommandEvent& event);
     void EndWithoutSaving();
 
     std::unique_ptr<CFileBackedBlock> m_resultFile;

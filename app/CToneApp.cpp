@@ -1,11 +1,17 @@
 // The application object: resets the measurements, runs the main window modally, and ends the
 // program when the main window ends. There is no main loop outside the modal dialogs.
 #include "app/CMainDlg.h"
+#include "app/CommandLine.h"
+#include "results/CheckLog.h"
 #include "ui/CWxMessageSink.h"
 #include "results/ResultRecord.h"
 
 #include <wx/app.h>
 #include <wx/image.h>
+
+#include <iostream>
+
+#include <fcntl.h>
 
 class CToneApp : public wxApp {
 public:
@@ -20,10 +26,14 @@ public:
     int OnRun() override
     {
         {
+            // The log beside result.dat: nothing is created until the first row.
+            CCheckLog log(AT_FDCWD);
+            SetCurrentCheckLog(&log);
             CMainDlg main;
             SetTopWindow(&main);
             main.ShowModal();
             SetTopWindow(nullptr);
+            SetCurrentCheckLog(nullptr);
         }
         // Ended however the window was ended (Quit, Escape, the close button): a normal exit.
         return 0;
@@ -39,4 +49,14 @@ private:
     CWxMessageSink m_messages;
 };
 
-wxIMPLEMENT_APP(CToneApp);
+wxIMPLEMENT_WX_THEME_SUPPORT
+wxIMPLEMENT_APP_NO_MAIN(CToneApp);
+
+int main(int argc, char** argv)
+{
+    // The options need no display: they are answered before the toolkit starts.
+    const int status = HandleCommandLine(argc, argv, std::cout, std::cerr);
+    if (status != START_MAIN_WINDOW)
+        return status;
+    return wxEntry(argc, argv);
+}

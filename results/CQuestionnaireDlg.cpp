@@ -1,8 +1,10 @@
 #include "results/CQuestionnaireDlg.h"
 
+#include "help/HtmlHelp.h"
+#include "results/CheckLog.h"
 #include "ui/Accessibility.h"
 #include "ui/DialogResources.h"
-#include "help/HtmlHelp.h"
+#include "ui/Message.h"
 #include "results/Cp932.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
@@ -140,9 +142,9 @@ SurveyValues CQuestionnaireDlg::CurrentValues() const
     return values;
 }
 
-void CQuestionnaireDlg::SendAnswers()
+bool CQuestionnaireDlg::SendAnswers()
 {
-    SubmitSurvey(CurrentValues());
+    return SubmitSurvey(CurrentValues());
 }
 
 void CQuestionnaireDlg::OnOK(wxCommandEvent&)
@@ -151,7 +153,9 @@ void CQuestionnaireDlg::OnOK(wxCommandEvent&)
     // cannot be pressed, but the default-button path must respect that as well.
     if (!FindWindow(wxID_OK)->IsEnabled())
         return;
-    SendAnswers();
+    // Of the answers, only the age goes to the log: the report marks its band.
+    if (SendAnswers() && LogQuestionnaireSent(List(IDC_Q_AGE)->GetStringSelection().utf8_str().data()))
+        ShowMessage(CHECK_LOG_FAILED_MESSAGE);
     EndModal(wxID_OK);
 }
 

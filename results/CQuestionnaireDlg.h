@@ -49,7 +49,8 @@ private:
     void OnOK(wxCommandEvent& event);
     void OnHelp(wxCommandEvent& event);
     // Sends the answers and reports the outcome; returns when its message box is dismissed.
-    void SendAnswers();
+    // Returns whether the server took the answers.
+    bool SendAnswers();
 
     wxTextCtrl* Field(int id) const;
     wxChoice* List(int id) const;

@@ -33,6 +33,11 @@ BrowserLauncher SetBrowserLauncher(BrowserLauncher launcher)
     return previous;
 }
 
+void OpenInBrowser(const std::string& url, wxWindow* owner)
+{
+    Launcher()(url, owner);
+}
+
 void RunQuestionnaire()
 {
     CQuestionnaireDlg dialog;
@@ -46,7 +51,7 @@ void ShowResultPage(wxWindow* owner)
         return;
     }
     // Whether the browser opens is not reported, as before.
-    Launcher()(ResultsPageUrl(), owner);
+    OpenInBrowser(ResultsPageUrl(), owner);
 }
 
 void OfferQuestionnaireAtQuit()

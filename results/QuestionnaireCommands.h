@@ -19,6 +19,8 @@ void OfferQuestionnaireAtQuit();
 // in their own to see the URL without starting a browser. Returns the previous launcher.
 using BrowserLauncher = std::function<void(const std::string& url, wxWindow* owner)>;
 BrowserLauncher SetBrowserLauncher(BrowserLauncher launcher);
+// Opens `url` through the current launcher; a failure is not reported.
+void OpenInBrowser(const std::string& url, wxWindow* owner);
 
 constexpr const char* SHOW_RESULT_NOTICE = "アンケートに回答すると、このボタンが使えるようになります。";
 // The quit-time question: two lines.

@@ -8,4 +8,13 @@ if(TONVALE_BUILD_GUI)
 
   # The value fields of every dialog against their longest values, in the installed fonts.
   tv_add_test(app_value_fields_test SOURCES value_fields_test.cpp LIBS tv_shell GUI TIMEOUT 60)
+
+  # The context menu's My Results entry through the accessibility bus, with a pyatspi script.
+  tv_add_test(app_context_menu_a11y_test SOURCES context_menu_a11y_test.cpp LIBS tv_shell GUI TIMEOUT 150
+              DEFINITIONS TONVALE_A11Y_PYTHON="/usr/bin/python3"
+                          TONVALE_A11Y_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/context_menu_a11y.py")
+
+  # The program's options, run as a process without a display.
+  tv_add_test(app_command_line_test SOURCES command_line_test.cpp LIBS tv_results tv_version LABELS results
+              DEPENDS tonvale DEFINITIONS TONVALE_EXE="$<TARGET_FILE:tonvale>")
 endif()

@@ -5,6 +5,9 @@
 #include "app/CMainDlg.h"
 #include "ui/DialogResources.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "results/CheckLog.h"
+#include "results/QuestionnaireCommands.h"
+#include "results/ReportPage.h"
 #include "results/ResultRecord.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
@@ -15,6 +18,7 @@
 #include <wx/stattext.h>
 #include <wx/xrc/xmlres.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -239,6 +243,48 @@ TEST_F(MainWindowTest, MenuKeyOpensTheAboutBoxByKeyboardAlone)
         });
         EXPECT_TRUE(aboutShown) << "key " << key;
     }
+}
+
+TEST_F(MainWindowTest, MyResultsWritesThePageAndOpensItByKeyboardAlone)
+{
+    // A cache folder that is not there yet: it is made, private.
+    CTempDir cache;
+    ::setenv("XDG_CACHE_HOME", (cache.Path() / "cache").c_str(), 1);
+    std::vector<std::string> opened;
+    BrowserLauncher previous = SetBrowserLauncher([&](const std::string& url, wxWindow*) { opened.push_back(url); });
+    std::ofstream(m_dir.Path() / CHECK_LOG_NAME, std::ios::binary)
+        << CHECK_LOG_HEADER << "\r\n"
+        << FormatLogRow("2026-12-01T10:00:00.000+09:00", "r1",
+                        {LogCheck::Questionnaire, LogKind::Questionnaire, "", "", "65 years old", LogJudgement::None, ""});
+    ResultRecord.m_highestHz = 14321;
+    {
+        CMainDlg dlg;
+        RunModalScript(dlg, [&] {
+            // About comes first in the menu, My Results after it.
+            AfterDelay(600, [] {
+                UserKey(WXK_DOWN);
+                UserKey(WXK_DOWN);
+                UserKey(WXK_RETURN);
+            });
+            UserKey(WXK_MENU);
+            PumpUntil([&] { return !opened.empty(); }, 3000);
+            dlg.EndModal(wxID_CANCEL);
+        });
+    }
+    SetBrowserLauncher(previous);
+    ::unsetenv("XDG_CACHE_HOME");
+
+    const std::filesystem::path folder = cache.Path() / "cache" / "tonvale";
+    const std::filesystem::path page = folder / REPORT_PAGE_NAME;
+    EXPECT_EQ(opened, std::vector<std::string>{FileUrl(page.string())});
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(std::filesystem::status(page).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // The measurement of this run, not yet saved, and the age band from the log beside result.dat.
+    std::ifstream in(page);
+    const std::string html{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(html.find("<strong>14321 Hz</strong>"), std::string::npos);
+    EXPECT_NE(html.find("61 to 70 years: no listener heard 18 kHz. (your age band)"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, HelpShowsTheIndexTopicAndLeavesTheWindowUsable)

@@ -16,7 +16,7 @@
 
 namespace {
 
-const char* const TOPICS[] = {"index.htm", "range.htm", "interval.htm", "question.htm"};
+const char* const TOPICS[] = {"index.htm", "range.htm", "interval.htm", "question.htm", "results.htm"};
 
 // Every object of a compiled file, read with chmlib itself rather than the program's reader.
 std::map<std::string, std::string> ReadAllObjects(const char* path)

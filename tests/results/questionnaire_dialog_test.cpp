@@ -2,12 +2,14 @@
 #include "help/CHelpViewer.h"
 #include "ui/DialogResources.h"
 #include "results/CQuestionnaireDlg.h"
+#include "results/CheckLog.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
 #include "tests/results/LoopbackHttpServer.h"
 #include "tests/results/SubmissionTestSupport.h"
 #include "tests/support/CapturingMessageSink.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +19,10 @@
 #include <wx/textctrl.h>
 
 #include <cctype>
+#include <fstream>
 #include <vector>
+
+#include <fcntl.h>
 
 namespace {
 
@@ -60,8 +65,26 @@ std::vector<std::string> Items(wxWindow* dlg, int id)
 
 class QuestionnaireTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetResultRecord(); }
-    void TearDown() override { ResetResultRecord(); }
+    void SetUp() override
+    {
+        ResetResultRecord();
+        SetCurrentCheckLog(&m_log);
+    }
+    void TearDown() override
+    {
+        SetCurrentCheckLog(nullptr);
+        ResetResultRecord();
+    }
+    std::vector<LoggedRow> LogRows() const { return ParseCheckLog(ReadWholeLog()); }
+    std::string ReadWholeLog() const
+    {
+        std::ifstream in(m_logDir.Path() / CHECK_LOG_NAME, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    CTempDir m_logDir;
+    CWorkingDirectory m_cwd{m_logDir.Path()};
+    CCheckLog m_log{AT_FDCWD, "run-1"};
 
     CNoProxy m_noProxy;
     CAllowRealDialogs m_realDialogs;
@@ -288,6 +311,12 @@ TEST_F(QuestionnaireTest, SendTransmitsWhatTheDialogShowsAtOpeningTimeAndCloses)
                     "&min_interval880=not finished&min_interval1760=not finished&min_interval3520=not finished"
                     "&min_interval7040=not finished&instrument=less than 10 years"
                     "&school=in music university, collage&comment=a\r\nb & c=1%");
+    // The log keeps the age item, and nothing else of the answers.
+    const auto rows = LogRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].check, "questionnaire");
+    EXPECT_EQ(rows[0].answer, "30 years old");
+    EXPECT_EQ(ReadWholeLog().find("male"), std::string::npos);
 }
 
 TEST_F(QuestionnaireTest, JapaneseCommentGoesOutInCp932)
@@ -317,6 +346,7 @@ TEST_F(QuestionnaireTest, FailedSendShowsWhyKeepsTheFlagAndStillCloses)
     EXPECT_EQ(ResultRecord.m_sent, 0);
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_TRUE(messages.shown[0].text.starts_with(std::string(SEND_FAILED_TEXT) + "\n")) << messages.shown[0].text;
+    EXPECT_TRUE(LogRows().empty()) << "logged a questionnaire that was not sent";
 }
 
 TEST_F(QuestionnaireTest, CancelAndEscapeSendNothing)

@@ -1,0 +1,461 @@
+#include "results/CheckLog.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Big enough for years of checks; a larger file is not ours to load whole.
+constexpr off_t MAX_LOG_BYTES = 64 * 1024 * 1024;
+
+CCheckLog* g_currentLog = nullptr;
+
+void AppendField(std::string& line, std::string_view field)
+{
+    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        line += field;
+        return;
+    }
+    line += '"';
+    for (char c : field) {
+        if (c == '"')
+            line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
+bool ParseDigits(std::string_view text, std::size_t at, std::size_t count, int& value)
+{
+    if (at + count > text.size())
+        return false;
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
+long long DaysFromCivil(int year, int month, int day)
+{
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const long long yearOfEra = year - era * 400;
+    const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// Splits `text` into records of fields. A record counts only when its line end was read: a row cut
+// short by a kill or a full disk has none.
+std::vector<std::vector<std::string>> SplitRecords(std::string_view text)
+{
+    std::vector<std::vector<std::string>> records;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::vector<std::string> fields(1);
+        bool complete = false, malformed = false;
+        while (at < text.size()) {
+            const char c = text[at];
+            if (c == '"' && fields.back().empty()) {
+                // A quoted field runs to the quote that is not doubled.
+                std::size_t end = ++at;
+                bool closed = false;
+                while (end < text.size()) {
+                    if (text[end] == '"') {
+                        if (end + 1 < text.size() && text[end + 1] == '"') {
+                            fields.back() += '"';
+                            end += 2;
+                            continue;
+                        }
+                        closed = true;
+                        break;
+                    }
+                    fields.back() += text[end++];
+                }
+                at = end + 1;
+                if (!closed)
+                    return records;
+                if (at < text.size() && text[at] != ',' && text[at] != '\r' && text[at] != '\n')
+                    malformed = true;
+                continue;
+            }
+            ++at;
+            if (c == ',') {
+                fields.emplace_back();
+            } else if (c == '\n') {
+                complete = true;
+                break;
+            } else if (c == '\r' && at < text.size() && text[at] == '\n') {
+                ++at;
+                complete = true;
+                break;
+            } else {
+                fields.back() += c;
+            }
+        }
+        if (!complete)
+            break;
+        if (!malformed)
+            records.push_back(std::move(fields));
+    }
+    return records;
+}
+
+bool IsOurHeaderLine(std::string_view start)
+{
+    const std::string_view header = CHECK_LOG_HEADER;
+    if (start.substr(0, header.size()) != header)
+        return false;
+    const std::string_view rest = start.substr(header.size());
+    return rest.substr(0, 2) == "\r\n" || rest.substr(0, 1) == "\n";
+}
+
+bool WriteOnce(int fd, const std::string& bytes)
+{
+    ssize_t written;
+    do
+        written = ::write(fd, bytes.data(), bytes.size());
+    while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(bytes.size());
+}
+
+} // namespace
+
+const char* LogCheckText(LogCheck check)
+{
+    switch (check) {
+    case LogCheck::SoundCard: return "sound card";
+    case LogCheck::RangeUpper: return "range upper";
+    case LogCheck::RangeLower: return "range lower";
+    case LogCheck::Interval: return "interval";
+    case LogCheck::Questionnaire: return "questionnaire";
+    }
+    return "";
+}
+
+const char* LogKindText(LogKind kind)
+{
+    switch (kind) {
+    case LogKind::Question: return "question";
+    case LogKind::Result: return "result";
+    case LogKind::Questionnaire: return "questionnaire";
+    }
+    return "";
+}
+
+const char* LogJudgementText(LogJudgement judgement)
+{
+    switch (judgement) {
+    case LogJudgement::None: return "";
+    case LogJudgement::Right: return "right";
+    case LogJudgement::Wrong: return "wrong";
+    case LogJudgement::NotJudged: return "not judged";
+    case LogJudgement::Heard: return "heard";
+    case LogJudgement::NotHeard: return "not heard";
+    }
+    return "";
+}
+
+std::string RangePatternText(const bool (&slots)[5])
+{
+    std::string text;
+    for (bool tone : slots)
+        text += tone ? '1' : '0';
+    return text;
+}
+
+std::string IntervalTonesText(int firstHz, int secondHz)
+{
+    return std::to_string(firstHz) + " " + std::to_string(secondHz);
+}
+
+std::string FrequencyText(double hz)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", hz);
+    return text;
+}
+
+std::string LogTimeText(std::chrono::system_clock::time_point when)
+{
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
+    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    int millis = static_cast<int>(ms % 1000);
+    if (millis < 0) {
+        millis += 1000;
+        --seconds;
+    }
+    std::tm local {};
+    ::localtime_r(&seconds, &local);
+    // Offsets lie within a day; the bound keeps the text's width fixed.
+    const int offset = static_cast<int>(local.tm_gmtoff / 60 % (24 * 60));
+    const int absOffset = offset < 0 ? -offset : offset;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis,
+                  offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
+    return text;
+}
+
+std::optional<long long> ParseLogTime(std::string_view text)
+{
+    // 2026-12-07T11:25:33.120+09:00
+    if (text.size() != 29 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+        text[16] != ':' || text[19] != '.' || (text[23] != '+' && text[23] != '-') || text[26] != ':')
+        return std::nullopt;
+    int year, month, day, hour, minute, second, millis, offsetHours, offsetMinutes;
+    if (!ParseDigits(text, 0, 4, year) || !ParseDigits(text, 5, 2, month) || !ParseDigits(text, 8, 2, day) ||
+        !ParseDigits(text, 11, 2, hour) || !ParseDigits(text, 14, 2, minute) ||
+        !ParseDigits(text, 17, 2, second) || !ParseDigits(text, 20, 3, millis) ||
+        !ParseDigits(text, 24, 2, offsetHours) || !ParseDigits(text, 27, 2, offsetMinutes))
+        return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
+        offsetHours > 23 || offsetMinutes > 59)
+        return std::nullopt;
+    const long long offset = (offsetHours * 60LL + offsetMinutes) * 60 * (text[23] == '-' ? -1 : 1);
+    const long long seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600LL + minute * 60LL + second;
+    return (seconds - offset) * 1000 + millis;
+}
+
+const std::string& CurrentRunId()
+{
+    static const std::string id = [] {
+        std::time_t now = std::time(nullptr);
+        std::tm local {};
+        ::localtime_r(&now, &local);
+        char text[40];
+        std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+        std::random_device random;
+        char suffix[8];
+        std::snprintf(suffix, sizeof suffix, "-%04x", static_cast<unsigned>(random() & 0xFFFF));
+        return std::string(text) + suffix;
+    }();
+    return id;
+}
+
+std::string FormatLogRow(std::string_view time, std::string_view run, const CheckLogRow& row)
+{
+    const std::string_view fields[CHECK_LOG_COLUMNS] = {
+        time, run, LogCheckText(row.check), LogKindText(row.kind), row.frequency, row.played, row.answer,
+        LogJudgementText(row.judgement), row.value};
+    std::string line;
+    for (int i = 0; i < CHECK_LOG_COLUMNS; ++i) {
+        if (i > 0)
+            line += ',';
+        AppendField(line, fields[i]);
+    }
+    return line + "\r\n";
+}
+
+std::vector<LoggedRow> ParseCheckLog(std::string_view text)
+{
+    std::vector<LoggedRow> rows;
+    if (!IsOurHeaderLine(text))
+        return rows;
+    auto records = SplitRecords(text);
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        auto& f = records[i];
+        if (f.size() != CHECK_LOG_COLUMNS)
+            continue;
+        rows.push_back({std::move(f[0]), std::move(f[1]), std::move(f[2]), std::move(f[3]), std::move(f[4]),
+                        std::move(f[5]), std::move(f[6]), std::move(f[7]), std::move(f[8])});
+    }
+    return rows;
+}
+
+bool LogLinkMayBeFollowed(int directoryFd, const char* name)
+{
+    struct stat dir {}, entry {};
+    if (::fstatat(directoryFd, ".", &dir, 0) != 0)
+        return false;
+    const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+    if (!shared || ::fstatat(directoryFd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(entry.st_mode))
+        return true;
+    // In a folder everyone may write to, someone else's link may lead anywhere.
+    return entry.st_uid == ::geteuid() || entry.st_uid == dir.st_uid;
+}
+
+namespace {
+
+// In a shared folder a name that was no link when checked must not become one before the open.
+int OpenFlagsFor(int directoryFd)
+{
+    struct stat dir {};
+    const bool shared = ::fstatat(directoryFd, ".", &dir, 0) == 0 && (dir.st_mode & S_ISVTX) != 0 &&
+                        (dir.st_mode & S_IWOTH) != 0;
+    struct stat entry {};
+    const bool link = ::fstatat(directoryFd, CHECK_LOG_NAME, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISLNK(entry.st_mode);
+    return shared && !link ? O_NOFOLLOW : 0;
+}
+
+bool IsRegular(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+int OpenCheckLogAt(int directoryFd, bool& created)
+{
+    created = false;
+    if (!LogLinkMayBeFollowed(directoryFd, CHECK_LOG_NAME)) {
+        errno = EPERM;
+        return -1;
+    }
+    const int follow = OpenFlagsFor(directoryFd);
+    int fd = ::openat(directoryFd, CHECK_LOG_NAME,
+                      O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | follow, 0600);
+    if (fd >= 0) {
+        created = true;
+        // Whatever the umask: the answers are the listener's own.
+        ::fchmod(fd, 0600);
+        return fd;
+    }
+    if (errno != EEXIST)
+        return -1;
+    // Never open a device or a pipe: that could block or act.
+    fd = ::openat(directoryFd, CHECK_LOG_NAME, O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | follow);
+    if (fd >= 0 && !IsRegular(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string ReadCheckLogAt(int directoryFd)
+{
+    std::string text;
+    if (!LogLinkMayBeFollowed(directoryFd, CHECK_LOG_NAME))
+        return text;
+    const int fd = ::openat(directoryFd, CHECK_LOG_NAME,
+                            O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | OpenFlagsFor(directoryFd));
+    if (fd < 0)
+        return text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MAX_LOG_BYTES) {
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                text.clear();
+                break;
+            }
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+CCheckLog::CCheckLog(int directoryFd, std::string runId) : m_runId(std::move(runId))
+{
+    // O_PATH: a folder we may write to but not list still takes the log.
+    m_directory = directoryFd == AT_FDCWD ? ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                                          : ::fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
+}
+
+CCheckLog::~CCheckLog()
+{
+    if (m_file >= 0)
+        ::close(m_file);
+    if (m_directory >= 0)
+        ::close(m_directory);
+}
+
+void CCheckLog::Fail()
+{
+    // A row may have gone out in part: anything appended after it would not start a row.
+    m_failed = true;
+    if (m_file >= 0)
+        ::close(m_file);
+    m_file = -1;
+}
+
+bool CCheckLog::Open()
+{
+    if (m_file >= 0)
+        return true;
+    if (m_directory < 0)
+        return false;
+    bool created = false;
+    m_file = OpenCheckLogAt(m_directory, created);
+    if (m_file < 0)
+        return false;
+    if (!created) {
+        char start[128];
+        ssize_t n;
+        do
+            n = ::pread(m_file, start, sizeof start, 0);
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return false;
+        if (n > 0)
+            // Someone else's file, or one we cannot recognise: left as it is.
+            return IsOurHeaderLine(std::string_view(start, static_cast<std::size_t>(n)));
+        // Empty: a start cut short right after creating it.
+    }
+    return WriteOnce(m_file, std::string(CHECK_LOG_HEADER) + "\r\n");
+}
+
+bool CCheckLog::Append(const CheckLogRow& row)
+{
+    if (m_failed)
+        return false;
+    if (!Open()) {
+        Fail();
+        return false;
+    }
+    if (!WriteOnce(m_file, FormatLogRow(LogTimeText(std::chrono::system_clock::now()), m_runId, row))) {
+        Fail();
+        return false;
+    }
+    return true;
+}
+
+void CCheckLog::CheckEnded()
+{
+    if (m_file >= 0 && ::fsync(m_file) != 0)
+        Fail();
+}
+
+bool CCheckLog::TakeFailureNotice()
+{
+    if (!m_failed || m_noticeTaken)
+        return false;
+    m_noticeTaken = true;
+    return true;
+}
+
+CCheckLog* CurrentCheckLog()
+{
+    return g_currentLog;
+}
+
+void SetCurrentCheckLog(CCheckLog* log)
+{
+    g_currentLog = log;
+}
+
+bool LogQuestionnaireSent(const std::string& ageItem)
+{
+    if (g_currentLog == nullptr)
+        return false;
+    g_currentLog->Append({LogCheck::Questionnaire, LogKind::Questionnaire, "", "", ageItem, LogJudgement::None, ""});
+    g_currentLog->CheckEnded();
+    return g_currentLog->TakeFailureNotice();
+}

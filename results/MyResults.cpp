@@ -1,0 +1,16 @@
+#include "results/MyResults.h"
+
+#include "ui/Message.h"
+#include "results/QuestionnaireCommands.h"
+#include "results/ReportPage.h"
+#include "results/ResultRecord.h"
+
+void ShowMyResults(wxWindow* owner, int directoryFd)
+{
+    const std::string page = WriteReportPage(BuildReportForFolder(ResultRecord, directoryFd));
+    if (page.empty()) {
+        ShowMessage(MY_RESULTS_FAILED_MESSAGE);
+        return;
+    }
+    OpenInBrowser(FileUrl(page), owner);
+}

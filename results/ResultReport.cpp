@@ -1,0 +1,563 @@
+#include "results/ResultReport.h"
+
+#include "Version.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double CARD_FULL_RANGE_HZ = 22050.0;
+
+std::string Escape(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// A plain decimal number and nothing else; the log is a file anyone may edit.
+std::optional<double> ParseNumber(const std::string& text)
+{
+    if (text.empty() || text.size() > 24 || text.find_first_not_of("0123456789.-") != std::string::npos)
+        return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::string Number(double value, int decimals = 0)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// "2026-12-07T11:25:33.120+09:00" -> "2026-12-07 11:25"
+std::string ShortTime(const std::string& logTime)
+{
+    std::string text = logTime.substr(0, 16);
+    if (text.size() > 10)
+        text[10] = ' ';
+    return text;
+}
+
+struct Point {
+    long long ms;
+    double value;
+    std::string time;  // as the log wrote it
+};
+
+struct Series {
+    std::string name;
+    std::string cssClass;
+    std::vector<Point> points;
+};
+
+struct Axis {
+    bool logarithmic;
+    double min, max;
+    std::vector<double> ticks;
+    std::string unit;
+};
+
+double AxisFraction(const Axis& axis, double value)
+{
+    double f;
+    if (axis.logarithmic) {
+        const double v = std::max(value, axis.min);
+        f = (std::log10(v) - std::log10(axis.min)) / (std::log10(axis.max) - std::log10(axis.min));
+    } else {
+        f = (value - axis.min) / (axis.max - axis.min);
+    }
+    return std::clamp(f, 0.0, 1.0);
+}
+
+std::string TickLabel(double value, const std::string& unit)
+{
+    if (unit == "Hz" && value >= 1000)
+        return Number(value / 1000, std::fmod(value, 1000) == 0 ? 0 : 1) + " kHz";
+    return Number(value) + " " + unit;
+}
+
+// Values over time, one line per series, with a label for the first and the last time.
+std::string TimeChart(const std::string& id, const std::string& title, const std::vector<Series>& series,
+                      const Axis& y, int width, int height)
+{
+    const double left = 64, right = 16, top = 24, bottom = 36;
+    const double plotW = width - left - right, plotH = height - top - bottom;
+    long long first = 0, last = 0;
+    const Point* firstPoint = nullptr;
+    const Point* lastPoint = nullptr;
+    for (const Series& s : series)
+        for (const Point& p : s.points) {
+            if (firstPoint == nullptr || p.ms < first) {
+                first = p.ms;
+                firstPoint = &p;
+            }
+            if (lastPoint == nullptr || p.ms > last) {
+                last = p.ms;
+                lastPoint = &p;
+            }
+        }
+    auto x = [&](long long ms) {
+        return last == first ? left + plotW / 2 : left + plotW * double(ms - first) / double(last - first);
+    };
+    auto yOf = [&](double v) { return top + plotH * (1 - AxisFraction(y, v)); };
+
+    std::string svg = "<svg class=\"chart\" id=\"" + id + "\" viewBox=\"0 0 " + std::to_string(width) + " " +
+                      std::to_string(height) + "\" role=\"img\" aria-labelledby=\"" + id + "-title\">";
+    svg += "<title id=\"" + id + "-title\">" + Escape(title) + "</title>";
+    for (double tick : y.ticks) {
+        const std::string ty = Number(yOf(tick), 1);
+        svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" + ty +
+               "\" y2=\"" + ty + "\"/>";
+        svg += "<text class=\"tick\" x=\"" + Number(left - 6) + "\" y=\"" + ty +
+               "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + TickLabel(tick, y.unit) + "</text>";
+    }
+    svg += "<line class=\"axis\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" +
+           Number(top + plotH) + "\" y2=\"" + Number(top + plotH) + "\"/>";
+    if (firstPoint != nullptr) {
+        const std::string ly = Number(top + plotH + 20);
+        const bool one = first == last;
+        svg += "<text class=\"tick\" x=\"" + Number(x(first), 1) + "\" y=\"" + ly + "\" text-anchor=\"" +
+               (one ? "middle" : "start") + "\">" + Escape(ShortTime(firstPoint->time)) + "</text>";
+        if (!one)
+            svg += "<text class=\"tick\" x=\"" + Number(x(last), 1) + "\" y=\"" + ly +
+                   "\" text-anchor=\"end\">" + Escape(ShortTime(lastPoint->time)) + "</text>";
+    }
+    double legendX = left + 4;
+    for (const Series& s : series) {
+        if (s.points.empty())
+            continue;
+        if (series.size() > 1) {
+            svg += "<text class=\"legend " + s.cssClass + "\" x=\"" + Number(legendX) + "\" y=\"14\">● " +
+                   Escape(s.name) + "</text>";
+            legendX += 14 + 7.5 * double(s.name.size());
+        }
+        std::vector<Point> points = s.points;
+        std::stable_sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.ms < b.ms; });
+        svg += "<g class=\"series " + s.cssClass + "\">";
+        if (points.size() > 1) {
+            svg += "<polyline points=\"";
+            for (const Point& p : points)
+                svg += Number(x(p.ms), 1) + "," + Number(yOf(p.value), 1) + " ";
+            svg += "\"/>";
+        }
+        for (const Point& p : points)
+            svg += "<circle cx=\"" + Number(x(p.ms), 1) + "\" cy=\"" + Number(yOf(p.value), 1) +
+                   "\" r=\"3.5\"><title>" + Escape(s.name) + ": " + Number(p.value) + " " + y.unit + ", " +
+                   Escape(ShortTime(p.time)) + "</title></circle>";
+        svg += "</g>";
+    }
+    return svg + "</svg>";
+}
+
+// One bar per run: the sound card's limit as that run's check found it.
+std::string RunBars(const std::vector<Point>& runs)
+{
+    const int width = 640, height = 240;
+    const double left = 64, right = 16, top = 16, bottom = 40;
+    const double plotW = width - left - right, plotH = height - top - bottom;
+    const Axis y{false, 0, CARD_FULL_RANGE_HZ, {0, 5000, 10000, 15000, 20000}, "Hz"};
+    auto yOf = [&](double v) { return top + plotH * (1 - AxisFraction(y, v)); };
+    std::string svg = "<svg class=\"chart\" id=\"soundcard-history\" viewBox=\"0 0 640 240\" role=\"img\" "
+                      "aria-labelledby=\"soundcard-history-title\"><title id=\"soundcard-history-title\">"
+                      "The sound card's limit in each run</title>";
+    for (double tick : y.ticks) {
+        const std::string ty = Number(yOf(tick), 1);
+        svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" + ty +
+               "\" y2=\"" + ty + "\"/><text class=\"tick\" x=\"" + Number(left - 6) + "\" y=\"" + ty +
+               "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + TickLabel(tick, "Hz") + "</text>";
+    }
+    const double slot = plotW / double(runs.size());
+    const double barW = std::min(40.0, slot * 0.7);
+    // Labels under every bar would overlap beyond a dozen runs.
+    const std::size_t labelEvery = runs.size() / 12 + 1;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const double cx = left + slot * (double(i) + 0.5);
+        const double by = yOf(runs[i].value);
+        svg += "<rect class=\"bar\" x=\"" + Number(cx - barW / 2, 1) + "\" y=\"" + Number(by, 1) + "\" width=\"" +
+               Number(barW, 1) + "\" height=\"" + Number(top + plotH - by, 1) + "\"><title>" +
+               Escape(ShortTime(runs[i].time)) + ": " + Number(runs[i].value, 2) + " Hz</title></rect>";
+        if (i % labelEvery == 0)
+            svg += "<text class=\"tick\" x=\"" + Number(cx, 1) + "\" y=\"" + Number(top + plotH + 16) +
+                   "\" text-anchor=\"middle\">" + Escape(runs[i].time.substr(5, 5)) + "</text>";
+    }
+    return svg + "</svg>";
+}
+
+// The published reference points for the highest audible frequency, as NORMS gives them.
+struct ReferenceMark {
+    double hz;
+    const char* label;
+    bool heard;  // a share of the group heard it (else nobody did)
+};
+struct ReferenceGroup {
+    const char* label;
+    const char* words;
+    std::vector<ReferenceMark> marks;
+};
+
+const std::vector<ReferenceGroup>& ReferenceGroups()
+{
+    static const std::vector<ReferenceGroup> groups = {
+        {"Under 30 years", "every listener heard 16 kHz, and 52.2 % heard 20 kHz.",
+         {{16000, "all heard", true}, {20000, "52.2 % heard", true}}},
+        {"31 to 40 years", "the decline with age began in this group.", {}},
+        {"51 to 60 years", "no listener heard 20 kHz.", {{20000, "none heard", false}}},
+        {"61 to 70 years", "no listener heard 18 kHz.", {{18000, "none heard", false}}},
+    };
+    return groups;
+}
+
+constexpr const char* REFERENCE_CITATION =
+    "Wang, M., Ai, Y., Han, Y., Fan, Z., Shi, P., Wang, H. (2021). Extended high-frequency audiometry in "
+    "healthy adults with different age groups. Journal of Otolaryngology – Head &amp; Neck Surgery. "
+    "doi:10.1186/s40463-021-00534-w. 162 adults aged 21 to 70.";
+
+// The questionnaire's age item ("30 years old", "under 5", "over 80") in years; -1 for none.
+int AgeYears(const std::string& item)
+{
+    if (item == "under 5")
+        return 4;
+    if (item == "over 80")
+        return 81;
+    const std::string suffix = " years old";
+    if (item.size() <= suffix.size() || item.compare(item.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return -1;
+    const auto years = ParseNumber(item.substr(0, item.size() - suffix.size()));
+    return years && *years >= 0 && *years < 200 && std::floor(*years) == *years ? int(*years) : -1;
+}
+
+// The reference group an age falls in, or -1.
+int GroupOfAge(int years)
+{
+    if (years < 0)
+        return -1;
+    if (years < 30)
+        return 0;
+    if (years >= 31 && years <= 40)
+        return 1;
+    if (years >= 51 && years <= 60)
+        return 2;
+    if (years >= 61 && years <= 70)
+        return 3;
+    return -1;
+}
+
+std::string ReferenceChart(int highestHz, int markedGroup)
+{
+    const auto& groups = ReferenceGroups();
+    const int width = 640, rowH = 40, top = 12;
+    const int height = top + rowH * int(groups.size() + 1) + 30;
+    const double left = 170, right = 20, plotW = width - left - right;
+    auto x = [&](double hz) { return left + plotW * std::clamp(hz / CARD_FULL_RANGE_HZ, 0.0, 1.0); };
+    const double axisY = top + rowH * double(groups.size() + 1);
+
+    std::string svg = "<svg class=\"chart\" id=\"age-reference\" viewBox=\"0 0 " + std::to_string(width) + " " +
+                      std::to_string(height) +
+                      "\" role=\"img\" aria-labelledby=\"age-reference-title\"><title id=\"age-reference-title\">"
+                      "Your highest audible frequency beside the reference points by age</title>";
+    for (double tick = 0; tick <= 20000; tick += 5000) {
+        svg += "<line class=\"grid\" x1=\"" + Number(x(tick), 1) + "\" x2=\"" + Number(x(tick), 1) + "\" y1=\"" +
+               std::to_string(top) + "\" y2=\"" + Number(axisY) + "\"/><text class=\"tick\" x=\"" +
+               Number(x(tick), 1) + "\" y=\"" + Number(axisY + 18) + "\" text-anchor=\"middle\">" +
+               (tick == 0 ? std::string("0") : TickLabel(tick, "Hz")) + "</text>";
+    }
+    // Row 0: the listener.
+    double rowMid = top + rowH / 2.0;
+    svg += "<text class=\"rowlabel\" x=\"8\" y=\"" + Number(rowMid) + "\" dominant-baseline=\"middle\">You</text>";
+    if (highestHz != NOT_MEASURED) {
+        const std::string yx = Number(x(highestHz), 1);
+        svg += "<line class=\"you\" x1=\"" + yx + "\" x2=\"" + yx + "\" y1=\"" + std::to_string(top) + "\" y2=\"" +
+               Number(axisY) + "\"/><rect class=\"you\" x=\"" + Number(left) + "\" y=\"" + Number(rowMid - 6) +
+               "\" width=\"" + Number(x(highestHz) - left, 1) + "\" height=\"12\"><title>Your highest audible "
+               "frequency: " + std::to_string(highestHz) + " Hz</title></rect>";
+    } else {
+        svg += "<text class=\"note\" x=\"" + Number(left + 4) + "\" y=\"" + Number(rowMid) +
+               "\" dominant-baseline=\"middle\">not measured</text>";
+    }
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        rowMid = top + rowH * (double(g) + 1.5);
+        const bool marked = int(g) == markedGroup;
+        if (marked)
+            svg += "<rect class=\"yours\" x=\"2\" y=\"" + Number(rowMid - rowH / 2.0 + 2) + "\" width=\"" +
+                   std::to_string(width - 4) + "\" height=\"" + std::to_string(rowH - 4) + "\"/>";
+        svg += "<text class=\"rowlabel" + std::string(marked ? " marked" : "") + "\" x=\"8\" y=\"" +
+               Number(rowMid) + "\" dominant-baseline=\"middle\">" + groups[g].label +
+               (marked ? " (you)" : "") + "</text>";
+        if (groups[g].marks.empty())
+            svg += "<text class=\"note\" x=\"" + Number(left + 4) + "\" y=\"" + Number(rowMid) +
+                   "\" dominant-baseline=\"middle\">decline began in this group</text>";
+        for (const ReferenceMark& mark : groups[g].marks) {
+            const std::string mx = Number(x(mark.hz), 1);
+            svg += "<g class=\"reference\">";
+            if (mark.heard)
+                svg += "<circle class=\"heard\" cx=\"" + mx + "\" cy=\"" + Number(rowMid) + "\" r=\"6\"/>";
+            else
+                svg += "<path class=\"none\" d=\"M" + Number(x(mark.hz) - 5, 1) + " " + Number(rowMid - 5) +
+                       "l10 10m0 -10l-10 10\"/>";
+            // Above the mark: two marks of one group lie too close for labels beside them.
+            svg += "<text class=\"marklabel\" x=\"" + mx + "\" y=\"" + Number(rowMid - 9) +
+                   "\" text-anchor=\"middle\">" + mark.label + "</text></g>";
+        }
+    }
+    return svg + "</svg>";
+}
+
+constexpr const char* STYLE = R"(
+@page { size: A4; margin: 15mm; }
+body { font-family: "DejaVu Sans", "IPAPGothic", sans-serif; color: #222; margin: 2em auto; max-width: 180mm;
+       line-height: 1.45; font-size: 11pt; }
+h1 { font-size: 20pt; margin-bottom: 0.2em; }
+h2 { font-size: 14pt; border-bottom: 1px solid #bbb; margin-top: 1.6em; }
+h3 { font-size: 11pt; margin: 0.8em 0 0.2em; }
+section, figure, table { break-inside: avoid; }
+table { border-collapse: collapse; }
+td, th { padding: 0.15em 0.8em 0.15em 0; text-align: left; }
+td.value { text-align: right; font-variant-numeric: tabular-nums; }
+.generated, .citation, .note { color: #555; font-size: 9.5pt; }
+svg.chart { width: 100%; height: auto; display: block; }
+svg text { font-size: 12px; fill: #222; }
+svg .tick { font-size: 11px; fill: #555; }
+svg .grid { stroke: #ddd; stroke-width: 1; }
+svg .axis { stroke: #888; stroke-width: 1; }
+svg .series polyline { fill: none; stroke-width: 2; }
+svg .upper, svg .upper polyline { stroke: #b03a2e; fill: #b03a2e; }
+svg .lower, svg .lower polyline { stroke: #1f618d; fill: #1f618d; }
+svg .band, svg .band polyline { stroke: #7d3c98; fill: #7d3c98; }
+svg text.legend.upper { fill: #b03a2e; stroke: none; }
+svg text.legend.lower { fill: #1f618d; stroke: none; }
+svg .bar { fill: #2e86c1; }
+svg rect.you { fill: #f5b041; }
+svg line.you { stroke: #d68910; stroke-width: 2; stroke-dasharray: 4 3; }
+svg rect.yours { fill: #fdebd0; }
+svg .marked { font-weight: bold; }
+svg .heard { fill: #27ae60; }
+svg .none { stroke: #c0392b; stroke-width: 2.5; fill: none; }
+.bands { display: grid; grid-template-columns: 1fr 1fr; gap: 0.5em 1.5em; }
+.bands figure { margin: 0; }
+.bands figcaption { font-weight: bold; font-size: 10pt; }
+li.marked { font-weight: bold; }
+svg g.series polyline { fill: none; }
+svg .marklabel { font-size: 10px; }
+)";
+
+std::string MeasurementCell(std::int32_t value, const char* unit)
+{
+    return value == NOT_MEASURED ? std::string("not measured") : std::to_string(value) + " " + unit;
+}
+
+bool IsResult(const LoggedRow& row, const char* check)
+{
+    return row.kind == "result" && row.check == check;
+}
+
+} // namespace
+
+std::string LastChosenAge(const std::vector<LoggedRow>& log)
+{
+    for (auto it = log.rbegin(); it != log.rend(); ++it)
+        if (it->kind == "questionnaire" && !it->answer.empty() && it->answer != "none")
+            return it->answer;
+    return {};
+}
+
+std::string BuildResultReport(const ResultRecordData& record, const std::vector<LoggedRow>& log,
+                              std::string_view generatedAt)
+{
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                       "style-src 'unsafe-inline'\">\n"
+                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                       "<title>My Results – Tonvale</title>\n<style>";
+    page += STYLE;
+    page += "</style>\n</head>\n<body>\n<h1>My Results</h1>\n";
+    page += "<p class=\"generated\">Made by Tonvale " TONVALE_VERSION_STRING " on " + Escape(generatedAt) +
+            " from result.dat and tonvale-log.csv. Nothing on this page has been sent anywhere.</p>\n";
+
+    // The ten measurements.
+    page += "<section id=\"measurements\">\n<h2>Your measurements</h2>\n<table>\n";
+    page += "<tr><th>Lowest frequency you heard</th><td class=\"value\">" +
+            MeasurementCell(record.m_lowestHz, "Hz") + "</td></tr>\n";
+    page += "<tr><th>Highest frequency you heard</th><td class=\"value\">" +
+            MeasurementCell(record.m_highestHz, "Hz") + "</td></tr>\n";
+    for (int band = 0; band < INTERVAL_BAND_COUNT; ++band)
+        page += "<tr><th>Smallest pitch difference you told apart, " + std::to_string(INTERVAL_BAND_HZ[band]) +
+                " Hz band</th><td class=\"value\">" + MeasurementCell(record.m_intervalCents[band], "cents") +
+                "</td></tr>\n";
+    page += "</table>\n<p class=\"note\">A cent is a hundredth of a semitone. The smaller the difference, the "
+            "finer your pitch discrimination.</p>\n</section>\n";
+
+    // The highest audible frequency beside the age reference points.
+    const std::string age = LastChosenAge(log);
+    const int markedGroup = GroupOfAge(AgeYears(age));
+    page += "<section id=\"age\">\n<h2>Your highest frequency and age</h2>\n";
+    page += record.m_highestHz == NOT_MEASURED
+                ? std::string("<p>Your highest audible frequency has not been measured yet (Check Range).</p>\n")
+                : "<p>The highest frequency you heard: <strong>" + std::to_string(record.m_highestHz) +
+                      " Hz</strong>.</p>\n";
+    page += ReferenceChart(record.m_highestHz, markedGroup);
+    page += "<p>In one study of 162 healthy adults aged 21 to 70, the highest tones heard differed by age:</p>\n"
+            "<ul>\n";
+    const auto& groups = ReferenceGroups();
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const bool marked = int(g) == markedGroup;
+        page += std::string("<li") + (marked ? " class=\"marked\"" : "") + ">" + groups[g].label + ": " +
+                groups[g].words + (marked ? " (your age band)" : "") + "</li>\n";
+    }
+    page += "</ul>\n";
+    if (!age.empty() && markedGroup < 0)
+        page += "<p>The study gives no reference point for the age you chose in the questionnaire (" +
+                Escape(age) + "), so every point is shown alike.</p>\n";
+    else if (age.empty())
+        page += "<p>Choose your age in the questionnaire (Send Result) and this page marks your age band.</p>\n";
+    page += "<p>These points describe groups, not you: your number comes from your own sound card, headphones "
+            "and room, so a difference from them says nothing certain about your ears.</p>\n";
+    page += std::string("<p class=\"citation\">Source: ") + REFERENCE_CITATION + "</p>\n</section>\n";
+
+    // The history.
+    Series upper{"upper limit", "upper", {}}, lower{"lower limit", "lower", {}};
+    std::map<int, Series> bands;
+    std::vector<std::string> runOrder;
+    std::map<std::string, Point> cardByRun;
+    for (const LoggedRow& row : log) {
+        const auto ms = ParseLogTime(row.time);
+        const auto value = ParseNumber(row.value);
+        if (!ms || !value)
+            continue;
+        const Point point{*ms, *value, row.time};
+        if (IsResult(row, "range upper") && *value > 0)
+            upper.points.push_back(point);
+        else if (IsResult(row, "range lower") && *value > 0)
+            lower.points.push_back(point);
+        else if (IsResult(row, "interval") && *value >= 0) {
+            const auto band = ParseNumber(row.frequency);
+            if (band && std::find(std::begin(INTERVAL_BAND_HZ), std::end(INTERVAL_BAND_HZ), int(*band)) !=
+                            std::end(INTERVAL_BAND_HZ))
+                bands[int(*band)].points.push_back(point);
+        } else if (IsResult(row, "sound card") && *value > 0) {
+            if (cardByRun.find(row.run) == cardByRun.end())
+                runOrder.push_back(row.run);
+            cardByRun[row.run] = point;  // the run's last check counts
+        }
+    }
+
+    page += "<section id=\"history\">\n<h2>How your results changed</h2>\n";
+    page += "<h3>Highest and lowest frequency you heard</h3>\n";
+    if (upper.points.empty() && lower.points.empty())
+        page += "<p class=\"note\">No audible range check in the log yet.</p>\n";
+    else
+        page += TimeChart("range-history", "Your upper and lower limits over time", {upper, lower},
+                          {true, 10, 25000, {20, 100, 1000, 10000}, "Hz"}, 640, 260);
+
+    page += "<h3>Smallest pitch difference, per band</h3>\n";
+    if (bands.empty()) {
+        page += "<p class=\"note\">No interval check in the log yet.</p>\n";
+    } else {
+        page += "<div class=\"bands\">\n";
+        for (auto& [hz, series] : bands) {
+            double top = 10;
+            for (const Point& p : series.points)
+                top = std::max(top, p.value * 1.15);
+            series.name = std::to_string(hz) + " Hz band";
+            series.cssClass = "band";
+            const double step = top > 100 ? 50 : top > 40 ? 20 : top > 20 ? 10 : 5;
+            std::vector<double> ticks;
+            for (double t = 0; t <= top; t += step)
+                ticks.push_back(t);
+            page += "<figure><figcaption>" + series.name + "</figcaption>" +
+                    TimeChart("band-" + std::to_string(hz), "Your smallest pitch difference in the " +
+                                  series.name + " over time",
+                              {series}, {false, 0, top, ticks, "cents"}, 320, 170) +
+                    "</figure>\n";
+        }
+        page += "</div>\n";
+    }
+
+    page += "<h3>Your sound card's limit in each run</h3>\n";
+    if (runOrder.empty()) {
+        page += "<p class=\"note\">No sound card check in the log yet.</p>\n";
+    } else {
+        // The latest runs, so that the bars stay readable.
+        constexpr std::size_t MAX_RUNS = 40;
+        std::vector<Point> runs;
+        for (std::size_t i = runOrder.size() > MAX_RUNS ? runOrder.size() - MAX_RUNS : 0; i < runOrder.size(); ++i)
+            runs.push_back(cardByRun[runOrder[i]]);
+        page += RunBars(runs);
+        if (runOrder.size() > MAX_RUNS)
+            page += "<p class=\"note\">The last " + std::to_string(MAX_RUNS) + " of " +
+                    std::to_string(runOrder.size()) + " runs.</p>\n";
+    }
+    page += "</section>\n";
+
+    page += R"(<section id="affects">
+<h2>What affects these numbers</h2>
+<ul>
+<li><strong>The sound card.</strong> The range check can go only as high as your sound card plays a clean
+tone; its limit is checked again in every run (the last chart). A card that adds noise or clicks to a high
+tone makes you hear the card, not the tone.</li>
+<li><strong>Headphones or speakers.</strong> Many play the highest and the lowest tones weakly or not at all.
+Compare runs made with the same headphones.</li>
+<li><strong>The volume.</strong> A louder setting lets you hear fainter tones, so the limits move with it. Keep
+the same setting between runs, and never raise it to hear a tone you cannot hear.</li>
+<li><strong>The room and you.</strong> Background noise, tiredness and attention change the answers from one
+run to the next; a single run is a rough figure.</li>
+</ul>
+<p><strong>This is not a medical test.</strong> Tonvale cannot tell whether your hearing is healthy. If you
+notice a change in your hearing, or it worries you, see a doctor or an audiologist.</p>
+</section>
+</body>
+</html>
+)";
+    return page;
+}
+
+bool ReadResultRecordAt(int directoryFd, ResultRecordData& record)
+{
+    const int fd = ::openat(directoryFd, "result.dat", O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT;
+    struct stat st {};
+    unsigned char bytes[RESULT_RECORD_BYTES];
+    std::size_t got = 0;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    while (ok && got < sizeof bytes) {
+        const ssize_t n = ::read(fd, bytes + got, sizeof bytes - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (ok)
+        std::memcpy(&record, bytes, got);
+    return ok;
+}

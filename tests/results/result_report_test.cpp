@@ -1,0 +1,171 @@
+// The "My Results" page: what it says for the measurements and the age band, that nothing from
+// the log reaches it unescaped, and how headless Chromium renders it for no, one and several runs.
+#include "results/ResultReport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#ifndef TONVALE_SCREENSHOT_DIR
+#error "TONVALE_SCREENSHOT_DIR must say where the screenshots are kept"
+#endif
+
+namespace {
+
+std::size_t Occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+ResultRecordData Record(int lowest, int highest, int cents440)
+{
+    ResultRecordData record {};
+    record.m_lowestHz = lowest;
+    record.m_highestHz = highest;
+    for (auto& cents : record.m_intervalCents)
+        cents = NOT_MEASURED;
+    record.m_intervalCents[3] = cents440;
+    return record;
+}
+
+LoggedRow Row(const std::string& day, const std::string& run, const char* check, const char* kind,
+              const std::string& frequency, const std::string& value, const std::string& answer = "")
+{
+    return {"2026-" + day + "T10:00:00.000+09:00", run, check, kind, frequency, "", answer, "", value};
+}
+
+// One run's results as the checks log them; `extraBand` adds a band's result when not 0.
+void AddRun(std::vector<LoggedRow>& log, const std::string& day, int upper, int lower, int cents,
+            const char* card, int extraBand = 0)
+{
+    const std::string run = "run-" + day;
+    log.push_back(Row(day, run, "sound card", "result", "", card));
+    log.push_back(Row(day, run, "range upper", "question", "15000", ""));
+    log.push_back(Row(day, run, "range upper", "result", "", std::to_string(upper)));
+    log.push_back(Row(day, run, "range lower", "result", "", std::to_string(lower)));
+    log.push_back(Row(day, run, "interval", "result", "440", std::to_string(cents)));
+    log.push_back(Row(day, run, "interval", "result", "880", std::to_string(cents + 3)));
+    if (extraBand != 0)
+        log.push_back(Row(day, run, "interval", "result", std::to_string(extraBand), std::to_string(cents * 2)));
+}
+
+struct History {
+    const char* name;
+    std::vector<LoggedRow> log;
+    std::size_t charts;  // the age chart, and one per history chart with something to show
+};
+
+std::vector<History> Histories()
+{
+    History one{"one-run", {}, 5}, several{"several-runs", {}, 6};
+    AddRun(one.log, "11-01", 16000, 40, 9, "22050.00");
+    AddRun(several.log, "10-01", 16500, 45, 12, "22050.00");
+    AddRun(several.log, "11-01", 16000, 40, 9, "19998.44");
+    AddRun(several.log, "12-01", 15500, 38, 7, "22050.00", 110);
+    several.log.push_back(Row("12-01", "run-12-01", "questionnaire", "questionnaire", "", "", "55 years old"));
+    // Rows no chart can use are passed over.
+    several.log.push_back(Row("12-02", "x", "range upper", "result", "", "1e9999"));
+    several.log.push_back(Row("12-02", "x", "interval", "result", "441", "5"));
+    return {{"empty", {}, 1}, one, several};
+}
+
+class ReportInBrowser : public ::testing::TestWithParam<History> {
+protected:
+    CTempDir m_dir;
+};
+
+} // namespace
+
+TEST(ResultReport, ShowsEachMeasurementOrNotMeasured)
+{
+    const std::string page = BuildResultReport(Record(35, 15000, 8), {}, "2026-12-07 11:25");
+    EXPECT_EQ(Occurrences(page, "<td class=\"value\">not measured</td>"), 7u);
+    EXPECT_NE(page.find("<td class=\"value\">35 Hz</td>"), std::string::npos);
+    EXPECT_NE(page.find("<td class=\"value\">15000 Hz</td>"), std::string::npos);
+    EXPECT_NE(page.find("440 Hz band</th><td class=\"value\">8 cents</td>"), std::string::npos);
+    EXPECT_NE(page.find("doi:10.1186/s40463-021-00534-w"), std::string::npos);
+    EXPECT_NE(page.find("not a medical test"), std::string::npos);
+    // Nothing runs, nothing is fetched.
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("://"), std::string::npos);
+    EXPECT_EQ(page.find(" src="), std::string::npos);
+}
+
+TEST(ResultReport, MarksTheAgeBandLastChosenAndEscapesTheLog)
+{
+    const ResultRecordData record = Record(35, 15000, 8);
+    EXPECT_EQ(BuildResultReport(record, {}, "").find("(your age band)"), std::string::npos);
+
+    auto Age = [](const std::string& day, const std::string& item) {
+        return Row(day, "<script>alert(1)</script>", "questionnaire", "questionnaire", "", "", item);
+    };
+    std::vector<LoggedRow> log = {Age("11-01", "25 years old"), Age("12-01", "55 years old"), Age("12-02", "none")};
+    std::string page = BuildResultReport(record, log, "");
+    EXPECT_EQ(Occurrences(page, "(your age band)"), 1u);
+    EXPECT_NE(page.find("51 to 60 years: no listener heard 20 kHz. (your age band)"), std::string::npos);
+
+    // An age the study has no point for marks none, and says so; nothing from the log is markup.
+    log.push_back(Age("12-03", "<img src=x onerror=alert(1)> years old"));
+    page = BuildResultReport(record, log, "<b>now</b>");
+    EXPECT_EQ(page.find("(your age band)"), std::string::npos);
+    EXPECT_NE(page.find("the age you chose in the questionnaire (&lt;img src=x onerror=alert(1)&gt; years old)"),
+              std::string::npos);
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("<img"), std::string::npos);
+    EXPECT_EQ(page.find("<b>now"), std::string::npos);
+}
+
+TEST(ResultReport, BrowserConsoleErrorsAreSeen)
+{
+    // The console check below must be able to fail.
+    CTempDir dir;
+    const CChildResult bad = RunChromium(dir.Path(), "profile", {"--dump-dom"},
+                                         "data:text/html,<p>x</p><script>console.error('seen')</script>");
+    ASSERT_EQ(bad.exitStatus, 0) << bad.err;
+    EXPECT_FALSE(ConsoleLines(bad.err).empty()) << "Chromium's console output is not recognised";
+}
+
+TEST_P(ReportInBrowser, RendersItsChartsWithoutConsoleErrors)
+{
+    const History& history = GetParam();
+    const std::filesystem::path page = m_dir.Path() / "my-results.html";
+    std::ofstream(page) << BuildResultReport(Record(35, 15000, 8), history.log, "2026-12-07 11:25");
+    const std::string url = "file://" + page.string();
+
+    const CChildResult dom = RunChromium(m_dir.Path(), "profile-dom", {"--dump-dom"}, url);
+    ASSERT_EQ(dom.exitStatus, 0) << dom.err;
+    const auto console = ConsoleLines(dom.err);
+    EXPECT_TRUE(console.empty()) << console.front();
+    EXPECT_EQ(Occurrences(dom.out, "<svg class=\"chart\""), history.charts);
+    EXPECT_EQ(Occurrences(dom.out, "<g class=\"reference\">"), 4u);
+    EXPECT_EQ(Occurrences(dom.out, "in the log yet"), 3u - std::min<std::size_t>(3, history.charts - 1));
+
+    const std::string screenshot = std::string(TONVALE_SCREENSHOT_DIR) + "/report-" + history.name + ".png";
+    std::filesystem::remove(screenshot);
+    const CChildResult shot = RunChromium(m_dir.Path(), "profile-shot",
+                                          {"--window-size=900,2600", "--hide-scrollbars",
+                                           "--screenshot=" + screenshot},
+                                          url);
+    ASSERT_EQ(shot.exitStatus, 0) << shot.err;
+    EXPECT_TRUE(ConsoleLines(shot.err).empty());
+    // A drawn page, not a blank one: its size as asked and many colours.
+    const CChildResult info = RunChild({"/usr/bin/identify", "-format", "%w %h %k", screenshot}, m_dir.Path(),
+                                       m_dir.Path());
+    ASSERT_EQ(info.exitStatus, 0) << info.err;
+    int width = 0, height = 0, colours = 0;
+    std::istringstream(info.out) >> width >> height >> colours;
+    EXPECT_EQ(width, 900);
+    EXPECT_EQ(height, 2600);
+    EXPECT_GT(colours, 50) << info.out;
+    std::printf("screenshot: %s (%s)\n", screenshot.c_str(), info.out.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Histories, ReportInBrowser, ::testing::ValuesIn(Histories()),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
