@@ -86,7 +86,7 @@ protected:
         values[FIELD_SEX] = "female";
         values[FIELD_AGE] = AgeItemText(40);
         const std::int32_t measured[MEASUREMENT_COUNT] = {31, 16543, NOT_MEASURED, 120, 60,
-                                                                 NOT_MEASURED, 0, -3, 15, 9};
+                                                                 NOT_MEASURED, 0, 1200, 15, 9};
         for (int m = 0; m < MEASUREMENT_COUNT; ++m)
             values[FIELD_MIN_FREQ + m] = MeasurementText(measured[m]);
         values[FIELD_INSTRUMENT] = "over 10 years";
