@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 
@@ -63,6 +62,9 @@ void BindText(sqlite3_stmt* stmt, int index, const std::string& text)
 void OpenForWriting(CSqliteDb& db)
 {
     db.Exec("PRAGMA journal_mode=WAL");
+    // A checkpoint never shrinks the log file; the writer cuts it back to this when it starts
+    // the log over.
+    db.Exec(("PRAGMA journal_size_limit=" + std::to_string(SURVEY_WAL_SIZE_LIMIT)).c_str());
     // FULL: in WAL mode this syncs the log at every commit, so a commit survives a power cut,
     // not only the death of the process.
     db.Exec("PRAGMA synchronous=FULL");
@@ -77,12 +79,11 @@ void InitSurveySchema(const std::string& path)
     OpenForWriting(db);
 }
 
-CSurveyStore::CSurveyStore(const std::string& path) : m_path(path)
+CSurveyStore::CSurveyStore(const std::string& path, std::chrono::milliseconds commitDelay)
+    : m_path(path), m_commitDelay(commitDelay)
 {
     // Fail here, in the caller's thread, if the file cannot be used at all.
     InitSurveySchema(path);
-    if (const char* delay = std::getenv("TONVALE_SURVEY_TEST_COMMIT_DELAY_MS"))
-        m_commitDelay = std::chrono::milliseconds(std::atoi(delay));
     {
         CSqliteDb db(path, SQLITE_OPEN_READONLY);
         m_stats = LoadStatsRows(db);
@@ -136,8 +137,6 @@ std::vector<StatsRow> CSurveyStore::StatsSnapshot() const
 // Called by SQLite on the writer thread after each commit, with the log's size in pages.
 int CSurveyStore::OnWalCommit(void* store, sqlite3*, const char*, int walPages)
 {
-    // About 4 MB of log, as SQLite's own automatic checkpoint would do, but on another thread.
-    constexpr int CHECKPOINT_PAGES = 1000;
     if (walPages >= CHECKPOINT_PAGES) {
         auto* self = static_cast<CSurveyStore*>(store);
         std::lock_guard lock(self->m_checkpointMutex);
@@ -147,9 +146,21 @@ int CSurveyStore::OnWalCommit(void* store, sqlite3*, const char*, int walPages)
     return SQLITE_OK;
 }
 
+std::unique_ptr<CSqliteDb> CSurveyStore::OpenCheckpointer() const
+{
+    auto db = std::make_unique<CSqliteDb>(m_path, SQLITE_OPEN_READWRITE);
+    // A connection finds the write-ahead log only when it first reads the database; until then a
+    // checkpoint through it "succeeds" and copies nothing.
+    CStatement read(*db, "SELECT count(*) FROM sqlite_master");
+    read.Step();
+    return db;
+}
+
 void CSurveyStore::CheckpointLoop()
 {
     std::unique_ptr<CSqliteDb> db;
+    auto lastForced = std::chrono::steady_clock::now() - FORCED_CHECKPOINT_INTERVAL;
+    int busyInARow = 0;
     for (;;) {
         {
             std::unique_lock lock(m_checkpointMutex);
@@ -160,12 +171,38 @@ void CSurveyStore::CheckpointLoop()
         }
         try {
             if (!db)
-                db = std::make_unique<CSqliteDb>(m_path, SQLITE_OPEN_READWRITE);
+                db = OpenCheckpointer();
             // PASSIVE: copies what it can without waiting for, or blocking, the writer.
-            sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
-                                      nullptr);
+            int logFrames = -1, copied = -1;
+            int rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                               &logFrames, &copied);
+            // Under steady load the writer commits while the copy runs, so the log is never all
+            // copied when the writer starts its next transaction, and it never starts over. Past
+            // a bound, hold the writer off for one complete checkpoint; the writer restarts the
+            // log at its next commit. Not more than once a second: a long export keeps its
+            // snapshot, and with it the log, whatever is tried.
+            const auto now = std::chrono::steady_clock::now();
+            if (rc == SQLITE_OK && logFrames >= FORCED_CHECKPOINT_PAGES && copied < logFrames &&
+                now - lastForced >= FORCED_CHECKPOINT_INTERVAL) {
+                lastForced = now;
+                sqlite3_busy_timeout(db->Handle(), FORCED_CHECKPOINT_WAIT_MS);
+                rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_RESTART,
+                                               &logFrames, &copied);
+                sqlite3_busy_timeout(db->Handle(), 0);
+                if (rc == SQLITE_BUSY)
+                    rc = SQLITE_OK;   // a reader or the writer was in the way: the next one tries
+            }
+            // Busy: another checkpoint or a log restart was under way; the next commit asks again.
+            // Only a checkpoint that keeps failing is worth a line.
+            busyInARow = rc == SQLITE_BUSY ? busyInARow + 1 : 0;
+            if ((rc == SQLITE_BUSY && busyInARow % 10 == 0) ||
+                (rc != SQLITE_OK && rc != SQLITE_BUSY) || (rc == SQLITE_OK && (logFrames < 0 || copied < 0)))
+                std::fprintf(stderr,
+                             "tonvale-survey: checkpoint failed (%s; log %d pages, %d copied)\n",
+                             sqlite3_errstr(rc), logFrames, copied);
         } catch (const CSqliteError& error) {
             std::fprintf(stderr, "tonvale-survey: checkpoint failed: %s\n", error.what());
+            db.reset();
         }
     }
 }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +24,15 @@
 // share this list.
 std::string SurveyColumnName(int field);
 
+// About 4 MB of log starts a checkpoint, as SQLite's own automatic one would, but on another
+// thread. Past twice that, the checkpoint holds the writer off until it has copied all.
+constexpr int CHECKPOINT_PAGES = 1000;
+constexpr int FORCED_CHECKPOINT_PAGES = 2 * CHECKPOINT_PAGES;
+constexpr int FORCED_CHECKPOINT_WAIT_MS = 100;
+constexpr std::chrono::seconds FORCED_CHECKPOINT_INTERVAL{1};
+// What the log file is cut back to whenever it starts over.
+constexpr long long SURVEY_WAL_SIZE_LIMIT = 4LL * 1024 * 1024;
+
 // Creates the table if needed and sets up write-ahead logging; used by the store and by tests.
 void InitSurveySchema(const std::string& path);
 
@@ -31,7 +41,10 @@ public:
     // true once the submission's transaction has committed; false if it could not be stored.
     using Done = std::function<void(bool committed)>;
 
-    explicit CSurveyStore(const std::string& path);
+    // `commitDelay` widens the time between the inserts and their commit, so that a test's kill
+    // lands inside it; zero in the product.
+    explicit CSurveyStore(const std::string& path,
+                          std::chrono::milliseconds commitDelay = std::chrono::milliseconds(0));
     ~CSurveyStore();
     CSurveyStore(const CSurveyStore&) = delete;
     CSurveyStore& operator=(const CSurveyStore&) = delete;
@@ -50,12 +63,11 @@ private:
     void WriterLoop();
     void RunWriter();
     void CheckpointLoop();
+    std::unique_ptr<class CSqliteDb> OpenCheckpointer() const;
     static int OnWalCommit(void* store, struct sqlite3* db, const char* name, int walPages);
 
     std::string m_path;
-    // Tests widen the time between the inserts and their commit, so that a kill lands inside it
-    // (TONVALE_SURVEY_TEST_COMMIT_DELAY_MS); zero otherwise.
-    std::chrono::milliseconds m_commitDelay{0};
+    std::chrono::milliseconds m_commitDelay;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<Pending> m_queue;
