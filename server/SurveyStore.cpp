@@ -137,8 +137,11 @@ std::vector<StatsRow> CSurveyStore::StatsSnapshot() const
 // Called by SQLite on the writer thread after each commit, with the log's size in pages.
 int CSurveyStore::OnWalCommit(void* store, sqlite3*, const char*, int walPages)
 {
-    if (walPages >= CHECKPOINT_PAGES) {
-        auto* self = static_cast<CSurveyStore*>(store);
+    auto* self = static_cast<CSurveyStore*>(store);
+    self->m_walPages = walPages;
+    // Past the forced bound the writer empties the log itself; a copy running beside it would
+    // only hold it up.
+    if (walPages >= CHECKPOINT_PAGES && walPages < FORCED_CHECKPOINT_PAGES) {
         std::lock_guard lock(self->m_checkpointMutex);
         self->m_checkpointWanted = true;
         self->m_checkpointWake.notify_one();
@@ -159,7 +162,6 @@ std::unique_ptr<CSqliteDb> CSurveyStore::OpenCheckpointer() const
 void CSurveyStore::CheckpointLoop()
 {
     std::unique_ptr<CSqliteDb> db;
-    auto lastForced = std::chrono::steady_clock::now() - FORCED_CHECKPOINT_INTERVAL;
     int busyInARow = 0;
     for (;;) {
         {
@@ -174,23 +176,11 @@ void CSurveyStore::CheckpointLoop()
                 db = OpenCheckpointer();
             // PASSIVE: copies what it can without waiting for, or blocking, the writer.
             int logFrames = -1, copied = -1;
-            int rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
+            int rc = SQLITE_OK;
+            {
+                std::lock_guard running(m_checkpointRunning);
+                rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
                                                &logFrames, &copied);
-            // Under steady load the writer commits while the copy runs, so the log is never all
-            // copied when the writer starts its next transaction, and it never starts over. Past
-            // a bound, hold the writer off for one complete checkpoint; the writer restarts the
-            // log at its next commit. Not more than once a second: a long export keeps its
-            // snapshot, and with it the log, whatever is tried.
-            const auto now = std::chrono::steady_clock::now();
-            if (rc == SQLITE_OK && logFrames >= FORCED_CHECKPOINT_PAGES && copied < logFrames &&
-                now - lastForced >= FORCED_CHECKPOINT_INTERVAL) {
-                lastForced = now;
-                sqlite3_busy_timeout(db->Handle(), FORCED_CHECKPOINT_WAIT_MS);
-                rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_RESTART,
-                                               &logFrames, &copied);
-                sqlite3_busy_timeout(db->Handle(), 0);
-                if (rc == SQLITE_BUSY)
-                    rc = SQLITE_OK;   // a reader or the writer was in the way: the next one tries
             }
             // Busy: another checkpoint or a log restart was under way; the next commit asks again.
             // Only a checkpoint that keeps failing is worth a line.
@@ -288,5 +278,33 @@ void CSurveyStore::RunWriter()
         for (Pending& pending : batch)
             pending.m_done(committed);
         batch.clear();
+        if (m_walPages >= FORCED_CHECKPOINT_PAGES)
+            EmptyLog(db);
     }
+}
+
+// The writer starts the log over only when it finds it all copied as it begins a transaction;
+// under steady load it always begins while the other thread's copy is still running, and the log
+// grows for as long as the load lasts. Past a bound the writer, between two transactions, copies
+// the rest and empties the log itself. A reader in the way (a long export keeps its snapshot, and
+// with it the log) makes that fail; then it waits a second before it holds up submissions again.
+void CSurveyStore::EmptyLog(CSqliteDb& db)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastEmptyRefused < FORCED_CHECKPOINT_INTERVAL)
+        return;
+    int logFrames = -1, copied = -1;
+    // A copy on the other thread holds SQLite's checkpoint lock: let it finish, so that busy
+    // means a reader.
+    std::lock_guard running(m_checkpointRunning);
+    sqlite3_busy_timeout(db.Handle(), FORCED_CHECKPOINT_WAIT_MS);
+    const int rc = sqlite3_wal_checkpoint_v2(db.Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
+                                             &logFrames, &copied);
+    sqlite3_busy_timeout(db.Handle(), SQLITE_BUSY_TIMEOUT_MS);
+    if (rc == SQLITE_OK)
+        m_walPages = 0;
+    else if (rc == SQLITE_BUSY)
+        m_lastEmptyRefused = now;
+    else
+        std::fprintf(stderr, "tonvale-survey: emptying the log failed: %s\n", sqlite3_errstr(rc));
 }

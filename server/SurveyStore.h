@@ -25,10 +25,10 @@
 std::string SurveyColumnName(int field);
 
 // About 4 MB of log starts a checkpoint, as SQLite's own automatic one would, but on another
-// thread. Past twice that, the checkpoint holds the writer off until it has copied all.
+// thread. Past twice that, the checkpoint holds the writer off until it has emptied the log.
 constexpr int CHECKPOINT_PAGES = 1000;
 constexpr int FORCED_CHECKPOINT_PAGES = 2 * CHECKPOINT_PAGES;
-constexpr int FORCED_CHECKPOINT_WAIT_MS = 100;
+constexpr int FORCED_CHECKPOINT_WAIT_MS = 20;
 constexpr std::chrono::seconds FORCED_CHECKPOINT_INTERVAL{1};
 // What the log file is cut back to whenever it starts over.
 constexpr long long SURVEY_WAL_SIZE_LIMIT = 4LL * 1024 * 1024;
@@ -64,10 +64,15 @@ private:
     void RunWriter();
     void CheckpointLoop();
     std::unique_ptr<class CSqliteDb> OpenCheckpointer() const;
+    void EmptyLog(class CSqliteDb& db);
     static int OnWalCommit(void* store, struct sqlite3* db, const char* name, int walPages);
 
     std::string m_path;
     std::chrono::milliseconds m_commitDelay;
+    // The writer thread's own: the log's size after its last commit, and when a reader last kept
+    // it from emptying the log.
+    int m_walPages = 0;
+    std::chrono::steady_clock::time_point m_lastEmptyRefused{};
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<Pending> m_queue;
@@ -78,6 +83,7 @@ private:
     std::vector<StatsRow> m_stats;
 
     std::mutex m_checkpointMutex;
+    std::mutex m_checkpointRunning;   // held while a checkpoint runs on the checkpoint thread
     std::condition_variable m_checkpointWake;
     bool m_checkpointWanted = false;
     bool m_checkpointStop = false;
