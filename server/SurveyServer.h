@@ -20,6 +20,9 @@ struct SurveyServerOptions {
     std::string dbPath;
     std::string adminToken;                // empty: the export is off
     std::size_t maxConnections = 512;
+    // Connections from one address that have not yet sent a whole request; 0: no limit (behind a
+    // reverse proxy, where every client has the proxy's address).
+    std::size_t maxPendingPerAddress = 64;
     // Waiting for a request's header (also between requests on a kept-alive connection).
     std::chrono::milliseconds idleTimeout{15000};
     // Reading a request's body, and writing a response.
