@@ -297,27 +297,25 @@ struct Groups {
     std::array<std::array<Values, SCHOOL_ITEMS.size()>, INTERVAL_BANDS> bySchool;
     std::array<std::array<Values, INSTRUMENT_ITEMS.size()>, INTERVAL_BANDS> byInstrument;
 
-    explicit Groups(const std::vector<StatsRow>& rows)
+    void Add(const StatsRow& row)
     {
-        auto measured = [](const StatsRow& row, int m) {
+        auto measured = [&row](int m) {
             const std::int32_t value = row.measurements[m];
             return value != STATS_MISSING && value >= 0 && value <= MaxMeasured(m);
         };
-        for (const StatsRow& row : rows) {
-            if (row.ageBand >= 0) {
-                ++people[row.ageBand];
-                if (measured(row, MEASUREMENT_HIGHEST_HZ))
-                    highest[row.ageBand].push_back(row.measurements[MEASUREMENT_HIGHEST_HZ]);
-                if (measured(row, MEASUREMENT_LOWEST_HZ))
-                    lowest[row.ageBand].push_back(row.measurements[MEASUREMENT_LOWEST_HZ]);
-            }
-            for (int band = 0; band < INTERVAL_BANDS; ++band) {
-                if (!measured(row, MEASUREMENT_FIRST_INTERVAL + band))
-                    continue;
-                const std::int32_t cents = row.measurements[MEASUREMENT_FIRST_INTERVAL + band];
-                bySchool[band][static_cast<std::size_t>(row.school)].push_back(cents);
-                byInstrument[band][static_cast<std::size_t>(row.instrument)].push_back(cents);
-            }
+        if (row.ageBand >= 0) {
+            ++people[row.ageBand];
+            if (measured(MEASUREMENT_HIGHEST_HZ))
+                highest[row.ageBand].push_back(row.measurements[MEASUREMENT_HIGHEST_HZ]);
+            if (measured(MEASUREMENT_LOWEST_HZ))
+                lowest[row.ageBand].push_back(row.measurements[MEASUREMENT_LOWEST_HZ]);
+        }
+        for (int band = 0; band < INTERVAL_BANDS; ++band) {
+            if (!measured(MEASUREMENT_FIRST_INTERVAL + band))
+                continue;
+            const std::int32_t cents = row.measurements[MEASUREMENT_FIRST_INTERVAL + band];
+            bySchool[band][static_cast<std::size_t>(row.school)].push_back(cents);
+            byInstrument[band][static_cast<std::size_t>(row.instrument)].push_back(cents);
         }
     }
 };
@@ -453,7 +451,28 @@ std::optional<BoxStats> Summarize(std::vector<std::int32_t> values)
     return BoxStats{values.size(), q1, median, q3};
 }
 
+namespace {
+std::string RenderPage(std::size_t people, Groups& groups);
+} // namespace
+
 std::string RenderResultsPage(const std::vector<StatsRow>& rows)
+{
+    Groups groups;
+    for (const StatsRow& row : rows)
+        groups.Add(row);
+    return RenderPage(rows.size(), groups);
+}
+
+std::string RenderResultsPage(const CStatsRows& rows)
+{
+    Groups groups;
+    rows.ForEach([&groups](const StatsRow& row) { groups.Add(row); });
+    return RenderPage(rows.size(), groups);
+}
+
+namespace {
+
+std::string RenderPage(std::size_t people, Groups& groups)
 {
     std::string html;
     html.reserve(64 * 1024);
@@ -464,13 +483,11 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
     html += PAGE_STYLE;
     html += "</style></head><body><h1>Tonvale hearing survey: results</h1>";
 
-    html += "<p id=\"participants\">" + std::to_string(rows.size()) +
-            (rows.size() == 1 ? " person has" : " people have") +
+    html += "<p id=\"participants\">" + std::to_string(people) +
+            (people == 1 ? " person has" : " people have") +
             " sent their results so far.</p>"
             "<p>Every figure below describes a group. A group of fewer than five people is not "
             "shown, and no single answer, comment or date is ever published.</p>";
-
-    Groups groups(rows);
 
     // Participants by age band.
     std::vector<std::pair<std::string, std::size_t>> ageCounts;
@@ -540,3 +557,5 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
     html += "</ol></footer></body></html>\n";
     return html;
 }
+
+} // namespace

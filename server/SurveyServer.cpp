@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <algorithm>
 #include <map>
 #include <mutex>
@@ -85,6 +86,48 @@ std::string ErrorPage(unsigned status, std::string_view reason, std::string_view
     return page + "</body></html>\n";
 }
 
+// The page as built once, with what identifies it.
+struct CachedPage {
+    std::string body;
+    std::string etag;
+    std::size_t generation = 0;   // committed submissions it shows
+    std::chrono::steady_clock::time_point builtAt;
+};
+
+constexpr std::chrono::seconds PAGE_MIN_AGE{1};
+
+// A strong validator from the bytes themselves, so it survives a restart of the server.
+std::string EtagOf(std::string_view body)
+{
+    std::uint64_t hash = 14695981039346656037ull;   // FNV-1a
+    for (unsigned char c : body) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+// If-None-Match: "*" or a list of tags, weak ones ("W/...") compared by their tag.
+bool EtagMatches(std::string_view header, std::string_view etag)
+{
+    while (!header.empty()) {
+        const std::size_t comma = header.find(',');
+        std::string_view tag = header.substr(0, comma);
+        header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
+        while (!tag.empty() && (tag.front() == ' ' || tag.front() == '\t'))
+            tag.remove_prefix(1);
+        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t'))
+            tag.remove_suffix(1);
+        if (tag.starts_with("W/"))
+            tag.remove_prefix(2);
+        if (tag == "*" || tag == etag)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool ConstantTimeEquals(std::string_view presented, std::string_view expected)
@@ -105,7 +148,7 @@ class CSurveyServer::CImpl : public std::enable_shared_from_this<CImpl> {
 public:
     CImpl(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
         : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc),
-          m_retryTimer(ioc), m_pool(1)
+          m_retryTimer(ioc), m_pagePool(1), m_exportPool(1)
     {
     }
 
@@ -132,10 +175,48 @@ public:
         return asio::prefer(m_ioc.get_executor(), asio::execution::outstanding_work.tracked);
     }
 
-    // Runs on the worker thread only.
-    std::string RenderPage()
+    // Hands the results page to `deliver` on this thread: the cached one when nothing has been
+    // committed since it was built, or when it is less than a second old (under load the page is
+    // built at most once a second); otherwise the page built next, which it waits for. Null if
+    // building it failed.
+    void GetPage(std::function<void(std::shared_ptr<const CachedPage>)> deliver)
     {
-        return RenderResultsPage(m_store.StatsSnapshot());
+        const auto now = std::chrono::steady_clock::now();
+        if (m_page && (m_page->generation == m_store.CommittedCount() ||
+                       now - m_page->builtAt < PAGE_MIN_AGE))
+            return deliver(m_page);
+        m_pageWaiters.push_back(std::move(deliver));
+        if (m_pageBuilding)
+            return;
+        m_pageBuilding = true;
+        // Built from an unchanging snapshot on a thread of its own: neither the connections
+        // nor the writer wait for it.
+        asio::post(m_pagePool, [self = shared_from_this(), back = TrackedExecutor()] {
+            std::shared_ptr<const CachedPage> page;
+            try {
+                const CStatsRows rows = self->m_store.StatsSnapshot();
+                auto built = std::make_shared<CachedPage>();
+                built->generation = rows.size();
+                built->body = RenderResultsPage(rows);
+                built->etag = EtagOf(built->body);
+                built->builtAt = std::chrono::steady_clock::now();
+                page = std::move(built);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "tonvale-survey: results page failed: %s\n", error.what());
+            }
+            asio::post(back, [self, page = std::move(page)] { self->PageBuilt(page); });
+        });
+    }
+
+    void PageBuilt(std::shared_ptr<const CachedPage> page)
+    {
+        m_pageBuilding = false;
+        if (page)
+            m_page = page;
+        auto waiters = std::move(m_pageWaiters);
+        m_pageWaiters.clear();
+        for (auto& deliver : waiters)
+            deliver(page);
     }
 
     // A session's last reference may be dropped on the writer or a worker thread (a callback that
@@ -211,7 +292,13 @@ public:
     CSurveyStore& m_store;
     tcp::acceptor m_acceptor;
     asio::steady_timer m_retryTimer;
-    asio::thread_pool m_pool;
+    asio::thread_pool m_pagePool;
+    // The export reads the whole table: on a thread of its own, so that the page never waits.
+    asio::thread_pool m_exportPool;
+    // The results page, on the io_context thread only.
+    std::shared_ptr<const CachedPage> m_page;
+    bool m_pageBuilding = false;
+    std::vector<std::function<void(std::shared_ptr<const CachedPage>)>> m_pageWaiters;
     std::mutex m_sessionsMutex;
     std::unordered_map<CSession*, std::weak_ptr<CSession>> m_sessions;
     // Connections per address that have not yet sent a whole request (under m_sessionsMutex).
@@ -367,9 +454,9 @@ private:
             return Store();
         }
         if (m_path == SURVEY_RESULTS_PATH) {
-            if (method != http::verb::get)
+            if (method != http::verb::get && method != http::verb::head)
                 return RespondError(http::status::method_not_allowed, "");
-            return ServePage();
+            return ServePage(method == http::verb::head);
         }
         if (m_path == EXPORT_PATH) {
             if (method != http::verb::get)
@@ -398,24 +485,48 @@ private:
                                 });
     }
 
-    void ServePage()
+    void ServePage(bool head)
     {
-        auto back = m_server->TrackedExecutor();
-        asio::post(m_server->m_pool, [self = shared_from_this(), back] {
-            std::string page;
-            bool rendered = false;
-            try {
-                page = self->m_server->RenderPage();
-                rendered = true;
-            } catch (const std::exception& error) {
-                std::fprintf(stderr, "tonvale-survey: results page failed: %s\n", error.what());
-            }
-            asio::post(back, [self, page = std::move(page), rendered]() mutable {
-                if (!rendered)
-                    return self->RespondError(http::status::internal_server_error, "");
-                self->Respond(http::status::ok, std::move(page), "text/html; charset=utf-8", true);
-            });
+        m_server->GetPage([self = shared_from_this(), head](std::shared_ptr<const CachedPage> page) {
+            if (!page)
+                return self->RespondError(http::status::internal_server_error, "");
+            self->RespondPage(std::move(page), head);
         });
+    }
+
+    void RespondPage(std::shared_ptr<const CachedPage> page, bool head)
+    {
+        const std::string_view match = m_parser->get()[http::field::if_none_match];
+        if (!match.empty() && EtagMatches(match, page->etag)) {
+            auto response = std::make_shared<http::response<http::empty_body>>(
+                http::status::not_modified, m_version);
+            SetPageHeaders(*response, *page);
+            return Send(std::move(response), 0);
+        }
+        if (head) {
+            auto response = std::make_shared<http::response<http::empty_body>>(http::status::ok,
+                                                                               m_version);
+            SetPageHeaders(*response, *page);
+            response->content_length(page->body.size());
+            return Send(std::move(response), 0);
+        }
+        // The cached bytes go out as they are; the response keeps them alive until written.
+        auto response =
+            std::make_shared<http::response<http::span_body<const char>>>(http::status::ok, m_version);
+        SetPageHeaders(*response, *page);
+        response->body() = beast::span<const char>(page->body.data(), page->body.size());
+        const std::size_t bytes = page->body.size();
+        response->content_length(bytes);
+        Send(std::move(response), bytes, std::move(page));
+    }
+
+    template <class Fields>
+    void SetPageHeaders(Fields& response, const CachedPage& page)
+    {
+        SetCommonHeaders(response, "text/html; charset=utf-8");
+        // The browser may keep the page, but asks each time whether it is still current.
+        response.set(http::field::cache_control, "no-cache");
+        response.set(http::field::etag, page.etag);
     }
 
     // The token the request presents, if it presents one.
@@ -469,7 +580,7 @@ private:
     void ProduceExportChunk()
     {
         auto back = m_server->TrackedExecutor();
-        asio::post(m_server->m_pool, [self = shared_from_this(), back] {
+        asio::post(m_server->m_exportPool, [self = shared_from_this(), back] {
             bool more = false;
             bool failed = false;
             self->m_exportChunk.clear();
@@ -521,12 +632,26 @@ private:
         LogRequest(m_method, m_path, complete ? 200 : 500, m_exportBytes, m_started);
         const bool keepAlive = complete && m_exportResponse->keep_alive();
         // The cursor is touched only on the worker thread; let it go there too.
-        asio::post(m_server->m_pool, [exporter = std::move(m_export)] {});
+        asio::post(m_server->m_exportPool, [exporter = std::move(m_export)] {});
         m_exportSerializer.reset();
         m_exportResponse.reset();
         if (!keepAlive)
             return CloseGracefully();
         ReadNextRequest();
+    }
+
+    template <class Message>
+    void SetCommonHeaders(Message& response, std::string_view contentType)
+    {
+        response.set(http::field::server, "tonvale-survey");
+        response.set(http::field::content_type, contentType);
+        response.set(http::field::cache_control, "no-store");
+        response.set("X-Content-Type-Options", "nosniff");
+        // The pages need no script, no outside resource and nothing but their own inline style.
+        response.set("Content-Security-Policy",
+                     "default-src 'none'; style-src 'unsafe-inline'; img-src data:; "
+                     "frame-ancestors 'none'; form-action 'none'; base-uri 'none'");
+        response.set("Referrer-Policy", "no-referrer");
     }
 
     void Respond(http::status status, std::string body, std::string_view contentType, bool keepAlive,
@@ -535,24 +660,25 @@ private:
         auto response = std::make_shared<http::response<http::string_body>>(status, m_version);
         if (retryAfterSeconds > 0)
             response->set(http::field::retry_after, std::to_string(retryAfterSeconds));
-        response->set(http::field::server, "tonvale-survey");
-        response->set(http::field::content_type, contentType);
-        response->set(http::field::cache_control, "no-store");
-        response->set("X-Content-Type-Options", "nosniff");
-        // The pages need no script, no outside resource and nothing but their own inline style.
-        response->set("Content-Security-Policy",
-                      "default-src 'none'; style-src 'unsafe-inline'; img-src data:; "
-                      "frame-ancestors 'none'; form-action 'none'; base-uri 'none'");
-        response->set("Referrer-Policy", "no-referrer");
+        SetCommonHeaders(*response, contentType);
         response->body() = std::move(body);
+        response->prepare_payload();
+        const std::size_t bytes = response->body().size();
+        Send(std::move(response), bytes, nullptr, keepAlive);
+    }
+
+    // Writes the response; `keep` lives until it is written.
+    template <class Body>
+    void Send(std::shared_ptr<http::response<Body>> response, std::size_t bytes,
+              std::shared_ptr<const void> keep = nullptr, bool keepAlive = true)
+    {
         response->keep_alive(keepAlive && m_parser && m_parser->is_done() &&
                              m_parser->get().keep_alive() && !m_server->m_stopping);
-        response->prepare_payload();
-        LogRequest(m_method, m_path, static_cast<unsigned>(status), response->body().size(), m_started);
+        LogRequest(m_method, m_path, response->result_int(), bytes, m_started);
         m_state = State::Busy;
         m_stream.expires_after(Options().ioTimeout);
         http::async_write(m_stream, *response,
-                          [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
+                          [self = shared_from_this(), response, keep](beast::error_code ec, std::size_t) {
                               if (ec)
                                   return self->Close();
                               if (!response->keep_alive())
@@ -736,7 +862,8 @@ CSurveyServer::CSurveyServer(asio::io_context& ioc, SurveyServerOptions options,
 
 CSurveyServer::~CSurveyServer()
 {
-    m_impl->m_pool.join();
+    m_impl->m_pagePool.join();
+    m_impl->m_exportPool.join();
 }
 
 unsigned short CSurveyServer::Listen()

@@ -86,7 +86,9 @@ CSurveyStore::CSurveyStore(const std::string& path, std::chrono::milliseconds co
     InitSurveySchema(path);
     {
         CSqliteDb db(path, SQLITE_OPEN_READONLY);
-        m_stats = LoadStatsRows(db);
+        for (const StatsRow& row : LoadStatsRows(db))
+            m_stats.Append(row);
+        m_stats.Publish();
     }
     m_checkpointer = std::thread([this] { CheckpointLoop(); });
     m_writer = std::thread([this] { WriterLoop(); });
@@ -126,12 +128,6 @@ void CSurveyStore::Stop()
     }
     if (m_checkpointer.joinable())
         m_checkpointer.join();
-}
-
-std::vector<StatsRow> CSurveyStore::StatsSnapshot() const
-{
-    std::lock_guard lock(m_statsMutex);
-    return m_stats;
 }
 
 // Called by SQLite on the writer thread after each commit, with the log's size in pages.
@@ -266,9 +262,9 @@ void CSurveyStore::RunWriter()
                 std::this_thread::sleep_for(m_commitDelay);
             db.Exec("COMMIT");
             committed = true;
-            std::lock_guard lock(m_statsMutex);
             for (const Pending& pending : batch)
-                m_stats.push_back(StatsRowOf(pending.m_submission));
+                m_stats.Append(StatsRowOf(pending.m_submission));
+            m_stats.Publish();
         } catch (const CSqliteError& error) {
             std::fprintf(stderr, "tonvale-survey: storing %zu submissions failed: %s\n",
                          batch.size(), error.what());

@@ -51,7 +51,9 @@ public:
 
     void Submit(SurveySubmission submission, Done done);
     // The page's rows of everything committed so far.
-    std::vector<StatsRow> StatsSnapshot() const;
+    CStatsRows StatsSnapshot() const { return m_stats.Snapshot(); }
+    // How many submissions are committed; grows with every commit.
+    std::size_t CommittedCount() const { return m_stats.Count(); }
     // Stores what is queued, then ends the writer thread. Later submissions fail at once.
     void Stop();
 
@@ -79,8 +81,7 @@ private:
     bool m_stopping = false;
     std::thread m_writer;
 
-    mutable std::mutex m_statsMutex;
-    std::vector<StatsRow> m_stats;
+    CStatsLog m_stats;
 
     std::mutex m_checkpointMutex;
     std::mutex m_checkpointRunning;   // held while a checkpoint runs on the checkpoint thread

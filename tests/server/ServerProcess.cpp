@@ -187,7 +187,7 @@ bool CRawConnection::Send(const std::string& bytes)
     return true;
 }
 
-std::string CRawConnection::ReadResponse()
+std::string CRawConnection::ReadResponse(bool toHead)
 {
     auto fill = [this] {
         char buffer[8192];
@@ -207,7 +207,7 @@ std::string CRawConnection::ReadResponse()
     for (auto& c : header)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::size_t at = header.find("\r\ncontent-length:");
-    if (at != std::string::npos)
+    if (at != std::string::npos && !toHead)
         length = std::strtoul(header.c_str() + at + 17, nullptr, 10);
     while (m_pending.size() < headerEnd + 4 + length) {
         if (!fill())

@@ -54,8 +54,9 @@ public:
 
     bool Connected() const { return m_fd >= 0; }
     bool Send(const std::string& bytes);
-    // Reads one response (header and Content-Length body). Empty if the connection ended first.
-    std::string ReadResponse();
+    // Reads one response (header and Content-Length body, none for a HEAD request). Empty if the
+    // connection ended first.
+    std::string ReadResponse(bool toHead = false);
     // Reads until the peer closes (true) or the receive timeout passes (false).
     bool WaitForClose(std::string* rest = nullptr);
 

@@ -133,7 +133,7 @@ TEST(ResultsPage, ValuesNoProgramCanMeasureStayOffThePage)
 
 TEST(ResultsPage, ReferencePointsAreMarkedAndCited)
 {
-    const std::string page = RenderResultsPage({});
+    const std::string page = RenderResultsPage(std::vector<StatsRow>{});
     EXPECT_NE(page.find("0 people have sent"), std::string::npos);
     EXPECT_NE(page.find("doi:10.1186/s40463-021-00534-w"), std::string::npos);
     EXPECT_NE(page.find("doi:10.1016/j.heares.2006.05.004"), std::string::npos);

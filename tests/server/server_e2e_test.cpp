@@ -267,6 +267,49 @@ TEST_F(SurveyServerE2E, BodiesOnGetKeepTheConnectionInStep)
     EXPECT_EQ(rows[1][COLUMN_FIRST_FIELD + FIELD_COMMENT], "second");
 }
 
+TEST_F(SurveyServerE2E, ResultsPageIsCachedWithAValidator)
+{
+    StartServer();
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
+    const std::string path(SURVEY_RESULTS_PATH);
+    auto etagOf = [](const std::string& response) {
+        const std::size_t at = response.find("\r\nETag: ");
+        return at == std::string::npos ? std::string()
+                                       : response.substr(at + 8, response.find("\r\n", at + 2) - at - 8);
+    };
+    const std::string page = Exchange(GetRequest(path));
+    EXPECT_EQ(StatusOf(page), 200);
+    EXPECT_NE(page.find("1 person has sent"), std::string::npos);
+    EXPECT_NE(page.find("Cache-Control: no-cache\r\n"), std::string::npos);
+    const std::string etag = etagOf(page);
+    ASSERT_EQ(etag.size(), 18u) << page.substr(0, 400);
+
+    // One connection: HEAD, then revalidations, in step with each other.
+    CRawConnection connection(m_server.Port());
+    connection.Send("HEAD " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    const std::string head = connection.ReadResponse(true);
+    EXPECT_EQ(StatusOf(head), 200);
+    EXPECT_NE(head.find("Content-Length: " + std::to_string(BodyOf(page).size()) + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(etagOf(head), etag);
+    for (const std::string& match : {etag, "\"other\", W/" + etag, std::string("*")}) {
+        connection.Send(GetRequest(path, "If-None-Match: " + match + "\r\n"));
+        const std::string response = connection.ReadResponse(true);
+        EXPECT_EQ(StatusOf(response), 304) << match;
+        EXPECT_EQ(etagOf(response), etag);
+    }
+    connection.Send(GetRequest(path, "If-None-Match: \"other\"\r\n"));
+    EXPECT_EQ(BodyOf(connection.ReadResponse()), BodyOf(page));
+
+    // A new submission makes a new page, at the latest a second later.
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const std::string updated = Exchange(GetRequest(path, "If-None-Match: " + etag + "\r\n"));
+    EXPECT_EQ(StatusOf(updated), 200);
+    EXPECT_NE(updated.find("2 people have sent"), std::string::npos);
+    EXPECT_NE(etagOf(updated), etag);
+}
+
 TEST_F(SurveyServerE2E, ExportNeedsTheToken)
 {
     StartServer();

@@ -166,6 +166,39 @@ TEST(SurveyStore, WriteAheadLogIsCopiedBackAndKeptSmall)
     EXPECT_GT(inMainFile, SUBMISSIONS / 2) << "log " << walBytes << " bytes";
 }
 
+// The page is built from a snapshot while the writer goes on appending: the snapshot's rows stay
+// exactly those it was taken with, across the blocks the rows are kept in.
+TEST(SurveyStore, PageSnapshotsStayWhileRowsAreAdded)
+{
+    constexpr std::int32_t ROWS = 3 * CStatsRows::BLOCK_ROWS + 100;
+    CStatsLog log;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (std::int32_t i = 0; i < ROWS; ++i) {
+            StatsRow row;
+            row.measurements[0] = i;
+            log.Append(row);
+            if (i % 7 == 0 || i == ROWS - 1)
+                log.Publish();
+        }
+        done = true;
+    });
+    std::size_t snapshots = 0, lastSize = 0;
+    while (!done || lastSize < static_cast<std::size_t>(ROWS)) {
+        const CStatsRows rows = log.Snapshot();
+        ASSERT_GE(rows.size(), lastSize);
+        lastSize = rows.size();
+        std::int32_t expected = 0;
+        rows.ForEach([&expected](const StatsRow& row) { ASSERT_EQ(row.measurements[0], expected++); });
+        ASSERT_EQ(static_cast<std::size_t>(expected), rows.size());
+        ++snapshots;
+    }
+    writer.join();
+    EXPECT_EQ(log.Count(), static_cast<std::size_t>(ROWS));
+    EXPECT_EQ(log.Snapshot()[ROWS - 1].measurements[0], ROWS - 1);
+    EXPECT_GT(snapshots, 1u);
+}
+
 TEST(SurveyStore, SubmissionAfterStopFails)
 {
     CTempDir dir;
