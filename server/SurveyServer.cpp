@@ -11,10 +11,10 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <functional>
-#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>

@@ -2,9 +2,10 @@
 // The HTTP side of the survey server (Boost.Beast over Asio).
 //
 // Threads: everything of the connections runs on the one thread that runs the io_context. The
-// results page and the export's rows are produced on a worker thread (they read the whole table,
-// which must not hold up other connections), and inserts commit on the store's writer thread;
-// both hand their results back to the io_context thread.
+// results page is built on a thread of its own and kept until new submissions make it old; the
+// export's rows are read on another (both read everything, which must not hold up other
+// connections or each other); inserts commit on the store's writer thread. All hand their
+// results back to the io_context thread.
 #include "server/SurveyStore.h"
 
 #include <boost/asio/io_context.hpp>
