@@ -215,7 +215,7 @@ done
 
 # Submissions again, over 1,000,000 stored rows, while 4 connections ask for the page and the
 # export is read over and over.
-wrk -t1 -c4 -d"${seconds}s" "$page_url" >"$work/wrk-page-beside.txt" &
+wrk -t1 -c4 -d"${seconds}s" --latency "$page_url" >"$work/wrk-page-beside.txt" &
 page_load=$!
 : >"$work/export-runs"
 (

@@ -20,6 +20,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -95,6 +98,7 @@ struct CachedPage {
 };
 
 constexpr std::chrono::seconds PAGE_MIN_AGE{1};
+constexpr int BACKGROUND_NICE = 10;
 
 // A strong validator from the bytes themselves, so it survives a restart of the server.
 std::string EtagOf(std::string_view body)
@@ -150,6 +154,11 @@ public:
         : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc),
           m_retryTimer(ioc), m_pagePool(1), m_exportPool(1)
     {
+        // Reading every row for the page or the export is background work: on a busy machine
+        // the connections and the store's writer get the processor first, so that submissions
+        // are answered as fast while a page is built or an export runs.
+        for (asio::thread_pool* pool : {&m_pagePool, &m_exportPool})
+            asio::post(*pool, [] { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BACKGROUND_NICE); });
     }
 
     unsigned short Listen()

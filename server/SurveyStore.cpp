@@ -135,9 +135,9 @@ int CSurveyStore::OnWalCommit(void* store, sqlite3*, const char*, int walPages)
 {
     auto* self = static_cast<CSurveyStore*>(store);
     self->m_walPages = walPages;
-    // Past the forced bound the writer empties the log itself; a copy running beside it would
-    // only hold it up.
-    if (walPages >= CHECKPOINT_PAGES && walPages < FORCED_CHECKPOINT_PAGES) {
+    // When the writer is about to empty the log itself, a copy started beside it would only
+    // make it skip its turn.
+    if (walPages >= CHECKPOINT_PAGES && !self->WantsToEmptyLog()) {
         std::lock_guard lock(self->m_checkpointMutex);
         self->m_checkpointWanted = true;
         self->m_checkpointWake.notify_one();
@@ -177,6 +177,8 @@ void CSurveyStore::CheckpointLoop()
                 std::lock_guard running(m_checkpointRunning);
                 rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
                                                &logFrames, &copied);
+                if (rc == SQLITE_OK && copied >= 0)
+                    m_copiedPages.store(copied, std::memory_order_relaxed);
             }
             // Busy: another checkpoint or a log restart was under way; the next commit asks again.
             // Only a checkpoint that keeps failing is worth a line.
@@ -274,32 +276,42 @@ void CSurveyStore::RunWriter()
         for (Pending& pending : batch)
             pending.m_done(committed);
         batch.clear();
-        if (m_walPages >= FORCED_CHECKPOINT_PAGES)
+        if (WantsToEmptyLog())
             EmptyLog(db);
     }
+}
+
+// Past the bound, and once the other thread has copied all but a little (so that what the
+// writer does itself is short), unless a reader refused it less than a second ago.
+bool CSurveyStore::WantsToEmptyLog() const
+{
+    return m_walPages >= FORCED_CHECKPOINT_PAGES &&
+           m_walPages - m_copiedPages.load(std::memory_order_relaxed) <= CHECKPOINT_PAGES &&
+           std::chrono::steady_clock::now() - m_lastEmptyRefused >= FORCED_CHECKPOINT_INTERVAL;
 }
 
 // The writer starts the log over only when it finds it all copied as it begins a transaction;
 // under steady load it always begins while the other thread's copy is still running, and the log
 // grows for as long as the load lasts. Past a bound the writer, between two transactions, copies
 // the rest and empties the log itself. A reader in the way (a long export keeps its snapshot, and
-// with it the log) makes that fail; then it waits a second before it holds up submissions again.
+// with it the log) makes that fail; then it waits a second before it tries again. It never waits
+// for a lock: that would hold up submissions.
 void CSurveyStore::EmptyLog(CSqliteDb& db)
 {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - m_lastEmptyRefused < FORCED_CHECKPOINT_INTERVAL)
+    // A copy still running on the other thread: the next commit tries again.
+    std::unique_lock running(m_checkpointRunning, std::try_to_lock);
+    if (!running)
         return;
+    const auto now = std::chrono::steady_clock::now();
     int logFrames = -1, copied = -1;
-    // A copy on the other thread holds SQLite's checkpoint lock: let it finish, so that busy
-    // means a reader.
-    std::lock_guard running(m_checkpointRunning);
-    sqlite3_busy_timeout(db.Handle(), FORCED_CHECKPOINT_WAIT_MS);
+    sqlite3_busy_timeout(db.Handle(), 0);
     const int rc = sqlite3_wal_checkpoint_v2(db.Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
                                              &logFrames, &copied);
     sqlite3_busy_timeout(db.Handle(), SQLITE_BUSY_TIMEOUT_MS);
-    if (rc == SQLITE_OK)
+    if (rc == SQLITE_OK) {
         m_walPages = 0;
-    else if (rc == SQLITE_BUSY)
+        m_copiedPages.store(0, std::memory_order_relaxed);
+    } else if (rc == SQLITE_BUSY)
         m_lastEmptyRefused = now;
     else
         std::fprintf(stderr, "tonvale-survey: emptying the log failed: %s\n", sqlite3_errstr(rc));

@@ -11,6 +11,7 @@
 #include "server/SurveyBody.h"
 #include "server/SurveyStats.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -25,10 +26,9 @@
 std::string SurveyColumnName(int field);
 
 // About 4 MB of log starts a checkpoint, as SQLite's own automatic one would, but on another
-// thread. Past twice that, the checkpoint holds the writer off until it has emptied the log.
+// thread. Past twice that, the writer empties the log itself between two commits.
 constexpr int CHECKPOINT_PAGES = 1000;
 constexpr int FORCED_CHECKPOINT_PAGES = 2 * CHECKPOINT_PAGES;
-constexpr int FORCED_CHECKPOINT_WAIT_MS = 20;
 constexpr std::chrono::seconds FORCED_CHECKPOINT_INTERVAL{1};
 // What the log file is cut back to whenever it starts over.
 constexpr long long SURVEY_WAL_SIZE_LIMIT = 4LL * 1024 * 1024;
@@ -67,6 +67,7 @@ private:
     void CheckpointLoop();
     std::unique_ptr<class CSqliteDb> OpenCheckpointer() const;
     void EmptyLog(class CSqliteDb& db);
+    bool WantsToEmptyLog() const;
     static int OnWalCommit(void* store, struct sqlite3* db, const char* name, int walPages);
 
     std::string m_path;
@@ -75,6 +76,8 @@ private:
     // it from emptying the log.
     int m_walPages = 0;
     std::chrono::steady_clock::time_point m_lastEmptyRefused{};
+    // Pages of the log the checkpoint thread had copied at its last run.
+    std::atomic<int> m_copiedPages{0};
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<Pending> m_queue;
