@@ -213,8 +213,11 @@ for stored in "${page_sizes[@]}"; do
 "
 done
 
-# Submissions again, over 1,000,000 stored rows, while 4 connections ask for the page and the
-# export is read over and over.
+# Submissions again over 1,000,000 stored rows: alone, then while 4 connections ask for the page
+# as fast as they are answered and the export is read over and over.
+wrk -t2 -c"$connections" -d"${seconds}s" --latency -s "$work/submit.lua" \
+  "http://127.0.0.1:$survey_port" >"$work/wrk-submit-alone.txt"
+read -r alone_rps alone_avg alone_p50 alone_p99 alone_bad alone_err < <(wrk_summary "$work/wrk-submit-alone.txt")
 wrk -t1 -c4 -d"${seconds}s" --latency "$page_url" >"$work/wrk-page-beside.txt" &
 page_load=$!
 : >"$work/export-runs"
@@ -245,7 +248,8 @@ submissions, $connections connections (GET with a distinct form body each, answe
   ratio tonvale-survey / nginx: $(ratio "$durable" "$ng_rps") (throughput), $(ratio "$sub_p99" "$ng_p99") (p99 latency)
 results page (nginx serves the same bytes from a file):
 $page_report
-submissions over 1,000,000 rows while 4 connections read the page and the export runs ($export_runs exports):
-  tonvale-survey  $mix_rps req/s, latency avg $mix_avg ms, p50 $mix_p50 ms, p99 $mix_p99 ms (non-2xx $mix_bad)
+submissions over 1,000,000 rows, alone and while 4 connections read the page and the export runs ($export_runs exports):
+  alone           $alone_rps req/s, latency avg $alone_avg ms, p50 $alone_p50 ms, p99 $alone_p99 ms (non-2xx $alone_bad)
+  beside them     $mix_rps req/s, latency avg $mix_avg ms, p50 $mix_p50 ms, p99 $mix_p99 ms (non-2xx $mix_bad)
   pages meanwhile $bp_rps/s, p99 $bp_p99 ms; write-ahead log afterwards $wal_bytes bytes
 REPORT
