@@ -185,14 +185,15 @@ public:
     }
 
     // Hands the results page to `deliver` on this thread: the cached one when nothing has been
-    // committed since it was built, or when it is less than a second old (under load the page is
-    // built at most once a second); otherwise the page built next, which it waits for. Null if
-    // building it failed.
+    // committed since it was built, when it is less than a second old (under load the page is
+    // built at most once a second), or while a newer one is being built for someone else;
+    // otherwise the page built next, which it waits for (so that who has just sent their results
+    // finds them counted). Null if building it failed.
     void GetPage(std::function<void(std::shared_ptr<const CachedPage>)> deliver)
     {
         const auto now = std::chrono::steady_clock::now();
         if (m_page && (m_page->generation == m_store.CommittedCount() ||
-                       now - m_page->builtAt < PAGE_MIN_AGE))
+                       now - m_page->builtAt < PAGE_MIN_AGE || m_pageBuilding))
             return deliver(m_page);
         m_pageWaiters.push_back(std::move(deliver));
         if (m_pageBuilding)
