@@ -180,6 +180,5 @@ std::string MeasurementText(std::int32_t value)
 
 std::string MeasurementFieldText(int index, std::int32_t value)
 {
-    const std::int32_t highest = index < 2 ? HIGHEST_MEASURABLE_HZ : HIGHEST_MEASURABLE_CENTS;
-    return MeasurementText(value < 0 || value > highest ? NOT_MEASURED : value);
+    return MeasurementText(value < 0 || value > MaxMeasured(index) ? NOT_MEASURED : value);
 }

@@ -2,7 +2,8 @@
 # Benchmark of the survey server on loopback (not part of the tests):
 #   - durable submissions per second and latency percentiles with 64 concurrent connections,
 #     every request a distinct submission, each answered only after its commit;
-#   - the results page's time over 100,000 stored submissions;
+#   - the results page's time over 100,000 and over 1,000,000 stored submissions;
+#   - submissions' latency while the page and the CSV export are being served;
 #   - nginx on the same machine in the same run, serving static files of the same sizes with the
 #     same load, as the ceiling.
 # Usage: scripts/bench-server.sh [SECONDS per load run, default 10]
@@ -12,7 +13,7 @@ seconds=${1:-10}
 build=$top/build/bench-server
 work=$build/run
 connections=64
-stored_target=100000
+page_sizes=(100000 1000000)
 
 # nginx serves the ceiling and wrk makes the load. They are not needed by the tests, so they are
 # installed here only; a service nginx that Debian starts on installing it is stopped again.
@@ -48,10 +49,12 @@ cleanup() {
 trap cleanup EXIT
 
 survey_pid=
+token=bench-token-$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
+(umask 077; printf '%s\n' "$token" >"$work/token")
 start_survey() {
   : >"$work/survey.out"
   "$build/bin/tonvale-survey" --port "$survey_port" --listen 127.0.0.1 --db "$work/survey.db" \
-    --max-connections 1024 >"$work/survey.out" 2>>"$work/survey.log" &
+    --max-connections 1024 --admin-token-file "$work/token" >"$work/survey.out" 2>>"$work/survey.log" &
   survey_pid=$!
   pids+=("$survey_pid")
   for _ in $(seq 200); do grep -q listening "$work/survey.out" 2>/dev/null && return; sleep 0.05; done
@@ -150,13 +153,12 @@ read -r sub_rps sub_avg sub_p50 sub_p99 sub_bad sub_err < <(wrk_summary "$work/w
 durable=$(python3 -c "print(round(($after - $before) / $seconds))")
 echo "survey submissions: $((after - before)) stored in ${seconds}s"
 
-# The server is the database's only writer while it runs: stop it before the table is set to
-# exactly 100,000 rows, and start it again on them.
-kill -TERM "$survey_pid"
-wait "$survey_pid" || true
-# Fill the table to 100,000 rows for the page (copies of the benchmark's own varied rows), or cut
-# it down to them.
-python3 - "$work/survey.db" "$stored_target" <<'PY'
+# Fills the table to exactly $1 rows (copies of the benchmark's own varied rows) while the server
+# is stopped: it is the database's only writer while it runs.
+fill_to() {
+  kill -TERM "$survey_pid"
+  wait "$survey_pid" || true
+  python3 - "$work/survey.db" "$1" <<'PY'
 import sqlite3, sys
 db = sqlite3.connect(sys.argv[1])
 target = int(sys.argv[2])
@@ -172,41 +174,82 @@ extra = db.execute("select count(*) from submissions").fetchone()[0] - target
 if extra > 0:
     db.execute("delete from submissions where id in (select id from submissions order by id desc limit ?)", (extra,))
     db.commit()
-print("stored submissions:", db.execute("select count(*) from submissions").fetchone()[0])
+db.execute("pragma wal_checkpoint(truncate)")
 PY
+  start_survey
+}
 
-start_survey
-page_url="http://127.0.0.1:$survey_port/Questionnaire/TonvaleDisp.asp"
-curl -s --noproxy '*' "$page_url" -o "$work/www/Questionnaire/TonvaleDisp.asp"
-grep -q ">$stored_target people have sent" "$work/www/Questionnaire/TonvaleDisp.asp" ||
-  { echo "bench-server: the page does not count $stored_target submissions" >&2; exit 1; }
-first_page_ms=$(curl -s --noproxy '*' "$page_url" -o /dev/null -w '%{time_total}' | python3 -c 'import sys; print(f"{float(sys.stdin.read()) * 1000:.1f}")')
-page_bytes=$(stat -c %s "$work/www/Questionnaire/TonvaleDisp.asp")
 head -c "$thanks_bytes" /dev/zero | tr '\0' 'x' >"$work/www/Questionnaire/TonvaleWrite.asp"
-wrk -t1 -c1 -d"${seconds}s" --latency "$page_url" >"$work/wrk-page.txt"
-read -r page_rps page_avg page_p50 page_p99 page_bad page_err < <(wrk_summary "$work/wrk-page.txt")
-
 nginx -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
 pids+=($!)
-for _ in $(seq 100); do curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$nginx_port/Questionnaire/TonvaleDisp.asp" && break; sleep 0.05; done
+for _ in $(seq 100); do curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$nginx_port/Questionnaire/TonvaleWrite.asp" && break; sleep 0.05; done
 wrk -t2 -c"$connections" -d"${seconds}s" --latency -s "$work/submit.lua" \
   "http://127.0.0.1:$nginx_port" >"$work/wrk-nginx-submit.txt"
 read -r ng_rps ng_avg ng_p50 ng_p99 ng_bad ng_err < <(wrk_summary "$work/wrk-nginx-submit.txt")
-wrk -t1 -c1 -d"${seconds}s" --latency "http://127.0.0.1:$nginx_port/Questionnaire/TonvaleDisp.asp" \
-  >"$work/wrk-nginx-page.txt"
-read -r ngp_rps ngp_avg ngp_p50 ngp_p99 ngp_bad ngp_err < <(wrk_summary "$work/wrk-nginx-page.txt")
 
 ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
+page_url="http://127.0.0.1:$survey_port/Questionnaire/TonvaleDisp.asp"
+page_report=""
+for stored in "${page_sizes[@]}"; do
+  fill_to "$stored"
+  curl -s --noproxy '*' "$page_url" -o "$work/www/Questionnaire/TonvaleDisp.asp"
+  grep -q ">$stored people have sent" "$work/www/Questionnaire/TonvaleDisp.asp" ||
+    { echo "bench-server: the page does not count $stored submissions" >&2; exit 1; }
+  page_bytes=$(stat -c %s "$work/www/Questionnaire/TonvaleDisp.asp")
+  # The first request after a start builds the page; the ones after it are served from memory.
+  fill_to "$stored"
+  build_ms=$(curl -s --noproxy '*' "$page_url" -o /dev/null -w '%{time_total}' | python3 -c 'import sys; print(f"{float(sys.stdin.read()) * 1000:.1f}")')
+  for c in 1 16; do
+    wrk -t1 -c"$c" -d"${seconds}s" --latency "$page_url" >"$work/wrk-page-$stored-$c.txt"
+    read -r p_rps p_avg p_p50 p_p99 p_bad p_err < <(wrk_summary "$work/wrk-page-$stored-$c.txt")
+    wrk -t1 -c"$c" -d"${seconds}s" --latency "http://127.0.0.1:$nginx_port/Questionnaire/TonvaleDisp.asp" \
+      >"$work/wrk-nginx-page-$stored-$c.txt"
+    read -r n_rps n_avg n_p50 n_p99 n_bad n_err < <(wrk_summary "$work/wrk-nginx-page-$stored-$c.txt")
+    page_report+="  $stored rows ($page_bytes bytes), $c connection(s): tonvale-survey avg $p_avg ms, p99 $p_p99 ms ($p_rps pages/s, non-2xx $p_bad)
+      nginx avg $n_avg ms, p99 $n_p99 ms ($n_rps pages/s); ratio $(ratio "$p_avg" "$n_avg") (mean time)
+"
+  done
+  page_report+="  $stored rows: first request after a start (builds the page) $build_ms ms
+"
+done
+
+# Submissions again over 1,000,000 stored rows: alone, then while 4 connections ask for the page
+# as fast as they are answered and the export is read over and over.
+wrk -t2 -c"$connections" -d"${seconds}s" --latency -s "$work/submit.lua" \
+  "http://127.0.0.1:$survey_port" >"$work/wrk-submit-alone.txt"
+read -r alone_rps alone_avg alone_p50 alone_p99 alone_bad alone_err < <(wrk_summary "$work/wrk-submit-alone.txt")
+wrk -t1 -c4 -d"${seconds}s" --latency "$page_url" >"$work/wrk-page-beside.txt" &
+page_load=$!
+: >"$work/export-runs"
+(
+  end=$((SECONDS + seconds))
+  while ((SECONDS < end)); do
+    curl -s --noproxy '*' -H "Authorization: Bearer $token" \
+      "http://127.0.0.1:$survey_port/export.csv" -o /dev/null
+    echo run >>"$work/export-runs"
+  done
+) &
+export_load=$!
+wrk -t2 -c"$connections" -d"${seconds}s" --latency -s "$work/submit.lua" \
+  "http://127.0.0.1:$survey_port" >"$work/wrk-submit-beside.txt"
+wait "$page_load" "$export_load" || true
+export_runs=$(wc -l <"$work/export-runs")
+read -r mix_rps mix_avg mix_p50 mix_p99 mix_bad mix_err < <(wrk_summary "$work/wrk-submit-beside.txt")
+read -r bp_rps bp_avg bp_p50 bp_p99 bp_bad bp_err < <(wrk_summary "$work/wrk-page-beside.txt")
+wal_bytes=$(stat -c %s "$work/survey.db-wal" 2>/dev/null || echo 0)
+
 cat <<REPORT
 
 == results ($(nproc) cores, loopback, ${seconds}s runs; files in $work)
-submissions, $connections connections (GET with a distinct ${thanks_bytes}-byte-answered form body each):
+submissions, $connections connections (GET with a distinct form body each, answered with ${thanks_bytes} bytes):
   tonvale-survey  $durable durable submissions/s (wrk: $sub_rps req/s, non-2xx $sub_bad, socket errors $sub_err)
                   latency avg $sub_avg ms, p50 $sub_p50 ms, p99 $sub_p99 ms
   nginx (static ${thanks_bytes}-byte file, same requests)  $ng_rps req/s, p50 $ng_p50 ms, p99 $ng_p99 ms
   ratio tonvale-survey / nginx: $(ratio "$durable" "$ng_rps") (throughput), $(ratio "$sub_p99" "$ng_p99") (p99 latency)
-results page over $stored_target stored submissions ($page_bytes bytes), one connection:
-  tonvale-survey  avg $page_avg ms, p50 $page_p50 ms, p99 $page_p99 ms ($page_rps pages/s); one request alone $first_page_ms ms
-  nginx (the same page as a static file)  avg $ngp_avg ms, p99 $ngp_p99 ms ($ngp_rps pages/s)
-  ratio tonvale-survey / nginx: $(ratio "$page_avg" "$ngp_avg") (mean time)
+results page (nginx serves the same bytes from a file):
+$page_report
+submissions over 1,000,000 rows, alone and while 4 connections read the page and the export runs ($export_runs exports):
+  alone           $alone_rps req/s, latency avg $alone_avg ms, p50 $alone_p50 ms, p99 $alone_p99 ms (non-2xx $alone_bad)
+  beside them     $mix_rps req/s, latency avg $mix_avg ms, p50 $mix_p50 ms, p99 $mix_p99 ms (non-2xx $mix_bad)
+  pages meanwhile $bp_rps/s, p99 $bp_p99 ms; write-ahead log afterwards $wal_bytes bytes
 REPORT

@@ -12,6 +12,7 @@ constexpr std::array<std::string_view, 5> GROUP_COLOURS = {"#0072b2", "#d55e00",
                                                            "#cc79a7", "#e69f00"};
 constexpr std::string_view HIDDEN_TEXT = "fewer than 5 people: not shown";
 constexpr int MAX_HZ_BANDS_KHZ[] = {16, 18, 20};
+constexpr double MAX_TICKS = 12;
 
 std::string Format(const char* format, double value)
 {
@@ -59,7 +60,10 @@ struct Axis {
             }
         } else {
             const double span = (hi - lo) / scale;
-            const double step = (span > 20 ? 4 : span > 10 ? 2 : 1) * scale;
+            double step = (span > 20 ? 4 : span > 10 ? 2 : 1) * scale;
+            // Whatever the range, a chart gets a handful of grid lines, not one per unit.
+            while ((hi - lo) / step > MAX_TICKS)
+                step *= 2;
             for (double v = lo; v <= hi + step / 1000; v += step)
                 ticks.push_back(v);
         }
@@ -230,8 +234,9 @@ std::string CountChart(const std::string& id, const std::string& title,
     return svg + "</svg>";
 }
 
-// A log axis spanning whole decades around what the shown boxes hold.
-Axis LogAxisFor(const std::vector<Row>& rows, std::string unit, double floorValue)
+// A log axis spanning whole decades around what the shown boxes hold, never beyond the decade
+// that holds `maxValue`.
+Axis LogAxisFor(const std::vector<Row>& rows, std::string unit, double floorValue, double maxValue)
 {
     double lo = INFINITY, hi = 0;
     for (const Row& row : rows) {
@@ -248,6 +253,9 @@ Axis LogAxisFor(const std::vector<Row>& rows, std::string unit, double floorValu
     }
     lo = std::pow(10, std::floor(std::log10(std::max(lo, floorValue))));
     hi = std::pow(10, std::ceil(std::log10(std::max(hi, lo * 10))));
+    const double ceiling = std::pow(10, std::ceil(std::log10(maxValue)));
+    hi = std::min(hi, ceiling);
+    lo = std::min(lo, ceiling / 10);
     if (hi < lo * 10)
         hi = lo * 10;
     return Axis{lo, hi, true, std::move(unit)};
@@ -278,8 +286,9 @@ std::string StatsTable(const std::string& caption, const std::vector<Row>& rows,
     return html + "</tbody></table>";
 }
 
-// The values of every group the page shows, gathered in one pass over the rows. Negative values
-// are not measurements (the procedures never produce them), so they are left out of every figure.
+// The values of every group the page shows, gathered in one pass over the rows. A value outside
+// what the program can measure (a negative one, 2^31 - 1, stored before the server checked the
+// range) is no measurement, so it is left out of every figure.
 struct Groups {
     using Values = std::vector<std::int32_t>;
     std::array<std::size_t, AGE_BAND_COUNT> people{};
@@ -287,24 +296,25 @@ struct Groups {
     std::array<std::array<Values, SCHOOL_ITEMS.size()>, INTERVAL_BAND_COUNT> bySchool;
     std::array<std::array<Values, INSTRUMENT_ITEMS.size()>, INTERVAL_BAND_COUNT> byInstrument;
 
-    explicit Groups(const std::vector<StatsRow>& rows)
+    void Add(const StatsRow& row)
     {
-        auto measured = [](std::int32_t value) { return value != STATS_MISSING && value >= 0; };
-        for (const StatsRow& row : rows) {
-            if (row.ageBand >= 0) {
-                ++people[row.ageBand];
-                if (measured(row.measurements[MEASUREMENT_HIGHEST_HZ]))
-                    highest[row.ageBand].push_back(row.measurements[MEASUREMENT_HIGHEST_HZ]);
-                if (measured(row.measurements[MEASUREMENT_LOWEST_HZ]))
-                    lowest[row.ageBand].push_back(row.measurements[MEASUREMENT_LOWEST_HZ]);
-            }
-            for (int band = 0; band < INTERVAL_BAND_COUNT; ++band) {
-                const std::int32_t cents = row.measurements[MEASUREMENT_FIRST_INTERVAL + band];
-                if (!measured(cents))
-                    continue;
-                bySchool[band][static_cast<std::size_t>(row.school)].push_back(cents);
-                byInstrument[band][static_cast<std::size_t>(row.instrument)].push_back(cents);
-            }
+        auto measured = [&row](int m) {
+            const std::int32_t value = row.measurements[m];
+            return value != STATS_MISSING && value >= 0 && value <= MaxMeasured(m);
+        };
+        if (row.ageBand >= 0) {
+            ++people[row.ageBand];
+            if (measured(MEASUREMENT_HIGHEST_HZ))
+                highest[row.ageBand].push_back(row.measurements[MEASUREMENT_HIGHEST_HZ]);
+            if (measured(MEASUREMENT_LOWEST_HZ))
+                lowest[row.ageBand].push_back(row.measurements[MEASUREMENT_LOWEST_HZ]);
+        }
+        for (int band = 0; band < INTERVAL_BAND_COUNT; ++band) {
+            if (!measured(MEASUREMENT_FIRST_INTERVAL + band))
+                continue;
+            const std::int32_t cents = row.measurements[MEASUREMENT_FIRST_INTERVAL + band];
+            bySchool[band][static_cast<std::size_t>(row.school)].push_back(cents);
+            byInstrument[band][static_cast<std::size_t>(row.instrument)].push_back(cents);
         }
     }
 };
@@ -440,7 +450,28 @@ std::optional<BoxStats> Summarize(std::vector<std::int32_t> values)
     return BoxStats{values.size(), q1, median, q3};
 }
 
+namespace {
+std::string RenderPage(std::size_t people, Groups& groups);
+} // namespace
+
 std::string RenderResultsPage(const std::vector<StatsRow>& rows)
+{
+    Groups groups;
+    for (const StatsRow& row : rows)
+        groups.Add(row);
+    return RenderPage(rows.size(), groups);
+}
+
+std::string RenderResultsPage(const CStatsRows& rows)
+{
+    Groups groups;
+    rows.ForEach([&groups](const StatsRow& row) { groups.Add(row); });
+    return RenderPage(rows.size(), groups);
+}
+
+namespace {
+
+std::string RenderPage(std::size_t people, Groups& groups)
 {
     std::string html;
     html.reserve(64 * 1024);
@@ -451,13 +482,11 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
     html += PAGE_STYLE;
     html += "</style></head><body><h1>Tonvale hearing survey: results</h1>";
 
-    html += "<p id=\"participants\">" + std::to_string(rows.size()) +
-            (rows.size() == 1 ? " person has" : " people have") +
+    html += "<p id=\"participants\">" + std::to_string(people) +
+            (people == 1 ? " person has" : " people have") +
             " sent their results so far.</p>"
             "<p>Every figure below describes a group. A group of fewer than five people is not "
             "shown, and no single answer, comment or date is ever published.</p>";
-
-    Groups groups(rows);
 
     // Participants by age band.
     std::vector<std::pair<std::string, std::size_t>> ageCounts;
@@ -475,6 +504,7 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
         if (row.series[0].box)
             highestTop = std::max(highestTop, std::ceil(row.series[0].box->q3 / 2000) * 2000);
     }
+    highestTop = std::min(highestTop, std::ceil(MAX_MEASURED_HZ / 2000.0) * 2000);
     const std::vector<Mark> marks = {
         {1, 16000, "every listener under 30 responded up to 16 kHz [1]", 1},
         {1, 20000, "52.2 % of the listeners under 30 responded at 20 kHz [1]", 1},
@@ -494,7 +524,7 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
     const auto lowest = AgeRows(groups.lowest);
     html += "<h2>Lowest audible frequency by age</h2>";
     html += BoxChart("lowest-frequency", "Lowest audible frequency by age band", lowest,
-                     LogAxisFor(lowest, "Hz", 1));
+                     LogAxisFor(lowest, "Hz", 1, MAX_MEASURED_HZ));
     html += StatsTable("Lowest audible frequency by age band", lowest, "Hz");
 
     // Interval thresholds, split by music education and by instrument experience.
@@ -505,14 +535,14 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
             "are in no group.</p>";
     html += Legend(SCHOOL_ITEMS);
     html += BoxChart("interval-school", "Smallest interval told apart by music education",
-                     bySchool, LogAxisFor(bySchool, "cents", 1));
+                     bySchool, LogAxisFor(bySchool, "cents", 1, MAX_MEASURED_CENTS));
     html += StatsTable("Smallest interval told apart by music education", bySchool, "cents");
 
     const auto byInstrument = IntervalRows(groups.byInstrument, INSTRUMENT_ITEMS);
     html += "<h2>Smallest interval told apart, by instrument experience</h2>";
     html += Legend(INSTRUMENT_ITEMS);
     html += BoxChart("interval-instrument", "Smallest interval told apart by instrument experience",
-                     byInstrument, LogAxisFor(byInstrument, "cents", 1));
+                     byInstrument, LogAxisFor(byInstrument, "cents", 1, MAX_MEASURED_CENTS));
     html += StatsTable("Smallest interval told apart by instrument experience", byInstrument,
                        "cents");
     html += "<p class=\"ref\">For comparison: in the reference study the non-musicians' mean pitch "
@@ -526,3 +556,5 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows)
     html += "</ol></footer></body></html>\n";
     return html;
 }
+
+} // namespace

@@ -14,6 +14,7 @@
 constexpr int SMALLEST_SHOWN_GROUP = 5;
 
 std::string RenderResultsPage(const std::vector<StatsRow>& rows);
+std::string RenderResultsPage(const CStatsRows& rows);
 
 std::string HtmlEscape(std::string_view text);
 

@@ -10,7 +10,7 @@ CSqliteDb::CSqliteDb(const std::string& path, int flags)
         throw CSqliteError("cannot open " + path + ": " + message);
     }
     // Readers and the writer share the file; a short wait beats a spurious failure.
-    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_busy_timeout(m_db, SQLITE_BUSY_TIMEOUT_MS);
 }
 
 CSqliteDb::~CSqliteDb()

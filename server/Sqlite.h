@@ -5,6 +5,9 @@
 #include <stdexcept>
 #include <string>
 
+// How long a connection waits for another one's lock before it gives up.
+constexpr int SQLITE_BUSY_TIMEOUT_MS = 5000;
+
 class CSqliteError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

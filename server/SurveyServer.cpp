@@ -11,10 +11,17 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -28,6 +35,14 @@ constexpr std::size_t EXPORT_CHUNK_BYTES = 64 * 1024;
 // away for a moment so that the close does not reset the connection before the answer arrives.
 constexpr std::size_t DRAIN_MAX_BYTES = 64 * 1024;
 constexpr std::chrono::milliseconds DRAIN_TIME{1000};
+
+// Wrong export tokens from one address: a few are typing mistakes; after them, each further one
+// locks the export for that address for twice as long as the last, up to a minute. A failure is
+// forgotten a quarter of an hour after the last one.
+constexpr int FREE_TOKEN_FAILURES = 3;
+constexpr std::chrono::seconds MAX_TOKEN_LOCKOUT{60};
+constexpr std::chrono::minutes TOKEN_FAILURE_MEMORY{15};
+constexpr std::size_t MAX_REMEMBERED_ADDRESSES = 4096;
 
 constexpr std::string_view THANK_YOU_PAGE =
     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Thank you</title>"
@@ -74,6 +89,49 @@ std::string ErrorPage(unsigned status, std::string_view reason, std::string_view
     return page + "</body></html>\n";
 }
 
+// The page as built once, with what identifies it.
+struct CachedPage {
+    std::string body;
+    std::string etag;
+    std::size_t generation = 0;   // committed submissions it shows
+    std::chrono::steady_clock::time_point builtAt;
+};
+
+constexpr std::chrono::seconds PAGE_MIN_AGE{1};
+constexpr int BACKGROUND_NICE = 10;
+
+// A strong validator from the bytes themselves, so it survives a restart of the server.
+std::string EtagOf(std::string_view body)
+{
+    std::uint64_t hash = 14695981039346656037ull;   // FNV-1a
+    for (unsigned char c : body) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+// If-None-Match: "*" or a list of tags, weak ones ("W/...") compared by their tag.
+bool EtagMatches(std::string_view header, std::string_view etag)
+{
+    while (!header.empty()) {
+        const std::size_t comma = header.find(',');
+        std::string_view tag = header.substr(0, comma);
+        header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
+        while (!tag.empty() && (tag.front() == ' ' || tag.front() == '\t'))
+            tag.remove_prefix(1);
+        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t'))
+            tag.remove_suffix(1);
+        if (tag.starts_with("W/"))
+            tag.remove_prefix(2);
+        if (tag == "*" || tag == etag)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool ConstantTimeEquals(std::string_view presented, std::string_view expected)
@@ -94,8 +152,13 @@ class CSurveyServer::CImpl : public std::enable_shared_from_this<CImpl> {
 public:
     CImpl(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
         : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc),
-          m_retryTimer(ioc), m_pool(1)
+          m_retryTimer(ioc), m_pagePool(1), m_exportPool(1)
     {
+        // Reading every row for the page or the export is background work: on a busy machine
+        // the connections and the store's writer get the processor first, so that submissions
+        // are answered as fast while a page is built or an export runs.
+        for (asio::thread_pool* pool : {&m_pagePool, &m_exportPool})
+            asio::post(*pool, [] { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BACKGROUND_NICE); });
     }
 
     unsigned short Listen()
@@ -111,6 +174,8 @@ public:
 
     void Stop();
     void Accept();
+    // Starts a session for a new connection, or returns false if it is to be refused.
+    bool Admit(tcp::socket& socket);
 
     // Work handed to other threads comes back through this executor; holding it keeps the
     // io_context running until the answer has been delivered.
@@ -119,38 +184,149 @@ public:
         return asio::prefer(m_ioc.get_executor(), asio::execution::outstanding_work.tracked);
     }
 
-    // Runs on the worker thread only.
-    std::string RenderPage()
+    // Hands the results page to `deliver` on this thread: the cached one when nothing has been
+    // committed since it was built, when it is less than a second old (under load the page is
+    // built at most once a second), or while a newer one is being built for someone else;
+    // otherwise the page built next, which it waits for (so that who has just sent their results
+    // finds them counted). Null if building it failed.
+    void GetPage(std::function<void(std::shared_ptr<const CachedPage>)> deliver)
     {
-        return RenderResultsPage(m_store.StatsSnapshot());
+        const auto now = std::chrono::steady_clock::now();
+        if (m_page && (m_page->generation == m_store.CommittedCount() ||
+                       now - m_page->builtAt < PAGE_MIN_AGE || m_pageBuilding))
+            return deliver(m_page);
+        m_pageWaiters.push_back(std::move(deliver));
+        if (m_pageBuilding)
+            return;
+        m_pageBuilding = true;
+        // Built from an unchanging snapshot on a thread of its own: neither the connections
+        // nor the writer wait for it.
+        asio::post(m_pagePool, [self = shared_from_this(), back = TrackedExecutor()] {
+            std::shared_ptr<const CachedPage> page;
+            try {
+                const CStatsRows rows = self->m_store.StatsSnapshot();
+                auto built = std::make_shared<CachedPage>();
+                built->generation = rows.size();
+                built->body = RenderResultsPage(rows);
+                built->etag = EtagOf(built->body);
+                built->builtAt = std::chrono::steady_clock::now();
+                page = std::move(built);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "tonvale-survey: results page failed: %s\n", error.what());
+            }
+            asio::post(back, [self, page = std::move(page)] { self->PageBuilt(page); });
+        });
+    }
+
+    void PageBuilt(std::shared_ptr<const CachedPage> page)
+    {
+        m_pageBuilding = false;
+        if (page)
+            m_page = page;
+        auto waiters = std::move(m_pageWaiters);
+        m_pageWaiters.clear();
+        for (auto& deliver : waiters)
+            deliver(page);
     }
 
     // A session's last reference may be dropped on the writer or a worker thread (a callback that
     // held it finishes there after the answer went out), so the map has a lock of its own.
-    void SessionEnded(CSession* session)
+    void SessionEnded(CSession* session, const asio::ip::address& peer, bool pending)
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
         m_sessions.erase(session);
+        if (pending)
+            ReleasePendingLocked(peer);
     }
+
+    void ReleasePending(const asio::ip::address& peer)
+    {
+        std::lock_guard<std::mutex> lock(m_sessionsMutex);
+        ReleasePendingLocked(peer);
+    }
+
+    void ReleasePendingLocked(const asio::ip::address& peer)
+    {
+        const auto it = m_pendingByAddress.find(peer);
+        if (it != m_pendingByAddress.end() && --it->second == 0)
+            m_pendingByAddress.erase(it);
+    }
+
+    // Export token failures, on the io_context thread only.
+    struct TokenFailures {
+        int count = 0;
+        std::chrono::steady_clock::time_point last;
+        std::chrono::steady_clock::time_point lockedUntil;
+    };
+
+    // Seconds until the export takes a token from this address again; 0 when it does now.
+    long TokenLockout(const asio::ip::address& peer)
+    {
+        const auto it = m_tokenFailures.find(peer);
+        const auto now = std::chrono::steady_clock::now();
+        if (it == m_tokenFailures.end() || it->second.lockedUntil <= now)
+            return 0;
+        return std::chrono::ceil<std::chrono::seconds>(it->second.lockedUntil - now).count();
+    }
+
+    void TokenFailed(const asio::ip::address& peer)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_tokenFailures.size() >= MAX_REMEMBERED_ADDRESSES) {
+            std::erase_if(m_tokenFailures, [now](const auto& entry) {
+                return now - entry.second.last > TOKEN_FAILURE_MEMORY;
+            });
+            // Still full: forget the address whose last failure is oldest.
+            if (m_tokenFailures.size() >= MAX_REMEMBERED_ADDRESSES) {
+                m_tokenFailures.erase(std::min_element(
+                    m_tokenFailures.begin(), m_tokenFailures.end(),
+                    [](const auto& a, const auto& b) { return a.second.last < b.second.last; }));
+            }
+        }
+        TokenFailures& failures = m_tokenFailures[peer];
+        if (now - failures.last > TOKEN_FAILURE_MEMORY)
+            failures.count = 0;
+        failures.last = now;
+        if (++failures.count > FREE_TOKEN_FAILURES) {
+            const int doublings = std::min(failures.count - FREE_TOKEN_FAILURES - 1, 6);
+            failures.lockedUntil =
+                now + std::min<std::chrono::seconds>(std::chrono::seconds(1L << doublings),
+                                                     MAX_TOKEN_LOCKOUT);
+        }
+    }
+
+    void TokenAccepted(const asio::ip::address& peer) { m_tokenFailures.erase(peer); }
 
     asio::io_context& m_ioc;
     const SurveyServerOptions m_options;
     CSurveyStore& m_store;
     tcp::acceptor m_acceptor;
     asio::steady_timer m_retryTimer;
-    asio::thread_pool m_pool;
+    asio::thread_pool m_pagePool;
+    // The export reads the whole table: on a thread of its own, so that the page never waits.
+    asio::thread_pool m_exportPool;
+    // The results page, on the io_context thread only.
+    std::shared_ptr<const CachedPage> m_page;
+    bool m_pageBuilding = false;
+    std::vector<std::function<void(std::shared_ptr<const CachedPage>)>> m_pageWaiters;
     std::mutex m_sessionsMutex;
     std::unordered_map<CSession*, std::weak_ptr<CSession>> m_sessions;
+    // Connections per address that have not yet sent a whole request (under m_sessionsMutex).
+    std::map<asio::ip::address, std::size_t> m_pendingByAddress;
+    std::map<asio::ip::address, TokenFailures> m_tokenFailures;
     bool m_stopping = false;
 };
 
 class CSession : public std::enable_shared_from_this<CSession> {
 public:
-    CSession(std::shared_ptr<CSurveyServer::CImpl> server, tcp::socket socket)
-        : m_server(std::move(server)), m_stream(std::move(socket))
+    // `pending`: the connection counts against its address's limit until it has sent a request.
+    CSession(std::shared_ptr<CSurveyServer::CImpl> server, tcp::socket socket,
+             asio::ip::address peer, bool pending)
+        : m_server(std::move(server)), m_stream(std::move(socket)), m_peer(std::move(peer)),
+          m_pending(pending)
     {
     }
-    ~CSession() { m_server->SessionEnded(this); }
+    ~CSession() { m_server->SessionEnded(this, m_peer, m_pending); }
 
     void Start() { ReadNextRequest(); }
 
@@ -158,18 +334,35 @@ public:
     // request has arrived is answered first.
     void OnServerStop()
     {
-        if (m_state == State::WaitingForRequest)
+        if (m_state == State::Idle || m_state == State::ReadingHeader)
             Close();
     }
 
+    // Waiting for a request of which nothing has arrived yet: since when (for choosing which
+    // connection to close when the server is full).
+    std::optional<std::chrono::steady_clock::time_point> IdleSince() const
+    {
+        if (m_state != State::Idle)
+            return std::nullopt;
+        return m_idleSince;
+    }
+
+    void Evict()
+    {
+        m_state = State::Busy;
+        Close();
+    }
+
 private:
-    enum class State { WaitingForRequest, ReadingBody, Busy };
+    // Idle: waiting for a request, none of it received. Busy: answering (or being closed).
+    enum class State { Idle, ReadingHeader, ReadingBody, Busy };
 
     const SurveyServerOptions& Options() const { return m_server->m_options; }
 
     void ReadNextRequest()
     {
-        m_state = State::WaitingForRequest;
+        m_state = State::Idle;
+        m_idleSince = std::chrono::steady_clock::now();
         if (m_server->m_stopping)
             return Close();
         m_parser.emplace();
@@ -179,6 +372,22 @@ private:
         m_path.clear();
         m_version = 11;
         m_stream.expires_after(Options().idleTimeout);
+        if (m_buffer.size() > 0)
+            return ReadHeader();   // the next request came with the last one
+        // Wait for the first bytes apart from the header, so that an idle connection can be told
+        // from one that is sending.
+        m_stream.async_read_some(m_buffer.prepare(MAX_HEADER_BYTES),
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                     if (ec)
+                                         return self->Close();
+                                     self->m_buffer.commit(n);
+                                     self->ReadHeader();
+                                 });
+    }
+
+    void ReadHeader()
+    {
+        m_state = State::ReadingHeader;
         http::async_read_header(m_stream, m_buffer, *m_parser,
                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
                                     self->OnHeader(ec);
@@ -242,6 +451,10 @@ private:
     void OnRequest()
     {
         m_state = State::Busy;
+        if (m_pending) {
+            m_pending = false;
+            m_server->ReleasePending(m_peer);
+        }
         const auto& request = m_parser->get();
         const http::verb method = request.method();
         if (m_path == SURVEY_WRITE_PATH) {
@@ -251,9 +464,9 @@ private:
             return Store();
         }
         if (m_path == SURVEY_RESULTS_PATH) {
-            if (method != http::verb::get)
+            if (method != http::verb::get && method != http::verb::head)
                 return RespondError(http::status::method_not_allowed, "");
-            return ServePage();
+            return ServePage(method == http::verb::head);
         }
         if (m_path == EXPORT_PATH) {
             if (method != http::verb::get)
@@ -282,42 +495,74 @@ private:
                                 });
     }
 
-    void ServePage()
+    void ServePage(bool head)
     {
-        auto back = m_server->TrackedExecutor();
-        asio::post(m_server->m_pool, [self = shared_from_this(), back] {
-            std::string page;
-            bool rendered = false;
-            try {
-                page = self->m_server->RenderPage();
-                rendered = true;
-            } catch (const std::exception& error) {
-                std::fprintf(stderr, "tonvale-survey: results page failed: %s\n", error.what());
-            }
-            asio::post(back, [self, page = std::move(page), rendered]() mutable {
-                if (!rendered)
-                    return self->RespondError(http::status::internal_server_error, "");
-                self->Respond(http::status::ok, std::move(page), "text/html; charset=utf-8", true);
-            });
+        m_server->GetPage([self = shared_from_this(), head](std::shared_ptr<const CachedPage> page) {
+            if (!page)
+                return self->RespondError(http::status::internal_server_error, "");
+            self->RespondPage(std::move(page), head);
         });
     }
 
-    bool Authorised() const
+    void RespondPage(std::shared_ptr<const CachedPage> page, bool head)
     {
-        const std::string_view token = Options().adminToken;
+        const std::string_view match = m_parser->get()[http::field::if_none_match];
+        if (!match.empty() && EtagMatches(match, page->etag)) {
+            auto response = std::make_shared<http::response<http::empty_body>>(
+                http::status::not_modified, m_version);
+            SetPageHeaders(*response, *page);
+            return Send(std::move(response), 0);
+        }
+        if (head) {
+            auto response = std::make_shared<http::response<http::empty_body>>(http::status::ok,
+                                                                               m_version);
+            SetPageHeaders(*response, *page);
+            response->content_length(page->body.size());
+            return Send(std::move(response), 0);
+        }
+        // The cached bytes go out as they are; the response keeps them alive until written.
+        auto response =
+            std::make_shared<http::response<http::span_body<const char>>>(http::status::ok, m_version);
+        SetPageHeaders(*response, *page);
+        response->body() = beast::span<const char>(page->body.data(), page->body.size());
+        const std::size_t bytes = page->body.size();
+        response->content_length(bytes);
+        Send(std::move(response), bytes, std::move(page));
+    }
+
+    template <class Fields>
+    void SetPageHeaders(Fields& response, const CachedPage& page)
+    {
+        SetCommonHeaders(response, "text/html; charset=utf-8");
+        // The browser may keep the page, but asks each time whether it is still current.
+        response.set(http::field::cache_control, "no-cache");
+        response.set(http::field::etag, page.etag);
+    }
+
+    // The token the request presents, if it presents one.
+    std::optional<std::string_view> PresentedToken() const
+    {
         const std::string_view header = m_parser->get()[http::field::authorization];
         constexpr std::string_view scheme = "Bearer ";
         if (header.size() < scheme.size() || !beast::iequals(header.substr(0, scheme.size()), scheme))
-            return false;
-        return ConstantTimeEquals(header.substr(scheme.size()), token);
+            return std::nullopt;
+        return header.substr(scheme.size());
     }
 
     void ServeExport()
     {
         if (Options().adminToken.empty())
             return RespondError(http::status::not_found, "");
-        if (!Authorised())
+        if (const long wait = m_server->TokenLockout(m_peer); wait > 0)
+            return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
+        const auto token = PresentedToken();
+        if (!token || !ConstantTimeEquals(*token, Options().adminToken)) {
+            // Only a presented token is a guess; a request without one learns nothing.
+            if (token)
+                m_server->TokenFailed(m_peer);
             return RespondError(http::status::forbidden, "");
+        }
+        m_server->TokenAccepted(m_peer);
 
         m_exportResponse = std::make_unique<http::response<http::buffer_body>>(http::status::ok,
                                                                                m_version);
@@ -345,7 +590,7 @@ private:
     void ProduceExportChunk()
     {
         auto back = m_server->TrackedExecutor();
-        asio::post(m_server->m_pool, [self = shared_from_this(), back] {
+        asio::post(m_server->m_exportPool, [self = shared_from_this(), back] {
             bool more = false;
             bool failed = false;
             self->m_exportChunk.clear();
@@ -397,7 +642,7 @@ private:
         LogRequest(m_method, m_path, complete ? 200 : 500, m_exportBytes, m_started);
         const bool keepAlive = complete && m_exportResponse->keep_alive();
         // The cursor is touched only on the worker thread; let it go there too.
-        asio::post(m_server->m_pool, [exporter = std::move(m_export)] {});
+        asio::post(m_server->m_exportPool, [exporter = std::move(m_export)] {});
         m_exportSerializer.reset();
         m_exportResponse.reset();
         if (!keepAlive)
@@ -405,27 +650,45 @@ private:
         ReadNextRequest();
     }
 
-    void Respond(http::status status, std::string body, std::string_view contentType, bool keepAlive)
+    template <class Message>
+    void SetCommonHeaders(Message& response, std::string_view contentType)
+    {
+        response.set(http::field::server, "tonvale-survey");
+        response.set(http::field::content_type, contentType);
+        response.set(http::field::cache_control, "no-store");
+        response.set("X-Content-Type-Options", "nosniff");
+        // The pages need no script, no outside resource and nothing but their own inline style.
+        response.set("Content-Security-Policy",
+                     "default-src 'none'; style-src 'unsafe-inline'; img-src data:; "
+                     "frame-ancestors 'none'; form-action 'none'; base-uri 'none'");
+        response.set("Referrer-Policy", "no-referrer");
+    }
+
+    void Respond(http::status status, std::string body, std::string_view contentType, bool keepAlive,
+                 long retryAfterSeconds = 0)
     {
         auto response = std::make_shared<http::response<http::string_body>>(status, m_version);
-        response->set(http::field::server, "tonvale-survey");
-        response->set(http::field::content_type, contentType);
-        response->set(http::field::cache_control, "no-store");
-        response->set("X-Content-Type-Options", "nosniff");
-        // The pages need no script, no outside resource and nothing but their own inline style.
-        response->set("Content-Security-Policy",
-                      "default-src 'none'; style-src 'unsafe-inline'; img-src data:; "
-                      "frame-ancestors 'none'; form-action 'none'; base-uri 'none'");
-        response->set("Referrer-Policy", "no-referrer");
+        if (retryAfterSeconds > 0)
+            response->set(http::field::retry_after, std::to_string(retryAfterSeconds));
+        SetCommonHeaders(*response, contentType);
         response->body() = std::move(body);
+        response->prepare_payload();
+        const std::size_t bytes = response->body().size();
+        Send(std::move(response), bytes, nullptr, keepAlive);
+    }
+
+    // Writes the response; `keep` lives until it is written.
+    template <class Body>
+    void Send(std::shared_ptr<http::response<Body>> response, std::size_t bytes,
+              std::shared_ptr<const void> keep = nullptr, bool keepAlive = true)
+    {
         response->keep_alive(keepAlive && m_parser && m_parser->is_done() &&
                              m_parser->get().keep_alive() && !m_server->m_stopping);
-        response->prepare_payload();
-        LogRequest(m_method, m_path, static_cast<unsigned>(status), response->body().size(), m_started);
+        LogRequest(m_method, m_path, response->result_int(), bytes, m_started);
         m_state = State::Busy;
         m_stream.expires_after(Options().ioTimeout);
         http::async_write(m_stream, *response,
-                          [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
+                          [self = shared_from_this(), response, keep](beast::error_code ec, std::size_t) {
                               if (ec)
                                   return self->Close();
                               if (!response->keep_alive())
@@ -434,13 +697,14 @@ private:
                           });
     }
 
-    void RespondError(http::status status, std::string_view detail)
+    void RespondError(http::status status, std::string_view detail, long retryAfterSeconds = 0)
     {
         // After a refused request the rest of the stream cannot be trusted: close after answering.
+        // A refused token closes too, so that each guess costs a new connection.
         Respond(status, ErrorPage(static_cast<unsigned>(status), http::obsolete_reason(status), detail),
-                "text/html; charset=utf-8", status == http::status::not_found ||
-                                                status == http::status::forbidden ||
-                                                status == http::status::method_not_allowed);
+                "text/html; charset=utf-8",
+                status == http::status::not_found || status == http::status::method_not_allowed,
+                retryAfterSeconds);
     }
 
     void CloseGracefully()
@@ -474,9 +738,12 @@ private:
 
     const std::shared_ptr<CSurveyServer::CImpl> m_server;
     beast::tcp_stream m_stream;
+    const asio::ip::address m_peer;
+    bool m_pending;
+    std::chrono::steady_clock::time_point m_idleSince;
     beast::flat_buffer m_buffer{MAX_HEADER_BYTES + MAX_BODY_BYTES};
     std::optional<http::request_parser<http::string_body>> m_parser;
-    State m_state = State::WaitingForRequest;
+    State m_state = State::Idle;
     std::string m_method;
     std::string m_path;
     unsigned m_version = 11;
@@ -507,13 +774,9 @@ void CSurveyServer::CImpl::Accept()
             });
             return;
         }
-        std::size_t open = 0;
-        {
-            std::lock_guard<std::mutex> lock(self->m_sessionsMutex);
-            open = self->m_sessions.size();
-        }
-        if (open >= self->m_options.maxConnections) {
-            // Full: tell the client to come back later and close.
+        if (!self->Admit(socket)) {
+            // Full, or this address holds too many connections that have sent nothing whole:
+            // tell the client to come back later and close.
             static constexpr std::string_view busy =
                 "HTTP/1.1 503 Service Unavailable\r\nServer: tonvale-survey\r\nContent-Length: 0\r\n"
                 "Retry-After: 1\r\nConnection: close\r\n\r\n";
@@ -525,16 +788,59 @@ void CSurveyServer::CImpl::Accept()
                 stream->close();
             });
             LogRequest("-", "-", 503, 0, std::chrono::steady_clock::now());
-        } else {
-            auto session = std::make_shared<CSession>(self, std::move(socket));
-            {
-                std::lock_guard<std::mutex> lock(self->m_sessionsMutex);
-                self->m_sessions.emplace(session.get(), session);
-            }
-            session->Start();
         }
         self->Accept();
     });
+}
+
+bool CSurveyServer::CImpl::Admit(tcp::socket& socket)
+{
+    beast::error_code ec;
+    const asio::ip::address peer = socket.remote_endpoint(ec).address();
+    if (ec)
+        return false;
+    const std::size_t perAddress = m_options.maxPendingPerAddress;
+    std::shared_ptr<CSession> evicted;
+    std::shared_ptr<CSession> session;
+    // References taken under the lock are dropped after it: the last one ends its session, which
+    // takes the lock.
+    std::vector<std::shared_ptr<CSession>> looked;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionsMutex);
+        if (perAddress > 0) {
+            const auto it = m_pendingByAddress.find(peer);
+            if (it != m_pendingByAddress.end() && it->second >= perAddress)
+                return false;
+        }
+        if (m_sessions.size() >= m_options.maxConnections) {
+            // Full: make room by closing the connection that has waited longest without sending
+            // anything of a request. Connections that are sending or being answered stay.
+            std::optional<std::chrono::steady_clock::time_point> oldest;
+            for (auto& entry : m_sessions) {
+                if (auto candidate = entry.second.lock())
+                    looked.push_back(std::move(candidate));
+            }
+            for (const auto& candidate : looked) {
+                const auto since = candidate->IdleSince();
+                if (since && (!oldest || *since < *oldest)) {
+                    oldest = since;
+                    evicted = candidate;
+                }
+            }
+            if (!evicted)
+                return false;
+        }
+        session = std::make_shared<CSession>(shared_from_this(), std::move(socket), peer,
+                                             perAddress > 0);
+        m_sessions.emplace(session.get(), session);
+        if (perAddress > 0)
+            ++m_pendingByAddress[peer];
+    }
+    // Outside the lock: dropping a reference may end a session, which takes the lock.
+    if (evicted)
+        evicted->Evict();
+    session->Start();
+    return true;
 }
 
 void CSurveyServer::CImpl::Stop()
@@ -566,7 +872,8 @@ CSurveyServer::CSurveyServer(asio::io_context& ioc, SurveyServerOptions options,
 
 CSurveyServer::~CSurveyServer()
 {
-    m_impl->m_pool.join();
+    m_impl->m_pagePool.join();
+    m_impl->m_exportPool.join();
 }
 
 unsigned short CSurveyServer::Listen()

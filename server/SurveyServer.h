@@ -2,9 +2,10 @@
 // The HTTP side of the survey server (Boost.Beast over Asio).
 //
 // Threads: everything of the connections runs on the one thread that runs the io_context. The
-// results page and the export's rows are produced on a worker thread (they read the whole table,
-// which must not hold up other connections), and inserts commit on the store's writer thread;
-// both hand their results back to the io_context thread.
+// results page is built on a thread of its own and kept until new submissions make it old; the
+// export's rows are read on another (both read everything, which must not hold up other
+// connections or each other); inserts commit on the store's writer thread. All hand their
+// results back to the io_context thread.
 #include "server/SurveyStore.h"
 
 #include <boost/asio/io_context.hpp>
@@ -20,6 +21,9 @@ struct SurveyServerOptions {
     std::string dbPath;
     std::string adminToken;                // empty: the export is off
     std::size_t maxConnections = 512;
+    // Connections from one address that have not yet sent a whole request; 0: no limit (behind a
+    // reverse proxy, where every client has the proxy's address).
+    std::size_t maxPendingPerAddress = 64;
     // Waiting for a request's header (also between requests on a kept-alive connection).
     std::chrono::milliseconds idleTimeout{15000};
     // Reading a request's body, and writing a response.

@@ -73,6 +73,37 @@ std::vector<StatsRow> LoadStatsRows(const CSqliteDb& db)
     return rows;
 }
 
+void CStatsLog::Append(const StatsRow& row)
+{
+    if (m_count == m_blocks->size() * CStatsRows::BLOCK_ROWS) {
+        // Snapshots hold the old list: a new block goes into a new list.
+        auto blocks = std::make_shared<std::vector<CStatsRows::Block>>(*m_blocks);
+        blocks->push_back(std::make_shared<StatsRow[]>(CStatsRows::BLOCK_ROWS));
+        m_blocks = std::move(blocks);
+    }
+    (*m_blocks)[m_count / CStatsRows::BLOCK_ROWS][m_count % CStatsRows::BLOCK_ROWS] = row;
+    ++m_count;
+}
+
+void CStatsLog::Publish()
+{
+    std::lock_guard lock(m_mutex);
+    m_published.m_blocks = m_blocks;
+    m_published.m_count = m_count;
+}
+
+CStatsRows CStatsLog::Snapshot() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_published;
+}
+
+std::size_t CStatsLog::Count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_published.m_count;
+}
+
 StatsRow StatsRowOf(const SurveySubmission& submission)
 {
     std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> measurements;

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 
@@ -63,6 +62,9 @@ void BindText(sqlite3_stmt* stmt, int index, const std::string& text)
 void OpenForWriting(CSqliteDb& db)
 {
     db.Exec("PRAGMA journal_mode=WAL");
+    // A checkpoint never shrinks the log file; the writer cuts it back to this when it starts
+    // the log over.
+    db.Exec(("PRAGMA journal_size_limit=" + std::to_string(SURVEY_WAL_SIZE_LIMIT)).c_str());
     // FULL: in WAL mode this syncs the log at every commit, so a commit survives a power cut,
     // not only the death of the process.
     db.Exec("PRAGMA synchronous=FULL");
@@ -77,15 +79,16 @@ void InitSurveySchema(const std::string& path)
     OpenForWriting(db);
 }
 
-CSurveyStore::CSurveyStore(const std::string& path) : m_path(path)
+CSurveyStore::CSurveyStore(const std::string& path, std::chrono::milliseconds commitDelay)
+    : m_path(path), m_commitDelay(commitDelay)
 {
     // Fail here, in the caller's thread, if the file cannot be used at all.
     InitSurveySchema(path);
-    if (const char* delay = std::getenv("TONVALE_SURVEY_TEST_COMMIT_DELAY_MS"))
-        m_commitDelay = std::chrono::milliseconds(std::atoi(delay));
     {
         CSqliteDb db(path, SQLITE_OPEN_READONLY);
-        m_stats = LoadStatsRows(db);
+        for (const StatsRow& row : LoadStatsRows(db))
+            m_stats.Append(row);
+        m_stats.Publish();
     }
     m_checkpointer = std::thread([this] { CheckpointLoop(); });
     m_writer = std::thread([this] { WriterLoop(); });
@@ -127,19 +130,14 @@ void CSurveyStore::Stop()
         m_checkpointer.join();
 }
 
-std::vector<StatsRow> CSurveyStore::StatsSnapshot() const
-{
-    std::lock_guard lock(m_statsMutex);
-    return m_stats;
-}
-
 // Called by SQLite on the writer thread after each commit, with the log's size in pages.
 int CSurveyStore::OnWalCommit(void* store, sqlite3*, const char*, int walPages)
 {
-    // About 4 MB of log, as SQLite's own automatic checkpoint would do, but on another thread.
-    constexpr int CHECKPOINT_PAGES = 1000;
-    if (walPages >= CHECKPOINT_PAGES) {
-        auto* self = static_cast<CSurveyStore*>(store);
+    auto* self = static_cast<CSurveyStore*>(store);
+    self->m_walPages = walPages;
+    // When the writer is about to empty the log itself, a copy started beside it would only
+    // make it skip its turn.
+    if (walPages >= CHECKPOINT_PAGES && !self->WantsToEmptyLog()) {
         std::lock_guard lock(self->m_checkpointMutex);
         self->m_checkpointWanted = true;
         self->m_checkpointWake.notify_one();
@@ -147,9 +145,20 @@ int CSurveyStore::OnWalCommit(void* store, sqlite3*, const char*, int walPages)
     return SQLITE_OK;
 }
 
+std::unique_ptr<CSqliteDb> CSurveyStore::OpenCheckpointer() const
+{
+    auto db = std::make_unique<CSqliteDb>(m_path, SQLITE_OPEN_READWRITE);
+    // A connection finds the write-ahead log only when it first reads the database; until then a
+    // checkpoint through it "succeeds" and copies nothing.
+    CStatement read(*db, "SELECT count(*) FROM sqlite_master");
+    read.Step();
+    return db;
+}
+
 void CSurveyStore::CheckpointLoop()
 {
     std::unique_ptr<CSqliteDb> db;
+    int busyInARow = 0;
     for (;;) {
         {
             std::unique_lock lock(m_checkpointMutex);
@@ -160,12 +169,28 @@ void CSurveyStore::CheckpointLoop()
         }
         try {
             if (!db)
-                db = std::make_unique<CSqliteDb>(m_path, SQLITE_OPEN_READWRITE);
+                db = OpenCheckpointer();
             // PASSIVE: copies what it can without waiting for, or blocking, the writer.
-            sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
-                                      nullptr);
+            int logFrames = -1, copied = -1;
+            int rc = SQLITE_OK;
+            {
+                std::lock_guard running(m_checkpointRunning);
+                rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                               &logFrames, &copied);
+                if (rc == SQLITE_OK && copied >= 0)
+                    m_copiedPages.store(copied, std::memory_order_relaxed);
+            }
+            // Busy: another checkpoint or a log restart was under way; the next commit asks again.
+            // Only a checkpoint that keeps failing is worth a line.
+            busyInARow = rc == SQLITE_BUSY ? busyInARow + 1 : 0;
+            if ((rc == SQLITE_BUSY && busyInARow % 10 == 0) ||
+                (rc != SQLITE_OK && rc != SQLITE_BUSY) || (rc == SQLITE_OK && (logFrames < 0 || copied < 0)))
+                std::fprintf(stderr,
+                             "tonvale-survey: checkpoint failed (%s; log %d pages, %d copied)\n",
+                             sqlite3_errstr(rc), logFrames, copied);
         } catch (const CSqliteError& error) {
             std::fprintf(stderr, "tonvale-survey: checkpoint failed: %s\n", error.what());
+            db.reset();
         }
     }
 }
@@ -239,9 +264,9 @@ void CSurveyStore::RunWriter()
                 std::this_thread::sleep_for(m_commitDelay);
             db.Exec("COMMIT");
             committed = true;
-            std::lock_guard lock(m_statsMutex);
             for (const Pending& pending : batch)
-                m_stats.push_back(StatsRowOf(pending.m_submission));
+                m_stats.Append(StatsRowOf(pending.m_submission));
+            m_stats.Publish();
         } catch (const CSqliteError& error) {
             std::fprintf(stderr, "tonvale-survey: storing %zu submissions failed: %s\n",
                          batch.size(), error.what());
@@ -251,5 +276,43 @@ void CSurveyStore::RunWriter()
         for (Pending& pending : batch)
             pending.m_done(committed);
         batch.clear();
+        if (WantsToEmptyLog())
+            EmptyLog(db);
     }
+}
+
+// Past the bound, and once the other thread has copied all but a little (so that what the
+// writer does itself is short), unless a reader refused it less than a second ago.
+bool CSurveyStore::WantsToEmptyLog() const
+{
+    return m_walPages >= FORCED_CHECKPOINT_PAGES &&
+           m_walPages - m_copiedPages.load(std::memory_order_relaxed) <= CHECKPOINT_PAGES &&
+           std::chrono::steady_clock::now() - m_lastEmptyRefused >= FORCED_CHECKPOINT_INTERVAL;
+}
+
+// The writer starts the log over only when it finds it all copied as it begins a transaction;
+// under steady load it always begins while the other thread's copy is still running, and the log
+// grows for as long as the load lasts. Past a bound the writer, between two transactions, copies
+// the rest and empties the log itself. A reader in the way (a long export keeps its snapshot, and
+// with it the log) makes that fail; then it waits a second before it tries again. It never waits
+// for a lock: that would hold up submissions.
+void CSurveyStore::EmptyLog(CSqliteDb& db)
+{
+    // A copy still running on the other thread: the next commit tries again.
+    std::unique_lock running(m_checkpointRunning, std::try_to_lock);
+    if (!running)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    int logFrames = -1, copied = -1;
+    sqlite3_busy_timeout(db.Handle(), 0);
+    const int rc = sqlite3_wal_checkpoint_v2(db.Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
+                                             &logFrames, &copied);
+    sqlite3_busy_timeout(db.Handle(), SQLITE_BUSY_TIMEOUT_MS);
+    if (rc == SQLITE_OK) {
+        m_walPages = 0;
+        m_copiedPages.store(0, std::memory_order_relaxed);
+    } else if (rc == SQLITE_BUSY)
+        m_lastEmptyRefused = now;
+    else
+        std::fprintf(stderr, "tonvale-survey: emptying the log failed: %s\n", sqlite3_errstr(rc));
 }

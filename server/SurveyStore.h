@@ -11,9 +11,11 @@
 #include "survey/SurveyBody.h"
 #include "server/SurveyStats.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +25,14 @@
 // share this list.
 std::string SurveyColumnName(int field);
 
+// About 4 MB of log starts a checkpoint, as SQLite's own automatic one would, but on another
+// thread. Past twice that, the writer empties the log itself between two commits.
+constexpr int CHECKPOINT_PAGES = 1000;
+constexpr int FORCED_CHECKPOINT_PAGES = 2 * CHECKPOINT_PAGES;
+constexpr std::chrono::seconds FORCED_CHECKPOINT_INTERVAL{1};
+// What the log file is cut back to whenever it starts over.
+constexpr long long SURVEY_WAL_SIZE_LIMIT = 4LL * 1024 * 1024;
+
 // Creates the table if needed and sets up write-ahead logging; used by the store and by tests.
 void InitSurveySchema(const std::string& path);
 
@@ -31,14 +41,19 @@ public:
     // true once the submission's transaction has committed; false if it could not be stored.
     using Done = std::function<void(bool committed)>;
 
-    explicit CSurveyStore(const std::string& path);
+    // `commitDelay` widens the time between the inserts and their commit, so that a test's kill
+    // lands inside it; zero in the product.
+    explicit CSurveyStore(const std::string& path,
+                          std::chrono::milliseconds commitDelay = std::chrono::milliseconds(0));
     ~CSurveyStore();
     CSurveyStore(const CSurveyStore&) = delete;
     CSurveyStore& operator=(const CSurveyStore&) = delete;
 
     void Submit(SurveySubmission submission, Done done);
     // The page's rows of everything committed so far.
-    std::vector<StatsRow> StatsSnapshot() const;
+    CStatsRows StatsSnapshot() const { return m_stats.Snapshot(); }
+    // How many submissions are committed; grows with every commit.
+    std::size_t CommittedCount() const { return m_stats.Count(); }
     // Stores what is queued, then ends the writer thread. Later submissions fail at once.
     void Stop();
 
@@ -50,22 +65,29 @@ private:
     void WriterLoop();
     void RunWriter();
     void CheckpointLoop();
+    std::unique_ptr<class CSqliteDb> OpenCheckpointer() const;
+    void EmptyLog(class CSqliteDb& db);
+    bool WantsToEmptyLog() const;
     static int OnWalCommit(void* store, struct sqlite3* db, const char* name, int walPages);
 
     std::string m_path;
-    // Tests widen the time between the inserts and their commit, so that a kill lands inside it
-    // (TONVALE_SURVEY_TEST_COMMIT_DELAY_MS); zero otherwise.
-    std::chrono::milliseconds m_commitDelay{0};
+    std::chrono::milliseconds m_commitDelay;
+    // The writer thread's own: the log's size after its last commit, and when a reader last kept
+    // it from emptying the log.
+    int m_walPages = 0;
+    std::chrono::steady_clock::time_point m_lastEmptyRefused{};
+    // Pages of the log the checkpoint thread had copied at its last run.
+    std::atomic<int> m_copiedPages{0};
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<Pending> m_queue;
     bool m_stopping = false;
     std::thread m_writer;
 
-    mutable std::mutex m_statsMutex;
-    std::vector<StatsRow> m_stats;
+    CStatsLog m_stats;
 
     std::mutex m_checkpointMutex;
+    std::mutex m_checkpointRunning;   // held while a checkpoint runs on the checkpoint thread
     std::condition_variable m_checkpointWake;
     bool m_checkpointWanted = false;
     bool m_checkpointStop = false;

@@ -12,11 +12,14 @@
 #include <sstream>
 #include <string_view>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr const char* USAGE =
     "usage: tonvale-survey --port N --db FILE [--admin-token-file FILE]\n"
     "                      [--listen ADDRESS] [--max-connections N]\n"
+    "                      [--max-pending-per-address N]\n"
     "                      [--idle-timeout-ms N] [--io-timeout-ms N]\n"
     "  --port N               TCP port (0: any free port; the port is printed)\n"
     "  --db FILE              SQLite database of the submissions (created if missing)\n"
@@ -24,6 +27,9 @@ constexpr const char* USAGE =
     "                         (Authorization: Bearer TOKEN); without it the export is off\n"
     "  --listen ADDRESS       address to listen on (default 0.0.0.0)\n"
     "  --max-connections N    connections served at once (default 512)\n"
+    "  --max-pending-per-address N\n"
+    "                         connections from one address that have not yet sent a whole\n"
+    "                         request (default 64; 0: no limit, behind a reverse proxy)\n"
     "  --idle-timeout-ms N    wait for a request's header (default 15000)\n"
     "  --io-timeout-ms N      read a body or write an answer (default 10000)\n";
 
@@ -33,20 +39,55 @@ bool ParseNumber(std::string_view text, unsigned long& value, unsigned long max)
     return ec == std::errc() && end == text.data() + text.size() && value <= max;
 }
 
+// A token file the server refuses to use: the administrator must fix it (exit status 2).
+class CBadTokenFile : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+constexpr std::size_t MIN_TOKEN_LENGTH = 16;
+
 std::string ReadToken(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
-    if (!file)
+    struct stat status{};
+    if (!file || stat(path.c_str(), &status) != 0)
         throw std::runtime_error("cannot read the admin token file " + path);
+    // Whoever can read it can export every answer; whoever can write it can choose the token.
+    if (status.st_mode & (S_IROTH | S_IWOTH))
+        throw CBadTokenFile("the admin token file " + path +
+                            " can be read or written by other users; make it readable by the "
+                            "server only (e.g. chmod 0640, group of the server's user)");
     std::ostringstream text;
     text << file.rdbuf();
     std::string token = text.str();
-    while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' ' ||
-                              token.back() == '\t'))
+    // One final line break is what an editor leaves; anything else is part of the token.
+    if (token.ends_with('\n'))
         token.pop_back();
-    if (token.empty())
-        throw std::runtime_error("the admin token file " + path + " is empty");
+    if (token.ends_with('\r'))
+        token.pop_back();
+    if (token.size() < MIN_TOKEN_LENGTH)
+        throw CBadTokenFile("the admin token in " + path + " is shorter than " +
+                            std::to_string(MIN_TOKEN_LENGTH) + " characters");
+    // It travels in a header: a space, a line break or a non-ASCII byte would never match.
+    for (char c : token) {
+        if (c < '!' || c > '~')
+            throw CBadTokenFile("the admin token in " + path +
+                                " may hold only printable ASCII characters, without spaces, on "
+                                "one line");
+    }
     return token;
+}
+
+// Read by anyone but its owner and group, the database gives away every comment.
+std::string DatabaseModeWarning(const std::string& path)
+{
+    struct stat status{};
+    if (stat(path.c_str(), &status) != 0 || !(status.st_mode & S_IROTH))
+        return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+    return "; warning: " + path + " can be read by other users (mode " + mode + ")";
 }
 
 } // namespace
@@ -56,6 +97,7 @@ int main(int argc, char** argv)
     SurveyServerOptions options;
     bool havePort = false;
     std::string tokenFile;
+    std::chrono::milliseconds commitDelay{0};
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -79,6 +121,14 @@ int main(int argc, char** argv)
             tokenFile = value;
         } else if (arg == "--listen") {
             options.listenAddress = value;
+        } else if (arg == "--max-pending-per-address") {
+            ok = ParseNumber(value, number, 100000);
+            options.maxPendingPerAddress = number;
+#ifdef TONVALE_SURVEY_TEST_HOOKS
+        } else if (arg == "--test-commit-delay-ms") {
+            ok = ParseNumber(value, number, 10000);
+            commitDelay = std::chrono::milliseconds(number);
+#endif
         } else if (arg == "--max-connections") {
             ok = ParseNumber(value, number, 100000) && number > 0;
             options.maxConnections = number;
@@ -107,7 +157,11 @@ int main(int argc, char** argv)
             options.adminToken = ReadToken(tokenFile);
         const std::string listenAddress = options.listenAddress;
 
-        CSurveyStore store(options.dbPath);
+        // A database created here is the server's and its group's only; an existing one keeps
+        // its mode, and the start-up line says when others can read it.
+        const std::string modeWarning = DatabaseModeWarning(options.dbPath);
+        umask(S_IWGRP | S_IRWXO);
+        CSurveyStore store(options.dbPath, commitDelay);
         boost::asio::io_context ioc(1);
         CSurveyServer server(ioc, std::move(options), store);
         const unsigned short port = server.Listen();
@@ -118,7 +172,8 @@ int main(int argc, char** argv)
                 server.Stop();
         });
 
-        std::printf("tonvale-survey: listening on %s port %u\n", listenAddress.c_str(), port);
+        std::printf("tonvale-survey: listening on %s port %u%s\n", listenAddress.c_str(), port,
+                    modeWarning.c_str());
         std::fflush(stdout);
         ioc.run();
         // Every connection has ended; what was queued for storage has been committed already,
@@ -126,6 +181,9 @@ int main(int argc, char** argv)
         store.Stop();
         std::fprintf(stderr, "tonvale-survey: stopped\n");
         return 0;
+    } catch (const CBadTokenFile& error) {
+        std::fprintf(stderr, "tonvale-survey: %s\n", error.what());
+        return 2;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tonvale-survey: %s\n", error.what());
         return 1;

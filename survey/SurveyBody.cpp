@@ -86,25 +86,19 @@ bool IsValidAgeItem(std::string_view value)
     return years >= 5 && years <= 79 && AgeItemText(years - 3) == value;
 }
 
-bool ParseMeasurement(std::string_view value, std::optional<std::int32_t>& measurement)
+bool ParseMeasurement(std::string_view value, std::int32_t max,
+                      std::optional<std::int32_t>& measurement)
 {
     measurement.reset();
     if (value == NOT_FINISHED_TEXT)
         return true;
-    std::string_view digits = value;
-    if (!digits.empty() && digits[0] == '-')
-        digits.remove_prefix(1);
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), IsDigit))
-        return false;
-    // The client writes the integer in base 10: no leading zeros, no "-0".
-    if (digits[0] == '0' && (digits.size() > 1 || value[0] == '-'))
+    // The client writes the integer in base 10: no sign, no leading zeros.
+    if (value.empty() || !std::all_of(value.begin(), value.end(), IsDigit) ||
+        (value[0] == '0' && value.size() > 1))
         return false;
     std::int32_t number = 0;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
-    if (ec != std::errc() || end != value.data() + value.size())
-        return false;
-    // -1 means "not measured" in the record, and the client sends that as "not finished".
-    if (number == -1)
+    if (ec != std::errc() || end != value.data() + value.size() || number > max)
         return false;
     measurement = number;
     return true;
@@ -174,7 +168,7 @@ SurveyParseResult ParseSurveyBody(std::string_view body)
     if (!IsValidAgeItem(values[FIELD_AGE]))
         return refuse(FIELD_AGE);
     for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
-        if (!ParseMeasurement(values[FIELD_MIN_FREQ + m], submission.measurements[m]))
+        if (!ParseMeasurement(values[FIELD_MIN_FREQ + m], MaxMeasured(m), submission.measurements[m]))
             return refuse(FIELD_MIN_FREQ + m);
     }
     if (!IsOneOf(values[FIELD_INSTRUMENT], INSTRUMENT_ITEMS))

@@ -10,11 +10,6 @@
 #include <string>
 #include <string_view>
 
-// Index of each measurement among the ten: lowest, highest, then the eight interval bands.
-constexpr int MEASUREMENT_LOWEST_HZ = 0;
-constexpr int MEASUREMENT_HIGHEST_HZ = 1;
-constexpr int MEASUREMENT_FIRST_INTERVAL = 2;
-
 struct SurveySubmission {
     std::string dateTime;   // "YYYY/MM/DD hh:mm:ss" as the client sent it
     std::string sex;        // list item texts, exactly as sent
@@ -44,6 +39,7 @@ std::optional<std::string> Cp932ToUtf8(std::string_view text);
 // Checks one value against what the client's controls can hold.
 bool IsValidDateTime(std::string_view value);
 bool IsValidAgeItem(std::string_view value);
-// "not finished" sets `measurement` empty; anything else must be the decimal text of a 32-bit
-// integer other than -1, without a plus sign or leading zeros. False if the value is neither.
-bool ParseMeasurement(std::string_view value, std::optional<std::int32_t>& measurement);
+// "not finished" sets `measurement` empty; anything else must be the decimal text of an integer
+// from 0 to `max`, without a sign or leading zeros. False if the value is neither.
+bool ParseMeasurement(std::string_view value, std::int32_t max,
+                      std::optional<std::int32_t>& measurement);

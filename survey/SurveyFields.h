@@ -21,10 +21,19 @@ constexpr int INTERVAL_BAND_COUNT = 8;
 constexpr int INTERVAL_BAND_HZ[INTERVAL_BAND_COUNT] = {55, 110, 220, 440, 880, 1760, 3520, 7040};
 // The measurements: lowest and highest audible frequency, then one interval per band.
 constexpr int SURVEY_MEASUREMENT_COUNT = 2 + INTERVAL_BAND_COUNT;
-// The largest values the checks can measure: a frequency of the audible range in Hz, and an
-// interval in cents. Nothing below 0 is measured either.
-constexpr int HIGHEST_MEASURABLE_HZ = 22050;
-constexpr int HIGHEST_MEASURABLE_CENTS = 1200;
+// Index of each measurement among the ten: lowest, highest, then the eight interval bands.
+constexpr int MEASUREMENT_LOWEST_HZ = 0;
+constexpr int MEASUREMENT_HIGHEST_HZ = 1;
+constexpr int MEASUREMENT_FIRST_INTERVAL = 2;
+
+// The largest value the program can measure: frequencies up to half the 44100 Hz sample rate,
+// intervals up to an octave. Anything beyond is damage or forgery, never a measurement.
+constexpr int MAX_MEASURED_HZ = 22050;
+constexpr int MAX_MEASURED_CENTS = 1200;
+constexpr int MaxMeasured(int measurement)
+{
+    return measurement < MEASUREMENT_FIRST_INTERVAL ? MAX_MEASURED_HZ : MAX_MEASURED_CENTS;
+}
 
 struct SurveyField {
     std::string_view name;   // with its '=' sign, as it stands in the body

@@ -21,6 +21,48 @@
 #ifndef TONVALE_SURVEY_EXE
 #error "TONVALE_SURVEY_EXE must name the server executable"
 #endif
+#ifndef TONVALE_SURVEY_HOOKS_EXE
+#error "TONVALE_SURVEY_HOOKS_EXE must name the server's test build"
+#endif
+
+CServerProcess::CServerProcess()
+    : m_executable(TONVALE_SURVEY_EXE), m_hooksExecutable(TONVALE_SURVEY_HOOKS_EXE)
+{
+}
+
+int CServerProcess::RunToExit(const std::string& dbPath, const std::string& logPath,
+                              const std::vector<std::string>& extraArgs,
+                              std::chrono::milliseconds limit)
+{
+    std::vector<std::string> args = {m_executable, "--port", "0", "--listen", "127.0.0.1", "--db",
+                                     dbPath};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    m_pid = fork();
+    if (m_pid == 0) {
+        const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (log >= 0) {
+            dup2(log, STDOUT_FILENO);
+            dup2(log, STDERR_FILENO);
+        }
+        std::vector<char*> argv;
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (waitpid(m_pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            StopWith(SIGKILL);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    m_pid = -1;
+    return status;
+}
 
 CServerProcess::~CServerProcess()
 {
@@ -36,7 +78,7 @@ bool CServerProcess::Start(const std::string& dbPath, const std::string& logPath
         error = "pipe failed";
         return false;
     }
-    std::vector<std::string> args = {TONVALE_SURVEY_EXE, "--port", "0", "--listen", "127.0.0.1",
+    std::vector<std::string> args = {m_executable, "--port", "0", "--listen", "127.0.0.1",
                                      "--db", dbPath};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     m_pid = fork();
@@ -76,6 +118,7 @@ bool CServerProcess::Start(const std::string& dbPath, const std::string& logPath
         return false;
     }
     m_port = static_cast<unsigned short>(std::atoi(line.c_str() + at + 6));
+    startLine = line.substr(0, line.find('\n'));
     return true;
 }
 
@@ -99,9 +142,18 @@ int CServerProcess::StopWith(int signal, std::chrono::milliseconds limit)
     return status;
 }
 
-CRawConnection::CRawConnection(unsigned short port, std::chrono::milliseconds receiveTimeout)
+CRawConnection::CRawConnection(unsigned short port, std::chrono::milliseconds receiveTimeout,
+                               const char* from)
 {
     m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (from) {
+        // All of 127.0.0.0/8 is this machine: another address there is another client to the
+        // server.
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &source.sin_addr);
+        bind(m_fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -135,7 +187,7 @@ bool CRawConnection::Send(const std::string& bytes)
     return true;
 }
 
-std::string CRawConnection::ReadResponse()
+std::string CRawConnection::ReadResponse(bool toHead)
 {
     auto fill = [this] {
         char buffer[8192];
@@ -155,7 +207,7 @@ std::string CRawConnection::ReadResponse()
     for (auto& c : header)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::size_t at = header.find("\r\ncontent-length:");
-    if (at != std::string::npos)
+    if (at != std::string::npos && !toHead)
         length = std::strtoul(header.c_str() + at + 17, nullptr, 10);
     while (m_pending.size() < headerEnd + 4 + length) {
         if (!fill())

@@ -10,7 +10,7 @@
 
 class CServerProcess {
 public:
-    CServerProcess() = default;
+    CServerProcess();
     ~CServerProcess();
     CServerProcess(const CServerProcess&) = delete;
     CServerProcess& operator=(const CServerProcess&) = delete;
@@ -19,14 +19,24 @@ public:
     // error goes to `logPath`. Returns false (with the reason in `error`) if it did not come up.
     bool Start(const std::string& dbPath, const std::string& logPath,
                const std::vector<std::string>& extraArgs = {});
+    // Runs the server with these arguments (after --port 0 and the database) until it exits by
+    // itself; returns its wait status, or -1 if it was still running after `limit`.
+    int RunToExit(const std::string& dbPath, const std::string& logPath,
+                  const std::vector<std::string>& extraArgs,
+                  std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // The test build of the server with its hooks (--test-commit-delay-ms).
+    void UseTestHooks() { m_executable = m_hooksExecutable; }
     unsigned short Port() const { return m_port; }
     pid_t Pid() const { return m_pid; }
     // Sends the signal and waits for the process; returns its wait status.
     int StopWith(int signal, std::chrono::milliseconds limit = std::chrono::seconds(20));
     bool Running() const { return m_pid > 0; }
     std::string error;
+    std::string startLine;   // what the server printed once it listened
 
 private:
+    std::string m_executable;
+    std::string m_hooksExecutable;
     pid_t m_pid = -1;
     unsigned short m_port = 0;
 };
@@ -34,16 +44,19 @@ private:
 // A blocking loopback connection with a receive timeout.
 class CRawConnection {
 public:
+    // `from`: the loopback address to connect from (127.0.0.1 unless given).
     explicit CRawConnection(unsigned short port,
-                            std::chrono::milliseconds receiveTimeout = std::chrono::seconds(5));
+                            std::chrono::milliseconds receiveTimeout = std::chrono::seconds(5),
+                            const char* from = nullptr);
     ~CRawConnection();
     CRawConnection(const CRawConnection&) = delete;
     CRawConnection& operator=(const CRawConnection&) = delete;
 
     bool Connected() const { return m_fd >= 0; }
     bool Send(const std::string& bytes);
-    // Reads one response (header and Content-Length body). Empty if the connection ended first.
-    std::string ReadResponse();
+    // Reads one response (header and Content-Length body, none for a HEAD request). Empty if the
+    // connection ended first.
+    std::string ReadResponse(bool toHead = false);
     // Reads until the peer closes (true) or the receive timeout passes (false).
     bool WaitForClose(std::string* rest = nullptr);
 

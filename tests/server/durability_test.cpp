@@ -24,10 +24,8 @@ TEST(SurveyServerDurability, EveryAnsweredSubmissionSurvivesSigkill)
     CServerProcess server;
     // Each commit waits a little before it is made, so the kill falls between receiving
     // submissions and committing them, where a server that answered early would lose some.
-    setenv("TONVALE_SURVEY_TEST_COMMIT_DELAY_MS", "5", 1);
-    const bool serverUp = server.Start(db, log);
-    unsetenv("TONVALE_SURVEY_TEST_COMMIT_DELAY_MS");
-    ASSERT_TRUE(serverUp) << server.error;
+    server.UseTestHooks();
+    ASSERT_TRUE(server.Start(db, log, {"--test-commit-delay-ms", "5"})) << server.error;
 
     std::atomic<int> answered{0};
     std::atomic<int> attempted{0};

@@ -10,14 +10,16 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
 namespace {
 
-constexpr const char* TOKEN = "tk-4d1f0c9e7a2b";
+constexpr const char* TOKEN = "tk-4d1f0c9e7a2b5e8";
 
 // Column positions in the submissions table: id, received_utc, then the sixteen fields.
 constexpr int COLUMN_FIRST_FIELD = 2;
@@ -32,7 +34,13 @@ protected:
         m_db = (m_dir.Path() / "survey.db").string();
         m_log = (m_dir.Path() / "server.log").string();
         m_tokenFile = (m_dir.Path() / "token").string();
-        std::ofstream(m_tokenFile) << TOKEN << "\n";
+        WriteTokenFile(std::string(TOKEN) + "\n", 0640);
+    }
+
+    void WriteTokenFile(const std::string& contents, mode_t mode)
+    {
+        std::ofstream(m_tokenFile, std::ios::binary | std::ios::trunc) << contents;
+        chmod(m_tokenFile.c_str(), mode);
     }
 
     // A server that ends with anything but a clean exit (a sanitizer's report, a crash) fails
@@ -86,7 +94,7 @@ protected:
         values[FIELD_SEX] = "female";
         values[FIELD_AGE] = AgeItemText(40);
         const std::int32_t measured[SURVEY_MEASUREMENT_COUNT] = {31, 16543, NOT_MEASURED, 120, 60,
-                                                                 NOT_MEASURED, 0, -3, 15, 9};
+                                                                 NOT_MEASURED, 0, 1200, 15, 9};
         for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
             values[FIELD_MIN_FREQ + m] = MeasurementText(measured[m]);
         values[FIELD_INSTRUMENT] = "over 10 years";
@@ -259,24 +267,72 @@ TEST_F(SurveyServerE2E, BodiesOnGetKeepTheConnectionInStep)
     EXPECT_EQ(rows[1][COLUMN_FIRST_FIELD + FIELD_COMMENT], "second");
 }
 
+TEST_F(SurveyServerE2E, ResultsPageIsCachedWithAValidator)
+{
+    StartServer();
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
+    const std::string path(SURVEY_RESULTS_PATH);
+    auto etagOf = [](const std::string& response) {
+        const std::size_t at = response.find("\r\nETag: ");
+        return at == std::string::npos ? std::string()
+                                       : response.substr(at + 8, response.find("\r\n", at + 2) - at - 8);
+    };
+    const std::string page = Exchange(GetRequest(path));
+    EXPECT_EQ(StatusOf(page), 200);
+    EXPECT_NE(page.find("1 person has sent"), std::string::npos);
+    EXPECT_NE(page.find("Cache-Control: no-cache\r\n"), std::string::npos);
+    const std::string etag = etagOf(page);
+    ASSERT_EQ(etag.size(), 18u) << page.substr(0, 400);
+
+    // One connection: HEAD, then revalidations, in step with each other.
+    CRawConnection connection(m_server.Port());
+    connection.Send("HEAD " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    const std::string head = connection.ReadResponse(true);
+    EXPECT_EQ(StatusOf(head), 200);
+    EXPECT_NE(head.find("Content-Length: " + std::to_string(BodyOf(page).size()) + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(etagOf(head), etag);
+    for (const std::string& match : {etag, "\"other\", W/" + etag, std::string("*")}) {
+        connection.Send(GetRequest(path, "If-None-Match: " + match + "\r\n"));
+        const std::string response = connection.ReadResponse(true);
+        EXPECT_EQ(StatusOf(response), 304) << match;
+        EXPECT_EQ(etagOf(response), etag);
+    }
+    connection.Send(GetRequest(path, "If-None-Match: \"other\"\r\n"));
+    EXPECT_EQ(BodyOf(connection.ReadResponse()), BodyOf(page));
+
+    // A new submission makes a new page, at the latest a second later.
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const std::string updated = Exchange(GetRequest(path, "If-None-Match: " + etag + "\r\n"));
+    EXPECT_EQ(StatusOf(updated), 200);
+    EXPECT_NE(updated.find("2 people have sent"), std::string::npos);
+    EXPECT_NE(etagOf(updated), etag);
+}
+
 TEST_F(SurveyServerE2E, ExportNeedsTheToken)
 {
     StartServer();
     EXPECT_EQ(StatusOf(Exchange(WriteRequest(BodyWithComment("=SUM(1,2)")))), 200);
     EXPECT_EQ(StatusOf(Exchange(WriteRequest(BodyWithComment("plain")))), 200);
 
-    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv"))), 403);
-    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer wrong\r\n"))), 403);
-    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer " + std::string(TOKEN) +
-                                                              "x\r\n"))),
-              403);
-    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Basic " + std::string(TOKEN) +
-                                                              "\r\n"))),
-              403);
+    auto exportWith = [this](const std::string& headers) {
+        CRawConnection connection(m_server.Port());
+        connection.Send(GetRequest("/export.csv", headers));
+        const std::string response = connection.ReadResponse();
+        // A refused token ends the connection: each guess costs a new one.
+        EXPECT_TRUE(connection.WaitForClose()) << headers;
+        return response;
+    };
+    const std::string bearer = "Authorization: Bearer ";
+    // No token, or another scheme: no guess, so these never slow anyone down.
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(StatusOf(exportWith("")), 403);
+        EXPECT_EQ(StatusOf(exportWith("Authorization: Basic " + std::string(TOKEN) + "\r\n")), 403);
+    }
 
     CRawConnection connection(m_server.Port());
-    connection.Send(GetRequest("/export.csv", "Authorization: Bearer " + std::string(TOKEN) +
-                                                  "\r\nConnection: close\r\n"));
+    connection.Send(GetRequest("/export.csv", bearer + TOKEN + "\r\nConnection: close\r\n"));
     std::string response;
     EXPECT_TRUE(connection.WaitForClose(&response));
     EXPECT_EQ(StatusOf(response), 200);
@@ -285,6 +341,73 @@ TEST_F(SurveyServerE2E, ExportNeedsTheToken)
     EXPECT_NE(response.find("\"'=SUM(1,2)\"\r\n"), std::string::npos);
     EXPECT_NE(response.find(",plain\r\n"), std::string::npos);
     EXPECT_NE(response.find(",male,30 years old,35,15000,not finished,"), std::string::npos);
+
+    // A few wrong tokens are mistakes; after them the address must wait, even with the right one.
+    for (const std::string& wrong : {std::string("wrong"), std::string(TOKEN) + "x", std::string("x")})
+        EXPECT_EQ(StatusOf(exportWith(bearer + wrong + "\r\n")), 403) << wrong;
+    EXPECT_EQ(StatusOf(exportWith(bearer + "wrong-again\r\n")), 403);
+    const std::string locked = exportWith(bearer + TOKEN + "\r\n");
+    EXPECT_EQ(StatusOf(locked), 429);
+    EXPECT_NE(locked.find("Retry-After: 1\r\n"), std::string::npos);
+    // Another address is not locked out by this one.
+    CRawConnection other(m_server.Port(), std::chrono::seconds(5), "127.0.0.2");
+    other.Send(GetRequest("/export.csv", bearer + TOKEN + "\r\nConnection: close\r\n"));
+    EXPECT_EQ(StatusOf(other.ReadResponse()), 200);
+    // Once the wait is over, the right token works again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    response.clear();
+    CRawConnection later(m_server.Port());
+    later.Send(GetRequest("/export.csv", bearer + TOKEN + "\r\nConnection: close\r\n"));
+    EXPECT_TRUE(later.WaitForClose(&response));
+    EXPECT_EQ(StatusOf(response), 200);
+}
+
+TEST_F(SurveyServerE2E, UnsafeTokenFilesAreRefusedAtStart)
+{
+    struct Case {
+        std::string contents;
+        mode_t mode;
+        std::string message;
+    };
+    const std::string good = std::string(TOKEN) + "\n";
+    for (const Case& c : {Case{good, 0644, "can be read or written by other users"},
+                          Case{good, 0602, "can be read or written by other users"},
+                          Case{"x\n", 0600, "shorter than 16 characters"},
+                          Case{std::string(TOKEN).substr(0, 15) + "\r\n", 0600, "shorter than 16"},
+                          Case{good + good, 0600, "printable ASCII"},
+                          Case{"tk 4d1f0c9e7a2b5e8", 0600, "printable ASCII"},
+                          Case{"tk-4d1f0c9e7a2b5e8\xc3\xa9", 0600, "printable ASCII"}}) {
+        WriteTokenFile(c.contents, c.mode);
+        const std::string log = (m_dir.Path() / "refused.log").string();
+        std::filesystem::remove(log);
+        const int status = m_server.RunToExit(m_db, log, {"--admin-token-file", m_tokenFile});
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << c.message << ": " << status;
+        EXPECT_NE(ReadFile(log).find(c.message), std::string::npos) << ReadFile(log);
+    }
+    // The package's token file: root or the owner, the server's group, nobody else; no final
+    // line break at all is fine too.
+    WriteTokenFile(TOKEN, 0640);
+    StartServer();
+}
+
+TEST_F(SurveyServerE2E, DatabaseIsCreatedForTheServerOnly)
+{
+    StartServer();
+    EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
+    struct stat created{};
+    ASSERT_EQ(stat(m_db.c_str(), &created), 0);
+    EXPECT_EQ(created.st_mode & 0777, 0640u);
+    EXPECT_EQ(m_server.startLine.find("warning"), std::string::npos) << m_server.startLine;
+    ASSERT_EQ(m_server.StopWith(SIGTERM), 0);
+
+    // An existing file keeps its mode; the start-up line says that others can read it.
+    chmod(m_db.c_str(), 0644);
+    StartServer();
+    struct stat kept{};
+    ASSERT_EQ(stat(m_db.c_str(), &kept), 0);
+    EXPECT_EQ(kept.st_mode & 0777, 0644u);
+    EXPECT_NE(m_server.startLine.find("can be read by other users (mode 0644)"), std::string::npos)
+        << m_server.startLine;
 }
 
 TEST_F(SurveyServerE2E, ExportIsOffWithoutAToken)
@@ -317,10 +440,12 @@ TEST_F(SurveyServerE2E, IdleAndSlowClientsAreCutOff)
 TEST_F(SurveyServerE2E, ConnectionsAreBounded)
 {
     StartServer({"--idle-timeout-ms", "5000"});
+    // Eight connections that are each sending a request fill the server.
     std::vector<std::unique_ptr<CRawConnection>> held;
     for (int i = 0; i < 8; ++i) {
         held.push_back(std::make_unique<CRawConnection>(m_server.Port()));
         ASSERT_TRUE(held.back()->Connected());
+        held.back()->Send("GET /Questionnaire/TonvaleDisp.asp HTTP/1.1\r\n");
     }
     // Let the server accept all eight before the ninth arrives.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -330,6 +455,38 @@ TEST_F(SurveyServerE2E, ConnectionsAreBounded)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
     EXPECT_EQ(CountRows(m_db), 1);
+}
+
+// One address holding connections it sends nothing on must not keep another address out: with
+// the per-address limit, and with it off (behind a proxy), when the server is full.
+TEST_F(SurveyServerE2E, IdleConnectionsFromOneAddressDoNotLockOthersOut)
+{
+    // Twelve idle connections: with a limit of 4 per address, 8 are turned away; with no limit
+    // and room for 8, each of the last 4 closes the oldest.
+    for (const auto& [perAddress, turnedAway] : {std::pair{"4", 8}, std::pair{"0", 4}}) {
+        SCOPED_TRACE(std::string("--max-pending-per-address ") + perAddress);
+        StartServer({"--idle-timeout-ms", "10000", "--max-pending-per-address", perAddress});
+        std::vector<std::unique_ptr<CRawConnection>> idle;
+        for (int i = 0; i < 12; ++i) {
+            idle.push_back(
+                std::make_unique<CRawConnection>(m_server.Port(), std::chrono::milliseconds(300)));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        int closed = 0;
+        for (auto& connection : idle)
+            closed += connection->WaitForClose() ? 1 : 0;
+        EXPECT_EQ(closed, turnedAway);
+        // A class behind one address: every connection that has sent its request is served and
+        // no longer counts.
+        for (int i = 0; i < 6; ++i) {
+            CRawConnection neighbour(m_server.Port(), std::chrono::seconds(5), "127.0.0.2");
+            neighbour.Send(WriteRequest(WorkedExampleBody(), false));
+            EXPECT_EQ(StatusOf(neighbour.ReadResponse()), 200) << i;
+        }
+        idle.clear();
+        ASSERT_EQ(m_server.StopWith(SIGTERM), 0);
+    }
+    EXPECT_EQ(CountRows(m_db), 12);
 }
 
 TEST_F(SurveyServerE2E, SigtermAnswersWhatArrivedAndLogsNoPersonalData)

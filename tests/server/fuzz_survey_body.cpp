@@ -47,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The fields before the comment, written out again, give back the body up to the comment.
     std::string prefix = "date_time=" + s.dateTime + "&sex=" + s.sex + "&age=" + s.age;
     for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
+        // Nothing the program could not have measured is ever taken.
+        Check(!s.measurements[m] || (*s.measurements[m] >= 0 && *s.measurements[m] <= MaxMeasured(m)));
         prefix += "&" + std::string(SURVEY_FIELDS[FIELD_MIN_FREQ + m].name) +
                   (s.measurements[m] ? std::to_string(*s.measurements[m]) : std::string(NOT_FINISHED_TEXT));
     }

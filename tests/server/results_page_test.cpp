@@ -108,20 +108,32 @@ TEST(ResultsPage, IntervalGroupsSplitByEducationAndInstrument)
     EXPECT_NE(page.find("(logarithmic scale)"), std::string::npos);
 }
 
-TEST(ResultsPage, NegativeAndMissingValuesAreNoMeasurements)
+TEST(ResultsPage, ValuesNoProgramCanMeasureStayOffThePage)
 {
     std::vector<StatsRow> rows;
     for (int i = 0; i < 5; ++i)
         rows.push_back(MakeStatsRow("35 years old", "no", "no", Measured(30, 12000, 10)));
-    rows.push_back(MakeStatsRow("35 years old", "no", "no", Measured(-5, STATS_MISSING, -7)));
+    const std::size_t plainSize = RenderResultsPage(rows).size();
+    // Rows stored before the server checked the range: five of each in a band of their own (where
+    // they would set the axis), and one among the real measurements.
+    for (std::int32_t extreme : {INT32_MAX, 22051, -5, INT32_MIN + 1}) {
+        for (int i = 0; i < 5; ++i)
+            rows.push_back(MakeStatsRow("75 years old", "over 10 years", "music class",
+                                        Measured(extreme, extreme, extreme)));
+    }
+    rows.push_back(MakeStatsRow("35 years old", "no", "no", Measured(-5, STATS_MISSING, 1201)));
     const std::string page = RenderResultsPage(rows);
-    EXPECT_NE(page.find("6 people have sent"), std::string::npos);
+    EXPECT_NE(page.find("26 people have sent"), std::string::npos);
     EXPECT_NE(page.find("31–40: median 12000, quartiles 12000–12000, 5 people"), std::string::npos);
+    EXPECT_EQ(page.find("71 and over: median"), std::string::npos);
+    EXPECT_EQ(page.find("over 10 years: median"), std::string::npos);
+    // The band's people are counted, nothing else of theirs is drawn.
+    EXPECT_LT(page.size(), plainSize + 2048);
 }
 
 TEST(ResultsPage, ReferencePointsAreMarkedAndCited)
 {
-    const std::string page = RenderResultsPage({});
+    const std::string page = RenderResultsPage(std::vector<StatsRow>{});
     EXPECT_NE(page.find("0 people have sent"), std::string::npos);
     EXPECT_NE(page.find("doi:10.1186/s40463-021-00534-w"), std::string::npos);
     EXPECT_NE(page.find("doi:10.1016/j.heares.2006.05.004"), std::string::npos);

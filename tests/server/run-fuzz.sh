@@ -23,7 +23,7 @@ printf '%s&sex=female&comment=%%41' "$example" >"$work/seeds/fields-in-comment"
               '&min_interval440=' '&min_interval7040=' '&instrument=' '&school=' '&comment=' \
               'not finished' male female none 'under 5' 'over 80' ' years old' 'less than 10 years' \
               'over 10 years' 'music class' 'in music university, collage' \
-              'graduated from music university, collage' '2147483647' '-2147483648' '/02/29 '; do
+              'graduated from music university, collage' '2147483647' '-2147483648' '22050' '22051' '1200' '1201' '/02/29 '; do
     printf '"%s"\n' "$word"
   done
 } >"$work/survey-body.dict"

@@ -163,21 +163,38 @@ TEST(SurveyBody, ListItems)
     EXPECT_EQ(result.error, "bad value for school");
 }
 
-TEST(SurveyBody, Measurements)
+TEST(SurveyBody, MeasurementsAreWhatTheProgramCanMeasure)
 {
     std::optional<std::int32_t> value;
-    EXPECT_TRUE(ParseMeasurement("not finished", value));
+    EXPECT_TRUE(ParseMeasurement("not finished", 1200, value));
     EXPECT_FALSE(value);
-    EXPECT_TRUE(ParseMeasurement("0", value));
+    EXPECT_TRUE(ParseMeasurement("0", 1200, value));
     EXPECT_EQ(value, 0);
-    EXPECT_TRUE(ParseMeasurement("-5", value));
-    EXPECT_EQ(value, -5);
-    EXPECT_TRUE(ParseMeasurement("2147483647", value));
-    EXPECT_EQ(value, 2147483647);
-    EXPECT_TRUE(ParseMeasurement("-2147483648", value));
-    for (const char* bad : {"", "-", "-1", "-0", "007", "+5", "5 ", " 5", "12a", "2147483648",
-                            "-2147483649", "not finished ", "Not finished", "1e3", "0x10"})
-        EXPECT_FALSE(ParseMeasurement(bad, value)) << bad;
+    for (const char* bad : {"", "-", "-1", "-5", "-0", "007", "+5", "5 ", " 5", "12a", "1201",
+                            "2147483647", "2147483648", "-2147483648", "not finished ",
+                            "Not finished", "1e3", "0x10"})
+        EXPECT_FALSE(ParseMeasurement(bad, 1200, value)) << bad;
+
+    // Through the whole body: each field has the limit of its kind, and a value beyond it stores
+    // nothing.
+    const std::string worked = Body("");
+    for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
+        const std::string name(SURVEY_FIELDS[FIELD_MIN_FREQ + m].name);
+        const std::size_t at = worked.find("&" + name) + 1 + name.size();
+        const std::size_t end = worked.find('&', at);
+        const std::int32_t max = m < MEASUREMENT_FIRST_INTERVAL ? 22050 : 1200;
+        auto with = [&](std::int64_t v) {
+            return ParseSurveyBody(worked.substr(0, at) + std::to_string(v) + worked.substr(end));
+        };
+        const auto top = with(max);
+        ASSERT_TRUE(top.submission) << name << top.error;
+        EXPECT_EQ(top.submission->measurements[m], max) << name;
+        for (std::int64_t bad : {std::int64_t{max} + 1, std::int64_t{-5}, std::int64_t{2147483647}}) {
+            const auto refused = with(bad);
+            EXPECT_FALSE(refused.submission) << name << "=" << bad;
+            EXPECT_EQ(refused.error, "bad value for " + name.substr(0, name.size() - 1));
+        }
+    }
 }
 
 TEST(SurveyBody, DateTime)
