@@ -1,8 +1,8 @@
 #include "app/CAboutDlg.h"
 
 #include "Version.h"
-#include "ui/DialogResources.h"
 #include "res/TonvaleIcon.h"
+#include "ui/DialogResources.h"
 
 #include <wx/statbmp.h>
 #include <wx/stattext.h>

@@ -1,16 +1,16 @@
 #include "app/CMainDlg.h"
 
 #include "app/CAboutDlg.h"
-#include "ui/DialogResources.h"
-#include "help/HtmlHelp.h"
-#include "ui/Message.h"
 #include "diagnoses/DiagnosisCommands.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "help/HtmlHelp.h"
 #include "res/TonvaleIcon.h"
 #include "results/MyResults.h"
-#include "results/ResultFile.h"
 #include "results/QuestionnaireCommands.h"
+#include "results/ResultFile.h"
 #include "results/ResultRecord.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 
 #include <wx/button.h>
 #include <wx/menu.h>

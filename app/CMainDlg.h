@@ -52,5 +52,4 @@ private:
 
     std::unique_ptr<CFileBackedBlock> m_resultFile;
     int m_workingDirectory = -1; // descriptor of the directory result.dat lives in
-
 };

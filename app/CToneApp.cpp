@@ -3,8 +3,8 @@
 #include "app/CMainDlg.h"
 #include "app/CommandLine.h"
 #include "results/CheckLog.h"
-#include "ui/CWxMessageSink.h"
 #include "results/ResultRecord.h"
+#include "ui/CWxMessageSink.h"
 
 #include <wx/app.h>
 #include <wx/image.h>
@@ -49,8 +49,7 @@ private:
     CWxMessageSink m_messages;
 };
 
-wxIMPLEMENT_WX_THEME_SUPPORT
-wxIMPLEMENT_APP_NO_MAIN(CToneApp);
+wxIMPLEMENT_WX_THEME_SUPPORT wxIMPLEMENT_APP_NO_MAIN(CToneApp);
 
 int main(int argc, char** argv)
 {

@@ -26,7 +26,7 @@ constexpr const char* USAGE =
 
 int Report(std::ostream& out, std::ostream& err)
 {
-    ResultRecordData record {};
+    ResultRecordData record{};
     record.m_lowestHz = record.m_highestHz = NOT_MEASURED;
     for (auto& cents : record.m_intervalCents)
         cents = NOT_MEASURED;

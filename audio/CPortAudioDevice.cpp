@@ -47,9 +47,8 @@ protected:
         int result = InitialiseFor(deviceId, format, parameters);
         if (result != MMSYSERR_NOERROR)
             return result;
-        if (Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec,
-                          FRAMES_PER_CALLBACK, paNoFlag, &CPortAudioDevice::Callback,
-                          this) != paNoError) {
+        if (Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec, FRAMES_PER_CALLBACK,
+                          paNoFlag, &CPortAudioDevice::Callback, this) != paNoError) {
             m_stream = nullptr;
             result = MMSYSERR_ERROR;
         }
@@ -141,8 +140,7 @@ private:
 
     static bool SampleFormatOf(const WaveFormat& format, PaSampleFormat& sampleFormat)
     {
-        if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels < 1 ||
-            format.nSamplesPerSec == 0 ||
+        if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels < 1 || format.nSamplesPerSec == 0 ||
             format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8)
             return false;
         if (format.wBitsPerSample == 16)
@@ -156,8 +154,7 @@ private:
 
     // Fills in the device, channels and latency (the sample format is set already). PortAudio
     // must be initialised.
-    static int DeviceParameters(int deviceId, const WaveFormat& format,
-                                PaStreamParameters& parameters)
+    static int DeviceParameters(int deviceId, const WaveFormat& format, PaStreamParameters& parameters)
     {
         const PaDeviceIndex device =
             deviceId == WAVE_MAPPER ? Pa_GetDefaultOutputDevice() : PaDeviceIndex(deviceId);
@@ -180,22 +177,20 @@ private:
         return MMSYSERR_NOERROR;
     }
 
-    static int Callback(const void*, void* output, unsigned long frames,
-                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags status, void* self)
+    static int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                        PaStreamCallbackFlags status, void* self)
     {
         auto* device = static_cast<CPortAudioDevice*>(self);
         if (!device->m_threadPublished.load(std::memory_order_relaxed)) {
             // One store for the notification thread, which asks for real-time scheduling.
             device->m_threadPublished.store(true, std::memory_order_relaxed);
             device->m_callbackThread.store(
-                static_cast<std::uint64_t>(device->m_generation.load(std::memory_order_relaxed))
-                        << 32 |
+                static_cast<std::uint64_t>(device->m_generation.load(std::memory_order_relaxed)) << 32 |
                     static_cast<std::uint32_t>(CurrentThreadId()),
                 std::memory_order_release);
         }
         // Where the host API reports an underflow, the hole it left counts as damage too.
-        device->Consume(output, static_cast<std::uint32_t>(frames),
-                                                      (status & paOutputUnderflow) != 0);
+        device->Consume(output, static_cast<std::uint32_t>(frames), (status & paOutputUnderflow) != 0);
         return paContinue;
     }
 

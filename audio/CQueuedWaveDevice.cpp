@@ -284,8 +284,7 @@ bool CQueuedWaveDevice::DamagedBetween(std::uint32_t from, std::uint32_t end) co
         }
         // Stretches older than the log may have fallen in the window: count them as damage.
         if (!damaged && oldest > 0) {
-            const std::uint32_t kept = m_damageLog[oldest % DAMAGE_LOG].from.load(
-                std::memory_order_acquire);
+            const std::uint32_t kept = m_damageLog[oldest % DAMAGE_LOG].from.load(std::memory_order_acquire);
             damaged = static_cast<std::int32_t>(kept - from) > 0;
         }
         if (m_damageSequence.load(std::memory_order_relaxed) == before)

@@ -45,10 +45,7 @@ public:
     // Frames of device time in which the device was playing (not paused) but had nothing queued.
     std::uint64_t UnderrunFrames() const { return m_underrunFrames.load(std::memory_order_relaxed); }
     // Frames played as zeros because the ring did not hold them for this pass.
-    std::uint64_t UnrenderedFrames() const
-    {
-        return m_unrenderedFrames.load(std::memory_order_relaxed);
-    }
+    std::uint64_t UnrenderedFrames() const { return m_unrenderedFrames.load(std::memory_order_relaxed); }
     // Buffers queued and not yet finished.
     int QueuedBuffers() const;
 

@@ -21,12 +21,13 @@ bool IsPlayableFormat(const WaveFormat& format)
 {
     return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels >= 1 &&
            (format.wBitsPerSample == 8 || format.wBitsPerSample == 16) &&
-           format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8 &&
-           format.nSamplesPerSec > 0;
+           format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8 && format.nSamplesPerSec > 0;
 }
 } // namespace
 
-CVirtualWaveDevice::CVirtualWaveDevice(EClock clock) : m_clock(clock) {}
+CVirtualWaveDevice::CVirtualWaveDevice(EClock clock) : m_clock(clock)
+{
+}
 
 CVirtualWaveDevice::~CVirtualWaveDevice()
 {

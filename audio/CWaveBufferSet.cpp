@@ -89,9 +89,9 @@ int CWaveBufferSet::Allocate()
     for (int i = 0; i < m_bufferCount; ++i) {
         void* header = m_hHeap->Alloc(sizeof(WaveHeader));
         m_headers[i] = header ? new (header) WaveHeader : nullptr;
-        m_data[i] = m_bufferBytes > 0 ? static_cast<char*>(m_hHeap->Alloc(
-                                            static_cast<std::size_t>(m_bufferBytes)))
-                                      : nullptr;
+        m_data[i] = m_bufferBytes > 0
+                        ? static_cast<char*>(m_hHeap->Alloc(static_cast<std::size_t>(m_bufferBytes)))
+                        : nullptr;
         if (!m_headers[i] || !m_data[i])
             failed = true;
     }

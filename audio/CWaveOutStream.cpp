@@ -8,14 +8,13 @@
 #include <cstring>
 #include <utility>
 
-CWaveOutStream::CWaveOutStream(int deviceId, const WaveFormat& format, int bufferBytes,
-                               int bufferCount)
+CWaveOutStream::CWaveOutStream(int deviceId, const WaveFormat& format, int bufferBytes, int bufferCount)
     : CWaveOutStream(deviceId, format, bufferBytes, bufferCount, CreateWaveDevice())
 {
 }
 
-CWaveOutStream::CWaveOutStream(int deviceId, const WaveFormat& format, int bufferBytes,
-                               int bufferCount, std::shared_ptr<CWaveDevice> device)
+CWaveOutStream::CWaveOutStream(int deviceId, const WaveFormat& format, int bufferBytes, int bufferCount,
+                               std::shared_ptr<CWaveDevice> device)
     : m_deviceId(deviceId), m_pFormat(&format), m_pDevice(std::move(device))
 {
     m_pBuffers = new CWaveBufferSet(bufferBytes, bufferCount);

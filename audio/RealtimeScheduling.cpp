@@ -72,8 +72,8 @@ public:
     // An integer property of RealtimeKit, or `fallback` when it cannot be read.
     std::int64_t Property(const char* name, std::int64_t fallback)
     {
-        DBusMessage* message = dbus_message_new_method_call(
-            RTKIT_SERVICE, RTKIT_PATH, "org.freedesktop.DBus.Properties", "Get");
+        DBusMessage* message =
+            dbus_message_new_method_call(RTKIT_SERVICE, RTKIT_PATH, "org.freedesktop.DBus.Properties", "Get");
         if (!message)
             return fallback;
         const char* interface = RTKIT_SERVICE;
@@ -111,8 +111,8 @@ public:
 
     bool MakeThreadRealtime(pid_t tid, int priority)
     {
-        DBusMessage* message = dbus_message_new_method_call(RTKIT_SERVICE, RTKIT_PATH, RTKIT_SERVICE,
-                                                            "MakeThreadRealtime");
+        DBusMessage* message =
+            dbus_message_new_method_call(RTKIT_SERVICE, RTKIT_PATH, RTKIT_SERVICE, "MakeThreadRealtime");
         if (!message)
             return false;
         dbus_uint64_t thread = static_cast<dbus_uint64_t>(tid);
@@ -153,8 +153,7 @@ ERealtimeGrant AskRealtimeKit(pid_t tid, int priority)
             return ERealtimeGrant::Refused;
     }
     const int granted = static_cast<int>(std::min<std::int64_t>(priority, maxPriority));
-    return bus.MakeThreadRealtime(tid, granted) ? ERealtimeGrant::RealtimeKit
-                                                : ERealtimeGrant::Refused;
+    return bus.MakeThreadRealtime(tid, granted) ? ERealtimeGrant::RealtimeKit : ERealtimeGrant::Refused;
 }
 
 } // namespace

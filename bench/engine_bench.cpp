@@ -17,8 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -172,12 +172,11 @@ void BM_RunningEngineSilentVoiceCpu(benchmark::State& state)
     for (auto _ : state) {
         CRequeueOwner owner;
         std::unique_ptr<CSynthesizer> synth =
-            portAudio ? std::make_unique<CSynthesizer>(&owner, WAVE_MAPPER, 32768, 4, 80, 10)
-                      : std::make_unique<CSynthesizer>(
-                            &owner,
-                            std::make_shared<CVirtualWaveDevice>(
-                                CVirtualWaveDevice::EClock::RealTime),
-                            32768, 4, 80, 10);
+            portAudio
+                ? std::make_unique<CSynthesizer>(&owner, WAVE_MAPPER, 32768, 4, 80, 10)
+                : std::make_unique<CSynthesizer>(
+                      &owner, std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime),
+                      32768, 4, 80, 10);
         synth->AddVoice();
         synth->SetAmplitude(0, 0.5);
         synth->SetGate(0, 0);

@@ -102,8 +102,7 @@ int Play(int tones, const char* logPath)
         // Slot 0 sounds; later slots sound with probability 5/8, so that silent slots (where a
         // phantom would show) lie between the tones.
         const bool tone = slot == 0 || ((seed >> 16) & 7) < 5;
-        const double atMs =
-            std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        const double atMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         if (!tone) {
             log << "silence " << slot << ' ' << atMs << '\n';
             continue;
@@ -129,9 +128,9 @@ int Play(int tones, const char* logPath)
         log << "judged " << (played - 1) << ' ' << damaged << '\n';
     }
     const SoundDamage counts = synth.Damage();
-    log << "engine unrendered " << counts.unrenderedFrames << " dry " << counts.dryFrames
-        << " underflow " << counts.underflowCallbacks << " late " << counts.lateSteps
-        << " judged_damaged " << judgedDamaged << '\n';
+    log << "engine unrendered " << counts.unrenderedFrames << " dry " << counts.dryFrames << " underflow "
+        << counts.underflowCallbacks << " late " << counts.lateSteps << " judged_damaged " << judgedDamaged
+        << '\n';
     synth.Stop();
     return 0;
 }
@@ -277,7 +276,8 @@ int Analyse(const char* wavPath, const char* logPath, double referenceMs)
         if (!good && std::getenv("TONE_BENCH_VERBOSE")) {
             std::printf("  tone %zu at %.0f ms:", k, toneMs[k]);
             for (std::size_t s : perTone[k])
-                std::printf(" [%.1f, %.1f) ms", (static_cast<double>(segments[s].from) - expected(k)) * 1000.0 / RATE,
+                std::printf(" [%.1f, %.1f) ms",
+                            (static_cast<double>(segments[s].from) - expected(k)) * 1000.0 / RATE,
                             (static_cast<double>(segments[s].end) - expected(k)) * 1000.0 / RATE);
             std::printf("%s\n", judged[k] ? " (judged damaged)" : "");
         }
@@ -296,8 +296,8 @@ int Analyse(const char* wavPath, const char* logPath, double referenceMs)
     std::printf("tones %zu whole %d (median length %.1f ms, reference %.1f)\n"
                 "length_off %d (worst %.1f ms) broken %d (holes %d, missing %d) phantoms %d\n"
                 "onset_jitter_ms %.2f judged_damaged %d broken_not_judged %d\n%s\n",
-                toneMs.size(), whole, Median(lengths), reference, lengthOff, worstOff, broken, holes,
-                missing, phantoms, std::sqrt(var), judgedCount, undetected, engine.c_str());
+                toneMs.size(), whole, Median(lengths), reference, lengthOff, worstOff, broken, holes, missing,
+                phantoms, std::sqrt(var), judgedCount, undetected, engine.c_str());
     return 0;
 }
 

@@ -1,13 +1,13 @@
 #include "diagnoses/CIntervalDlg.h"
 
-#include "ui/Accessibility.h"
-#include "ui/DialogResources.h"
-#include "help/HtmlHelp.h"
-#include "ui/Message.h"
 #include "diagnoses/FormatHz.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "help/HtmlHelp.h"
 #include "results/ResultRecord.h"
 #include "synth/CSynthesizer.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 
 #include <wx/choice.h>
 
@@ -178,7 +178,8 @@ void CIntervalDlg::WatchBandPicks()
     wxWindow* bands = FindWindow(IDC_INTERVAL_BAND);
     if (bands == nullptr || !GTK_IS_COMBO_BOX(bands->GetHandle()))
         return;
-    g_signal_connect(bands->GetHandle(), "notify::popup-shown", G_CALLBACK(&CIntervalDlg::OnBandListPopup), this);
+    g_signal_connect(bands->GetHandle(), "notify::popup-shown", G_CALLBACK(&CIntervalDlg::OnBandListPopup),
+                     this);
 }
 
 void CIntervalDlg::OnBandListPopup(void* combo, void*, void* dialog)

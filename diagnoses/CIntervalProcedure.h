@@ -6,11 +6,11 @@
 
 #include <string>
 
-constexpr int INTERVAL_READY = 0;     // ready for a question
-constexpr int INTERVAL_QUESTION = 1;  // a question plays or awaits its answer
-constexpr int INTERVAL_FINISHED = 2;  // the band is finished
+constexpr int INTERVAL_READY = 0;    // ready for a question
+constexpr int INTERVAL_QUESTION = 1; // a question plays or awaits its answer
+constexpr int INTERVAL_FINISHED = 2; // the band is finished
 
-constexpr int INTERVAL_FIRST_BAND = 4;  // 880 Hz
+constexpr int INTERVAL_FIRST_BAND = 4; // 880 Hz
 // Answer list entries.
 constexpr int INTERVAL_ANSWER_COUNT = 3;
 constexpr int INTERVAL_FORMER = 0;
@@ -22,9 +22,9 @@ extern const char* const INTERVAL_ANSWERS[INTERVAL_ANSWER_COUNT];
 struct IntervalOutcome {
     bool correct = false;
     std::string messageText;
-    bool finished = false;   // the band is finished: announce and store `cents`
+    bool finished = false; // the band is finished: announce and store `cents`
     int cents = 0;
-    std::string resultText;  // the message box text when finished
+    std::string resultText; // the message box text when finished
 };
 
 class CIntervalProcedure {

@@ -11,7 +11,9 @@ bool After(std::uint32_t a, std::uint32_t b)
 }
 } // namespace
 
-CQuestionDamage::CQuestionDamage(int leadFrames) : m_leadFrames(leadFrames > 0 ? leadFrames : 0) {}
+CQuestionDamage::CQuestionDamage(int leadFrames) : m_leadFrames(leadFrames > 0 ? leadFrames : 0)
+{
+}
 
 void CQuestionDamage::Begin()
 {

@@ -1,12 +1,12 @@
 #include "diagnoses/CRangeDlg.h"
 
-#include "ui/Accessibility.h"
-#include "ui/DialogResources.h"
-#include "help/HtmlHelp.h"
-#include "ui/Message.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "help/HtmlHelp.h"
 #include "results/ResultRecord.h"
 #include "synth/CSynthesizer.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 
 #include <wx/choice.h>
 

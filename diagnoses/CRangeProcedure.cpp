@@ -76,8 +76,8 @@ RangeOutcome CRangeProcedure::Answer(int selection)
         outcome.messageText = "Correct, the next question will be given.";
         audible = m_testFrequency;
     } else {
-        outcome.messageText = "Wrong!" + std::to_string(m_toneCount) +
-                              "is correct answer.\r\nthe next question will be given.";
+        outcome.messageText =
+            "Wrong!" + std::to_string(m_toneCount) + "is correct answer.\r\nthe next question will be given.";
         inaudible = m_testFrequency;
     }
     m_testFrequency = (audible + inaudible) / 2;

@@ -4,9 +4,9 @@
 // its timer and shows what this class decides.
 #include <string>
 
-constexpr int RANGE_READY = 0;      // ready for a question (also after the lower limit was found)
-constexpr int RANGE_QUESTION = 1;   // a question plays or awaits its answer
-constexpr int RANGE_FINISHING = 2;  // transient, while the lower limit is announced
+constexpr int RANGE_READY = 0;     // ready for a question (also after the lower limit was found)
+constexpr int RANGE_QUESTION = 1;  // a question plays or awaits its answer
+constexpr int RANGE_FINISHING = 2; // transient, while the lower limit is announced
 
 constexpr int RANGE_SLOT_COUNT = 5;
 // Answer list: "1回" to "5回", then "Don't know".
@@ -20,10 +20,10 @@ enum class RangeSlot { Tone, Silence, End };
 // What one answer led to. A limit of 0 means none was found by this answer.
 struct RangeOutcome {
     bool correct = false;
-    std::string messageText;  // the dialog's new message text
-    int upperLimitHz = 0;     // found now: announce it and store it as the highest audible frequency
-    int lowerLimitHz = 0;     // found now: announce it, store it as the lowest; the check is over
-    std::string resultText;   // the message box text that announces the limit found now
+    std::string messageText; // the dialog's new message text
+    int upperLimitHz = 0;    // found now: announce it and store it as the highest audible frequency
+    int lowerLimitHz = 0;    // found now: announce it, store it as the lowest; the check is over
+    std::string resultText;  // the message box text that announces the limit found now
 };
 
 class CRangeProcedure {

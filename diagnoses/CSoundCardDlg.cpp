@@ -1,11 +1,11 @@
 #include "diagnoses/CSoundCardDlg.h"
 
-#include "ui/Accessibility.h"
-#include "ui/DialogResources.h"
-#include "ui/Message.h"
 #include "diagnoses/FormatHz.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "synth/CSynthesizer.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 
 #include <wx/choice.h>
 

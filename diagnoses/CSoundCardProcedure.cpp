@@ -23,7 +23,8 @@ const char* const MESSAGE_TEXTS[] = {
     "frequency.\n\nIf you could hear some sound after pushing button, it means your sound card is not good "
     "rather than you have good ears.\n\n If you could hear some sound after pushing the button, some "
     "questions that test sound card avility will be given.",
-    "Did you hear some sound\xEF\xBC\x9F\n\n If you hear noize rather than low sound, it means you did not hear "
+    "Did you hear some sound\xEF\xBC\x9F\n\n If you hear noize rather than low sound, it means you did not "
+    "hear "
     "any sound.\n(After this, please exclude this kind of noise.)\n\n If you hear normal sound, your sound "
     "card should be checked, so proceed [check more].\n\n If you did not hear any sound, push [no sound] "
     "button and return to previous screen and proceed to hearing range check.",
@@ -39,8 +40,8 @@ std::string LowerThanText(double hz)
 } // namespace
 
 CSoundCardProcedure::CSoundCardProcedure()
-    : m_state(SOUNDCARD_INTRODUCTION), m_frequency(SOUNDCARD_INTRODUCTION_HZ), m_step(SOUNDCARD_FIRST_STEP_HZ),
-      m_lastSilent(-1.0), m_lastSounding(-1.0)
+    : m_state(SOUNDCARD_INTRODUCTION), m_frequency(SOUNDCARD_INTRODUCTION_HZ),
+      m_step(SOUNDCARD_FIRST_STEP_HZ), m_lastSilent(-1.0), m_lastSounding(-1.0)
 {
 }
 

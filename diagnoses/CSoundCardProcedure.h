@@ -4,10 +4,10 @@
 #include <string>
 
 // States; each also indexes the message and Sound-button tables.
-constexpr int SOUNDCARD_READY = 0;              // next sweep tone not yet played
-constexpr int SOUNDCARD_ANSWER = 1;             // sweep tone played, answer awaited
+constexpr int SOUNDCARD_READY = 0;  // next sweep tone not yet played
+constexpr int SOUNDCARD_ANSWER = 1; // sweep tone played, answer awaited
 constexpr int SOUNDCARD_FINISHED = 2;
-constexpr int SOUNDCARD_INTRODUCTION = 3;       // 20000 Hz tone not yet played
+constexpr int SOUNDCARD_INTRODUCTION = 3; // 20000 Hz tone not yet played
 constexpr int SOUNDCARD_INTRODUCTION_PLAYED = 4;
 
 // Answer list entries (their index is the answer).
@@ -30,8 +30,8 @@ struct SoundCardOutcome {
     // The check ended because the step fell below 1 Hz (the dialog then hides its Sound button and
     // captions OK "終了"), rather than on a weaker sound or two sounds.
     bool byHalving = false;
-    double limit = 0.0;       // the card's usable limit when finished
-    std::string resultText;   // the message box text when finished
+    double limit = 0.0;     // the card's usable limit when finished
+    std::string resultText; // the message box text when finished
 };
 
 class CSoundCardProcedure {

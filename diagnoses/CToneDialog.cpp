@@ -1,8 +1,8 @@
 #include "diagnoses/CToneDialog.h"
 
+#include "synth/CSynthesizer.h"
 #include "ui/DialogResources.h"
 #include "ui/Message.h"
-#include "synth/CSynthesizer.h"
 
 #include <wx/button.h>
 #include <wx/choice.h>
@@ -48,8 +48,8 @@ CToneDialog::~CToneDialog()
 void CToneDialog::CreateSynthesizer(double amplitude, double masterGain)
 {
     DeleteSynthesizer();
-    CSynthesizer* synth = new (std::nothrow) CSynthesizer(this, WAVE_MAPPER, BUFFER_BYTES, BUFFER_COUNT, LEAD_MS,
-                                                          PERIOD_MS);
+    CSynthesizer* synth =
+        new (std::nothrow) CSynthesizer(this, WAVE_MAPPER, BUFFER_BYTES, BUFFER_COUNT, LEAD_MS, PERIOD_MS);
     if (synth == nullptr) {
         ShowMessage(OUT_OF_MEMORY_TEXT);
         return;
@@ -106,8 +106,7 @@ void CToneDialog::StopTone()
         return;
     m_pSynth->SetGate(0, 0);
     // The decay ends within a block after its envelope.
-    const int decay =
-        CToneVoice::EnvelopeLengthFor(m_toneHz, SAMPLE_RATE) + m_pSynth->MaxBlockSamples();
+    const int decay = CToneVoice::EnvelopeLengthFor(m_toneHz, SAMPLE_RATE) + m_pSynth->MaxBlockSamples();
     if (m_pSynth->IsRunning())
         m_questionDamage.ToneOff(m_pSynth->DevicePosition(), decay);
 }
@@ -168,8 +167,8 @@ int CToneDialog::SelectedAnswer(int id)
 
 void CToneDialog::EndAfterConfirming(bool inProgress)
 {
-    if (inProgress &&
-        AppMessageBox("Diagnosis is in progress. Do you want terminate it?", MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
+    if (inProgress && AppMessageBox("Diagnosis is in progress. Do you want terminate it?",
+                                    MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
         return;
     if (IsModal())
         EndModal(wxID_OK);

@@ -38,7 +38,8 @@ std::optional<std::string> CChmFile::Read(const std::string& objectName) const
 {
     chmUnitInfo info{};
     const std::string path = ObjectPath(objectName);
-    if (m_file == nullptr || path.size() < 2 || m_api.resolve(m_file, path.c_str(), &info) != CHM_RESOLVE_SUCCESS)
+    if (m_file == nullptr || path.size() < 2 ||
+        m_api.resolve(m_file, path.c_str(), &info) != CHM_RESOLVE_SUCCESS)
         return std::nullopt;
     if (info.length > MAX_OBJECT_BYTES)
         return std::nullopt;

@@ -4,8 +4,7 @@
 
 namespace {
 
-template <class F>
-bool Resolve(void* handle, const char* name, F& entry)
+template <class F> bool Resolve(void* handle, const char* name, F& entry)
 {
     entry = reinterpret_cast<F>(dlsym(handle, name));
     return entry != nullptr;
@@ -13,7 +12,9 @@ bool Resolve(void* handle, const char* name, F& entry)
 
 } // namespace
 
-CChmLibrary::CChmLibrary(std::string soname) : m_soname(std::move(soname)) {}
+CChmLibrary::CChmLibrary(std::string soname) : m_soname(std::move(soname))
+{
+}
 
 CChmLibrary::~CChmLibrary()
 {
@@ -31,8 +32,8 @@ const SChmApi* CChmLibrary::Api()
     ++m_attempts;
     m_handle = dlopen(m_soname.c_str(), RTLD_NOW | RTLD_LOCAL);
     SChmApi api;
-    if (m_handle != nullptr && Resolve(m_handle, "chm_open", api.open) && Resolve(m_handle, "chm_close", api.close) &&
-        Resolve(m_handle, "chm_resolve_object", api.resolve) &&
+    if (m_handle != nullptr && Resolve(m_handle, "chm_open", api.open) &&
+        Resolve(m_handle, "chm_close", api.close) && Resolve(m_handle, "chm_resolve_object", api.resolve) &&
         Resolve(m_handle, "chm_retrieve_object", api.retrieve)) {
         m_api = api;
         return &m_api;

@@ -39,8 +39,8 @@ wxString ChmTopicLocation(const std::filesystem::path& chmFile, const wxString& 
     wxString path = topic;
     if (!path.StartsWith("/"))
         path.Prepend("/");
-    return wxFileSystem::FileNameToURL(wxFileName(wxString(chmFile.c_str(), *wxConvFileName))) + "#" + PROTOCOL +
-           ":" + path;
+    return wxFileSystem::FileNameToURL(wxFileName(wxString(chmFile.c_str(), *wxConvFileName))) + "#" +
+           PROTOCOL + ":" + path;
 }
 
 std::string NativeFileName(const wxString& name)

@@ -18,7 +18,8 @@ std::vector<std::filesystem::path> DefaultHelpSearchDirs()
     return dirs;
 }
 
-std::filesystem::path ResolveHelpFile(const std::filesystem::path& file, const std::vector<std::filesystem::path>& dirs)
+std::filesystem::path ResolveHelpFile(const std::filesystem::path& file,
+                                      const std::vector<std::filesystem::path>& dirs)
 {
     std::error_code error;
     if (file.empty())

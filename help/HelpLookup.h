@@ -8,4 +8,5 @@
 std::vector<std::filesystem::path> DefaultHelpSearchDirs();
 
 // The first regular file `file` in `dirs` (an absolute `file` is taken as it stands), or an empty path.
-std::filesystem::path ResolveHelpFile(const std::filesystem::path& file, const std::vector<std::filesystem::path>& dirs);
+std::filesystem::path ResolveHelpFile(const std::filesystem::path& file,
+                                      const std::vector<std::filesystem::path>& dirs);

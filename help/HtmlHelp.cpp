@@ -1,9 +1,9 @@
 #include "help/HtmlHelp.h"
 
-#include "help/CHelpViewer.h"
 #include "help/CChmFile.h"
-#include "help/ChmFileSystem.h"
 #include "help/CChmLibrary.h"
+#include "help/CHelpViewer.h"
+#include "help/ChmFileSystem.h"
 #include "help/HelpLookup.h"
 
 #include <wx/filesys.h>

@@ -10,8 +10,8 @@
 
 CFileBackedBlock::CFileBackedBlock(int directory, const std::string& name, void* block, int length,
                                    const void* defaults)
-    : m_directory(directory == AT_FDCWD ? AT_FDCWD : ::fcntl(directory, F_DUPFD_CLOEXEC, 0)),
-      m_name(name), m_block(block), m_length(length > 0 ? length : 0)
+    : m_directory(directory == AT_FDCWD ? AT_FDCWD : ::fcntl(directory, F_DUPFD_CLOEXEC, 0)), m_name(name),
+      m_block(block), m_length(length > 0 ? length : 0)
 {
     if (CGeneralFile::Exists(m_directory, m_name)) {
         // One byte more than the block tells a longer file from a full one. A short file fills

@@ -282,7 +282,8 @@ int Save(int directory, const std::string& path, const void* buffer, int length)
     }
     if (exists) {
         if (S_ISREG(old.st_mode))
-            inPlace = ::openat(dir.Get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            inPlace =
+                ::openat(dir.Get(), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (!inPlace.IsOpen() || ::fstat(inPlace.Get(), &old) != 0 || !S_ISREG(old.st_mode)) {
             ReportError(ERROR_OPEN);
             return 0;
@@ -303,7 +304,8 @@ int Save(int directory, const std::string& path, const void* buffer, int length)
     }
 
     if (!inPlace.IsOpen()) {
-        inPlace = ::openat(dir.Get(), name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        inPlace =
+            ::openat(dir.Get(), name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
         if (!inPlace.IsOpen()) {
             ReportError(ERROR_OPEN);
             return 0;

@@ -2,12 +2,12 @@
 
 #include "help/HtmlHelp.h"
 #include "results/CheckLog.h"
-#include "ui/Accessibility.h"
-#include "ui/DialogResources.h"
-#include "ui/Message.h"
 #include "results/Cp932.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
+#include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "ui/Message.h"
 
 #include <wx/button.h>
 #include <wx/choice.h>
@@ -26,11 +26,26 @@ struct Caption {
 // The English captions that replace the template's Japanese ones. The "～" between the two range
 // fields keeps its template text.
 constexpr Caption CAPTIONS[] = {
-    {wxID_OK, "Send"},        {wxID_CANCEL, "Cancel"},     {1031, "Sex"},       {1032, "Age"},
-    {1029, "Date"},           {1036, "Range"},             {1037, "Cent 55"},   {1039, "Cent 110"},
-    {1041, "Cent 220"},       {1043, "Cent 440"},          {1038, "Cent 880"},  {1040, "Cent 1760"},
-    {1042, "Cent 3520"},      {1044, "Cent 7040"},         {1030, "Inst play"}, {1033, "Education"},
-    {1034, "Comment"},        {1035, "Result"},            {1028, "Questionneiare"}, {1027, "Help"},
+    {wxID_OK, "Send"},
+    {wxID_CANCEL, "Cancel"},
+    {1031, "Sex"},
+    {1032, "Age"},
+    {1029, "Date"},
+    {1036, "Range"},
+    {1037, "Cent 55"},
+    {1039, "Cent 110"},
+    {1041, "Cent 220"},
+    {1043, "Cent 440"},
+    {1038, "Cent 880"},
+    {1040, "Cent 1760"},
+    {1042, "Cent 3520"},
+    {1044, "Cent 7040"},
+    {1030, "Inst play"},
+    {1033, "Education"},
+    {1034, "Comment"},
+    {1035, "Result"},
+    {1028, "Questionneiare"},
+    {1027, "Help"},
 };
 
 // Each field and list with the label beside it, for the accessibility bus.
@@ -39,14 +54,17 @@ struct LabelOf {
     int label;
 };
 constexpr LabelOf LABELS[] = {
-    {IDC_Q_SEX, 1031},  {IDC_Q_AGE, 1032},        {IDC_Q_DATE, 1029},      {IDC_Q_MIN_FREQ, 1036},
-    {IDC_Q_MAX_FREQ, 1036}, {1017, 1037},          {1018, 1039},            {1019, 1041},
-    {1020, 1043},       {1021, 1038},             {1022, 1040},            {1023, 1042},
-    {1024, 1044},       {IDC_Q_INSTRUMENT, 1030}, {IDC_Q_SCHOOL, 1033},    {IDC_Q_COMMENT, 1034},
+    {IDC_Q_SEX, 1031},      {IDC_Q_AGE, 1032},
+    {IDC_Q_DATE, 1029},     {IDC_Q_MIN_FREQ, 1036},
+    {IDC_Q_MAX_FREQ, 1036}, {1017, 1037},
+    {1018, 1039},           {1019, 1041},
+    {1020, 1043},           {1021, 1038},
+    {1022, 1040},           {1023, 1042},
+    {1024, 1044},           {IDC_Q_INSTRUMENT, 1030},
+    {IDC_Q_SCHOOL, 1033},   {IDC_Q_COMMENT, 1034},
 };
 
-template <std::size_t N>
-void AddItems(wxChoice* list, const std::array<std::string_view, N>& items)
+template <std::size_t N> void AddItems(wxChoice* list, const std::array<std::string_view, N>& items)
 {
     for (std::string_view item : items)
         list->Append(wxString::FromUTF8(item.data(), item.size()));

@@ -27,11 +27,22 @@ constexpr int IDC_Q_HELP = 1027;
 constexpr int IDC_Q_TILDE = wxID_STATIC;
 
 // The control whose text is each field's value, in the order of SURVEY_FIELDS.
-constexpr std::array<int, SURVEY_FIELD_COUNT> SURVEY_FIELD_CONTROLS = {
-    IDC_Q_DATE,           IDC_Q_SEX,            IDC_Q_AGE,            IDC_Q_MIN_FREQ,
-    IDC_Q_MAX_FREQ,       IDC_Q_INTERVAL_FIRST, IDC_Q_INTERVAL_FIRST + 1, IDC_Q_INTERVAL_FIRST + 2,
-    IDC_Q_INTERVAL_FIRST + 3, IDC_Q_INTERVAL_FIRST + 4, IDC_Q_INTERVAL_FIRST + 5, IDC_Q_INTERVAL_FIRST + 6,
-    IDC_Q_INTERVAL_FIRST + 7, IDC_Q_INSTRUMENT,     IDC_Q_SCHOOL,         IDC_Q_COMMENT};
+constexpr std::array<int, SURVEY_FIELD_COUNT> SURVEY_FIELD_CONTROLS = {IDC_Q_DATE,
+                                                                       IDC_Q_SEX,
+                                                                       IDC_Q_AGE,
+                                                                       IDC_Q_MIN_FREQ,
+                                                                       IDC_Q_MAX_FREQ,
+                                                                       IDC_Q_INTERVAL_FIRST,
+                                                                       IDC_Q_INTERVAL_FIRST + 1,
+                                                                       IDC_Q_INTERVAL_FIRST + 2,
+                                                                       IDC_Q_INTERVAL_FIRST + 3,
+                                                                       IDC_Q_INTERVAL_FIRST + 4,
+                                                                       IDC_Q_INTERVAL_FIRST + 5,
+                                                                       IDC_Q_INTERVAL_FIRST + 6,
+                                                                       IDC_Q_INTERVAL_FIRST + 7,
+                                                                       IDC_Q_INSTRUMENT,
+                                                                       IDC_Q_SCHOOL,
+                                                                       IDC_Q_COMMENT};
 
 class CQuestionnaireDlg : public wxDialog {
 public:

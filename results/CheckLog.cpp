@@ -134,11 +134,16 @@ bool WriteOnce(int fd, const std::string& bytes)
 const char* LogCheckText(LogCheck check)
 {
     switch (check) {
-    case LogCheck::SoundCard: return "sound card";
-    case LogCheck::RangeUpper: return "range upper";
-    case LogCheck::RangeLower: return "range lower";
-    case LogCheck::Interval: return "interval";
-    case LogCheck::Questionnaire: return "questionnaire";
+    case LogCheck::SoundCard:
+        return "sound card";
+    case LogCheck::RangeUpper:
+        return "range upper";
+    case LogCheck::RangeLower:
+        return "range lower";
+    case LogCheck::Interval:
+        return "interval";
+    case LogCheck::Questionnaire:
+        return "questionnaire";
     }
     return "";
 }
@@ -146,9 +151,12 @@ const char* LogCheckText(LogCheck check)
 const char* LogKindText(LogKind kind)
 {
     switch (kind) {
-    case LogKind::Question: return "question";
-    case LogKind::Result: return "result";
-    case LogKind::Questionnaire: return "questionnaire";
+    case LogKind::Question:
+        return "question";
+    case LogKind::Result:
+        return "result";
+    case LogKind::Questionnaire:
+        return "questionnaire";
     }
     return "";
 }
@@ -156,12 +164,18 @@ const char* LogKindText(LogKind kind)
 const char* LogJudgementText(LogJudgement judgement)
 {
     switch (judgement) {
-    case LogJudgement::None: return "";
-    case LogJudgement::Right: return "right";
-    case LogJudgement::Wrong: return "wrong";
-    case LogJudgement::NotJudged: return "not judged";
-    case LogJudgement::Heard: return "heard";
-    case LogJudgement::NotHeard: return "not heard";
+    case LogJudgement::None:
+        return "";
+    case LogJudgement::Right:
+        return "right";
+    case LogJudgement::Wrong:
+        return "wrong";
+    case LogJudgement::NotJudged:
+        return "not judged";
+    case LogJudgement::Heard:
+        return "heard";
+    case LogJudgement::NotHeard:
+        return "not heard";
     }
     return "";
 }
@@ -196,7 +210,7 @@ std::string LogTimeText(std::chrono::system_clock::time_point when)
         millis += 1000;
         --seconds;
     }
-    std::tm local {};
+    std::tm local{};
     ::localtime_r(&seconds, &local);
     // Offsets lie within a day; the bound keeps the text's width fixed.
     const int offset = static_cast<int>(local.tm_gmtoff / 60 % (24 * 60));
@@ -224,7 +238,8 @@ std::optional<long long> ParseLogTime(std::string_view text)
         offsetHours > 23 || offsetMinutes > 59)
         return std::nullopt;
     const long long offset = (offsetHours * 60LL + offsetMinutes) * 60 * (text[23] == '-' ? -1 : 1);
-    const long long seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600LL + minute * 60LL + second;
+    const long long seconds =
+        DaysFromCivil(year, month, day) * 86400 + hour * 3600LL + minute * 60LL + second;
     return (seconds - offset) * 1000 + millis;
 }
 
@@ -232,7 +247,7 @@ const std::string& CurrentRunId()
 {
     static const std::string id = [] {
         std::time_t now = std::time(nullptr);
-        std::tm local {};
+        std::tm local{};
         ::localtime_r(&now, &local);
         char text[40];
         std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
@@ -246,9 +261,15 @@ const std::string& CurrentRunId()
 
 std::string FormatLogRow(std::string_view time, std::string_view run, const CheckLogRow& row)
 {
-    const std::string_view fields[CHECK_LOG_COLUMNS] = {
-        time, run, LogCheckText(row.check), LogKindText(row.kind), row.frequency, row.played, row.answer,
-        LogJudgementText(row.judgement), row.value};
+    const std::string_view fields[CHECK_LOG_COLUMNS] = {time,
+                                                        run,
+                                                        LogCheckText(row.check),
+                                                        LogKindText(row.kind),
+                                                        row.frequency,
+                                                        row.played,
+                                                        row.answer,
+                                                        LogJudgementText(row.judgement),
+                                                        row.value};
     std::string line;
     for (int i = 0; i < CHECK_LOG_COLUMNS; ++i) {
         if (i > 0)
@@ -276,7 +297,8 @@ std::vector<LoggedRow> ParseCheckLog(std::string_view text)
 
 bool LogLinkMayBeFollowed(int directoryFd, const char* name)
 {
-    struct stat dir {}, entry {};
+    struct stat dir {
+    }, entry{};
     if (::fstatat(directoryFd, ".", &dir, 0) != 0)
         return false;
     const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
@@ -295,8 +317,8 @@ int OpenFlagsFor(int directoryFd)
     const bool shared = ::fstatat(directoryFd, ".", &dir, 0) == 0 && (dir.st_mode & S_ISVTX) != 0 &&
                         (dir.st_mode & S_IWOTH) != 0;
     struct stat entry {};
-    const bool link = ::fstatat(directoryFd, CHECK_LOG_NAME, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      S_ISLNK(entry.st_mode);
+    const bool link =
+        ::fstatat(directoryFd, CHECK_LOG_NAME, &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode);
     return shared && !link ? O_NOFOLLOW : 0;
 }
 
@@ -327,7 +349,8 @@ int OpenCheckLogAt(int directoryFd, bool& created)
     if (errno != EEXIST)
         return -1;
     // Never open a device or a pipe: that could block or act.
-    fd = ::openat(directoryFd, CHECK_LOG_NAME, O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | follow);
+    fd =
+        ::openat(directoryFd, CHECK_LOG_NAME, O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | follow);
     if (fd >= 0 && !IsRegular(fd)) {
         ::close(fd);
         return -1;
@@ -455,7 +478,8 @@ bool LogQuestionnaireSent(const std::string& ageItem)
 {
     if (g_currentLog == nullptr)
         return false;
-    g_currentLog->Append({LogCheck::Questionnaire, LogKind::Questionnaire, "", "", ageItem, LogJudgement::None, ""});
+    g_currentLog->Append(
+        {LogCheck::Questionnaire, LogKind::Questionnaire, "", "", ageItem, LogJudgement::None, ""});
     g_currentLog->CheckEnded();
     return g_currentLog->TakeFailureNotice();
 }

@@ -34,11 +34,11 @@ const char* LogJudgementText(LogJudgement judgement);
 struct CheckLogRow {
     LogCheck check = LogCheck::RangeUpper;
     LogKind kind = LogKind::Question;
-    std::string frequency;  // the test frequency (Hz) or the interval band (Hz)
-    std::string played;     // see the helpers below
-    std::string answer;     // the answer's text as the list shows it; the age item for the questionnaire
+    std::string frequency; // the test frequency (Hz) or the interval band (Hz)
+    std::string played;    // see the helpers below
+    std::string answer;    // the answer's text as the list shows it; the age item for the questionnaire
     LogJudgement judgement = LogJudgement::None;
-    std::string value;      // a result row's value: Hz, cents, or the sound card's limit
+    std::string value; // a result row's value: Hz, cents, or the sound card's limit
 };
 
 // What was played, as the log writes it.

@@ -75,8 +75,8 @@ public:
         std::size_t inLeft = sizeof in;
         std::size_t outLeft = sizeof out;
         iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(m_cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0
-            || outPtr == out)
+        if (iconv(m_cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0 ||
+            outPtr == out)
             return "?";
         return std::string(out, outPtr);
     }

@@ -1,9 +1,9 @@
 #include "results/MyResults.h"
 
-#include "ui/Message.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ReportPage.h"
 #include "results/ResultRecord.h"
+#include "ui/Message.h"
 
 void ShowMyResults(wxWindow* owner, int directoryFd)
 {

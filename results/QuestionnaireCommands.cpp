@@ -1,9 +1,9 @@
 #include "results/QuestionnaireCommands.h"
 
-#include "ui/Message.h"
 #include "results/CQuestionnaireDlg.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
+#include "ui/Message.h"
 
 #include <wx/log.h>
 #include <wx/utils.h>

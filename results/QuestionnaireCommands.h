@@ -24,5 +24,5 @@ void OpenInBrowser(const std::string& url, wxWindow* owner);
 
 constexpr const char* SHOW_RESULT_NOTICE = "アンケートに回答すると、このボタンが使えるようになります。";
 // The quit-time question: two lines.
-constexpr const char* QUIT_OFFER_TEXT =
-    "結果についてのアンケートをお願いしています。\nアンケートに答えて、あなたの結果をサーバーに送信しますか？";
+constexpr const char* QUIT_OFFER_TEXT = "結果についてのアンケートをお願いしています。\nアンケートに答えて、あ"
+                                        "なたの結果をサーバーに送信しますか？";

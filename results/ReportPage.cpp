@@ -34,7 +34,8 @@ bool MakePrivateDirectory(const std::string& path)
     if (::mkdir(path.c_str(), 0700) == 0)
         return true;
     struct stat st {};
-    return errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+    return errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid();
 }
 
 bool WriteAll(int fd, const std::string& bytes)

@@ -1,7 +1,7 @@
 #include "results/ResultFile.h"
 
-#include "ui/Message.h"
 #include "results/ResultRecord.h"
+#include "ui/Message.h"
 
 std::unique_ptr<CFileBackedBlock> OpenResultFile(int directory)
 {

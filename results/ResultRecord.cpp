@@ -1,6 +1,7 @@
 #include "results/ResultRecord.h"
 
-ResultRecordData ResultRecord = {NOT_MEASURED, NOT_MEASURED,
+ResultRecordData ResultRecord = {NOT_MEASURED,
+                                 NOT_MEASURED,
                                  {NOT_MEASURED, NOT_MEASURED, NOT_MEASURED, NOT_MEASURED, NOT_MEASURED,
                                   NOT_MEASURED, NOT_MEASURED, NOT_MEASURED},
                                  0};

@@ -12,10 +12,10 @@ static_assert(std::endian::native == std::endian::little,
 constexpr std::int32_t NOT_MEASURED = -1;
 
 struct ResultRecordData {
-    std::int32_t m_lowestHz;                              // lowest audible frequency
-    std::int32_t m_highestHz;                             // highest audible frequency
-    std::int32_t m_intervalCents[INTERVAL_BAND_COUNT];    // smallest discriminable interval per band
-    std::int32_t m_sent;                                  // 0 = not sent; any other value = sent
+    std::int32_t m_lowestHz;                           // lowest audible frequency
+    std::int32_t m_highestHz;                          // highest audible frequency
+    std::int32_t m_intervalCents[INTERVAL_BAND_COUNT]; // smallest discriminable interval per band
+    std::int32_t m_sent;                               // 0 = not sent; any other value = sent
 
     // The ten measurement fields in file order: lowest, highest, then the eight bands.
     std::int32_t Measurement(int index) const;

@@ -25,12 +25,23 @@ std::string Escape(std::string_view text)
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -68,7 +79,7 @@ std::string ShortTime(const std::string& logTime)
 struct Point {
     long long ms;
     double value;
-    std::string time;  // as the log wrote it
+    std::string time; // as the log wrote it
 };
 
 struct Series {
@@ -133,8 +144,8 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
     svg += "<title id=\"" + id + "-title\">" + Escape(title) + "</title>";
     for (double tick : y.ticks) {
         const std::string ty = Number(yOf(tick), 1);
-        svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" + ty +
-               "\" y2=\"" + ty + "\"/>";
+        svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" +
+               ty + "\" y2=\"" + ty + "\"/>";
         svg += "<text class=\"tick\" x=\"" + Number(left - 6) + "\" y=\"" + ty +
                "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + TickLabel(tick, y.unit) + "</text>";
     }
@@ -159,7 +170,8 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
             legendX += 14 + 7.5 * double(s.name.size());
         }
         std::vector<Point> points = s.points;
-        std::stable_sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.ms < b.ms; });
+        std::stable_sort(points.begin(), points.end(),
+                         [](const Point& a, const Point& b) { return a.ms < b.ms; });
         svg += "<g class=\"series " + s.cssClass + "\">";
         if (points.size() > 1) {
             svg += "<polyline points=\"";
@@ -189,8 +201,8 @@ std::string RunBars(const std::vector<Point>& runs)
                       "The sound card's limit in each run</title>";
     for (double tick : y.ticks) {
         const std::string ty = Number(yOf(tick), 1);
-        svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" + ty +
-               "\" y2=\"" + ty + "\"/><text class=\"tick\" x=\"" + Number(left - 6) + "\" y=\"" + ty +
+        svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" +
+               ty + "\" y2=\"" + ty + "\"/><text class=\"tick\" x=\"" + Number(left - 6) + "\" y=\"" + ty +
                "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + TickLabel(tick, "Hz") + "</text>";
     }
     const double slot = plotW / double(runs.size());
@@ -200,8 +212,8 @@ std::string RunBars(const std::vector<Point>& runs)
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const double cx = left + slot * (double(i) + 0.5);
         const double by = yOf(runs[i].value);
-        svg += "<rect class=\"bar\" x=\"" + Number(cx - barW / 2, 1) + "\" y=\"" + Number(by, 1) + "\" width=\"" +
-               Number(barW, 1) + "\" height=\"" + Number(top + plotH - by, 1) + "\"><title>" +
+        svg += "<rect class=\"bar\" x=\"" + Number(cx - barW / 2, 1) + "\" y=\"" + Number(by, 1) +
+               "\" width=\"" + Number(barW, 1) + "\" height=\"" + Number(top + plotH - by, 1) + "\"><title>" +
                Escape(ShortTime(runs[i].time)) + ": " + Number(runs[i].value, 2) + " Hz</title></rect>";
         if (i % labelEvery == 0)
             svg += "<text class=\"tick\" x=\"" + Number(cx, 1) + "\" y=\"" + Number(top + plotH + 16) +
@@ -214,7 +226,7 @@ std::string RunBars(const std::vector<Point>& runs)
 struct ReferenceMark {
     double hz;
     const char* label;
-    bool heard;  // a share of the group heard it (else nobody did)
+    bool heard; // a share of the group heard it (else nobody did)
 };
 struct ReferenceGroup {
     const char* label;
@@ -225,7 +237,8 @@ struct ReferenceGroup {
 const std::vector<ReferenceGroup>& ReferenceGroups()
 {
     static const std::vector<ReferenceGroup> groups = {
-        {"Under 30 years", "every listener heard 16 kHz, and 52.2 % heard 20 kHz.",
+        {"Under 30 years",
+         "every listener heard 16 kHz, and 52.2 % heard 20 kHz.",
          {{16000, "all heard", true}, {20000, "52.2 % heard", true}}},
         {"31 to 40 years", "the decline with age began in this group.", {}},
         {"51 to 60 years", "no listener heard 20 kHz.", {{20000, "none heard", false}}},
@@ -278,25 +291,30 @@ std::string ReferenceChart(int highestHz, int markedGroup)
     auto x = [&](double hz) { return left + plotW * std::clamp(hz / CARD_FULL_RANGE_HZ, 0.0, 1.0); };
     const double axisY = top + rowH * double(groups.size() + 1);
 
-    std::string svg = "<svg class=\"chart\" id=\"age-reference\" viewBox=\"0 0 " + std::to_string(width) + " " +
-                      std::to_string(height) +
-                      "\" role=\"img\" aria-labelledby=\"age-reference-title\"><title id=\"age-reference-title\">"
-                      "Your highest audible frequency beside the reference points by age</title>";
+    std::string svg =
+        "<svg class=\"chart\" id=\"age-reference\" viewBox=\"0 0 " + std::to_string(width) + " " +
+        std::to_string(height) +
+        "\" role=\"img\" aria-labelledby=\"age-reference-title\"><title id=\"age-reference-title\">"
+        "Your highest audible frequency beside the reference points by age</title>";
     for (double tick = 0; tick <= 20000; tick += 5000) {
-        svg += "<line class=\"grid\" x1=\"" + Number(x(tick), 1) + "\" x2=\"" + Number(x(tick), 1) + "\" y1=\"" +
-               std::to_string(top) + "\" y2=\"" + Number(axisY) + "\"/><text class=\"tick\" x=\"" +
-               Number(x(tick), 1) + "\" y=\"" + Number(axisY + 18) + "\" text-anchor=\"middle\">" +
-               (tick == 0 ? std::string("0") : TickLabel(tick, "Hz")) + "</text>";
+        svg += "<line class=\"grid\" x1=\"" + Number(x(tick), 1) + "\" x2=\"" + Number(x(tick), 1) +
+               "\" y1=\"" + std::to_string(top) + "\" y2=\"" + Number(axisY) +
+               "\"/><text class=\"tick\" x=\"" + Number(x(tick), 1) + "\" y=\"" + Number(axisY + 18) +
+               "\" text-anchor=\"middle\">" + (tick == 0 ? std::string("0") : TickLabel(tick, "Hz")) +
+               "</text>";
     }
     // Row 0: the listener.
     double rowMid = top + rowH / 2.0;
-    svg += "<text class=\"rowlabel\" x=\"8\" y=\"" + Number(rowMid) + "\" dominant-baseline=\"middle\">You</text>";
+    svg += "<text class=\"rowlabel\" x=\"8\" y=\"" + Number(rowMid) +
+           "\" dominant-baseline=\"middle\">You</text>";
     if (highestHz != NOT_MEASURED) {
         const std::string yx = Number(x(highestHz), 1);
-        svg += "<line class=\"you\" x1=\"" + yx + "\" x2=\"" + yx + "\" y1=\"" + std::to_string(top) + "\" y2=\"" +
-               Number(axisY) + "\"/><rect class=\"you\" x=\"" + Number(left) + "\" y=\"" + Number(rowMid - 6) +
-               "\" width=\"" + Number(x(highestHz) - left, 1) + "\" height=\"12\"><title>Your highest audible "
-               "frequency: " + std::to_string(highestHz) + " Hz</title></rect>";
+        svg += "<line class=\"you\" x1=\"" + yx + "\" x2=\"" + yx + "\" y1=\"" + std::to_string(top) +
+               "\" y2=\"" + Number(axisY) + "\"/><rect class=\"you\" x=\"" + Number(left) + "\" y=\"" +
+               Number(rowMid - 6) + "\" width=\"" + Number(x(highestHz) - left, 1) +
+               "\" height=\"12\"><title>Your highest audible "
+               "frequency: " +
+               std::to_string(highestHz) + " Hz</title></rect>";
     } else {
         svg += "<text class=\"note\" x=\"" + Number(left + 4) + "\" y=\"" + Number(rowMid) +
                "\" dominant-baseline=\"middle\">not measured</text>";
@@ -407,23 +425,26 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
     page += "<tr><th>Highest frequency you heard</th><td class=\"value\">" +
             MeasurementCell(record.m_highestHz, "Hz") + "</td></tr>\n";
     for (int band = 0; band < INTERVAL_BAND_COUNT; ++band)
-        page += "<tr><th>Smallest pitch difference you told apart, " + std::to_string(INTERVAL_BAND_HZ[band]) +
-                " Hz band</th><td class=\"value\">" + MeasurementCell(record.m_intervalCents[band], "cents") +
-                "</td></tr>\n";
-    page += "</table>\n<p class=\"note\">A cent is a hundredth of a semitone. The smaller the difference, the "
-            "finer your pitch discrimination.</p>\n</section>\n";
+        page += "<tr><th>Smallest pitch difference you told apart, " +
+                std::to_string(INTERVAL_BAND_HZ[band]) + " Hz band</th><td class=\"value\">" +
+                MeasurementCell(record.m_intervalCents[band], "cents") + "</td></tr>\n";
+    page +=
+        "</table>\n<p class=\"note\">A cent is a hundredth of a semitone. The smaller the difference, the "
+        "finer your pitch discrimination.</p>\n</section>\n";
 
     // The highest audible frequency beside the age reference points.
     const std::string age = LastChosenAge(log);
     const int markedGroup = GroupOfAge(AgeYears(age));
     page += "<section id=\"age\">\n<h2>Your highest frequency and age</h2>\n";
-    page += record.m_highestHz == NOT_MEASURED
-                ? std::string("<p>Your highest audible frequency has not been measured yet (Check Range).</p>\n")
-                : "<p>The highest frequency you heard: <strong>" + std::to_string(record.m_highestHz) +
-                      " Hz</strong>.</p>\n";
+    page +=
+        record.m_highestHz == NOT_MEASURED
+            ? std::string("<p>Your highest audible frequency has not been measured yet (Check Range).</p>\n")
+            : "<p>The highest frequency you heard: <strong>" + std::to_string(record.m_highestHz) +
+                  " Hz</strong>.</p>\n";
     page += ReferenceChart(record.m_highestHz, markedGroup);
-    page += "<p>In one study of 162 healthy adults aged 21 to 70, the highest tones heard differed by age:</p>\n"
-            "<ul>\n";
+    page +=
+        "<p>In one study of 162 healthy adults aged 21 to 70, the highest tones heard differed by age:</p>\n"
+        "<ul>\n";
     const auto& groups = ReferenceGroups();
     for (std::size_t g = 0; g < groups.size(); ++g) {
         const bool marked = int(g) == markedGroup;
@@ -435,9 +456,11 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
         page += "<p>The study gives no reference point for the age you chose in the questionnaire (" +
                 Escape(age) + "), so every point is shown alike.</p>\n";
     else if (age.empty())
-        page += "<p>Choose your age in the questionnaire (Send Result) and this page marks your age band.</p>\n";
-    page += "<p>These points describe groups, not you: your number comes from your own sound card, headphones "
-            "and room, so a difference from them says nothing certain about your ears.</p>\n";
+        page +=
+            "<p>Choose your age in the questionnaire (Send Result) and this page marks your age band.</p>\n";
+    page +=
+        "<p>These points describe groups, not you: your number comes from your own sound card, headphones "
+        "and room, so a difference from them says nothing certain about your ears.</p>\n";
     page += std::string("<p class=\"citation\">Source: ") + REFERENCE_CITATION + "</p>\n</section>\n";
 
     // The history.
@@ -463,7 +486,7 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
         } else if (IsResult(row, "sound card") && *value > 0) {
             if (cardByRun.find(row.run) == cardByRun.end())
                 runOrder.push_back(row.run);
-            cardByRun[row.run] = point;  // the run's last check counts
+            cardByRun[row.run] = point; // the run's last check counts
         }
     }
 
@@ -491,9 +514,9 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
             for (double t = 0; t <= top; t += step)
                 ticks.push_back(t);
             page += "<figure><figcaption>" + series.name + "</figcaption>" +
-                    TimeChart("band-" + std::to_string(hz), "Your smallest pitch difference in the " +
-                                  series.name + " over time",
-                              {series}, {false, 0, top, ticks, "cents"}, 320, 170) +
+                    TimeChart("band-" + std::to_string(hz),
+                              "Your smallest pitch difference in the " + series.name + " over time", {series},
+                              {false, 0, top, ticks, "cents"}, 320, 170) +
                     "</figure>\n";
         }
         page += "</div>\n";
@@ -506,7 +529,8 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
         // The latest runs, so that the bars stay readable.
         constexpr std::size_t MAX_RUNS = 40;
         std::vector<Point> runs;
-        for (std::size_t i = runOrder.size() > MAX_RUNS ? runOrder.size() - MAX_RUNS : 0; i < runOrder.size(); ++i)
+        for (std::size_t i = runOrder.size() > MAX_RUNS ? runOrder.size() - MAX_RUNS : 0; i < runOrder.size();
+             ++i)
             runs.push_back(cardByRun[runOrder[i]]);
         page += RunBars(runs);
         if (runOrder.size() > MAX_RUNS)

@@ -1,8 +1,8 @@
 #include "results/SurveyExchange.h"
 
 #include "Version.h"
-#include "ui/Message.h"
 #include "results/ResultRecord.h"
+#include "ui/Message.h"
 
 #include <curl/curl.h>
 

@@ -1,8 +1,8 @@
 #include "server/CsvExport.h"
 
-#include "survey/SurveyFields.h"
 #include "server/Sqlite.h"
 #include "server/SurveyStore.h"
+#include "survey/SurveyFields.h"
 
 CCsvExport::~CCsvExport() = default;
 
@@ -63,8 +63,8 @@ bool CCsvExport::NextChunk(std::string& out, std::size_t targetBytes)
                 break;
             default: {
                 const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-                out += CsvCell(std::string_view(
-                    bytes, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))));
+                out += CsvCell(
+                    std::string_view(bytes, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))));
             }
             }
         }

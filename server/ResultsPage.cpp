@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 5> GROUP_COLOURS = {"#0072b2", "#d55e00", "#009e73",
-                                                           "#cc79a7", "#e69f00"};
+constexpr std::array<std::string_view, 5> GROUP_COLOURS = {"#0072b2", "#d55e00", "#009e73", "#cc79a7",
+                                                           "#e69f00"};
 constexpr std::string_view HIDDEN_TEXT = "fewer than 5 people: not shown";
 constexpr int MAX_HZ_BANDS_KHZ[] = {16, 18, 20};
 constexpr double MAX_TICKS = 12;
@@ -38,7 +38,7 @@ struct Axis {
     double lo, hi;
     bool log;
     std::string unit;
-    double scale = 1;   // tick labels show value / scale (Hz drawn as kHz)
+    double scale = 1; // tick labels show value / scale (Hz drawn as kHz)
 
     double Position(double value, double x0, double x1) const
     {
@@ -86,7 +86,7 @@ struct Mark {
     std::size_t row;
     double value;
     std::string text;
-    int citation;   // number in the page's list of references
+    int citation; // number in the page's list of references
 };
 
 constexpr double CHART_WIDTH = 860;
@@ -108,8 +108,8 @@ std::string BoxChart(const std::string& id, const std::string& title, const std:
     const double plotBottom = height;
     height += 40;
 
-    std::string svg = "<svg class=\"chart\" id=\"" + id + "\" role=\"img\" aria-labelledby=\"" +
-                      id + "-title\" width=\"" + Num(CHART_WIDTH) + "\" height=\"" + Num(height) +
+    std::string svg = "<svg class=\"chart\" id=\"" + id + "\" role=\"img\" aria-labelledby=\"" + id +
+                      "-title\" width=\"" + Num(CHART_WIDTH) + "\" height=\"" + Num(height) +
                       "\" viewBox=\"0 0 " + Num(CHART_WIDTH) + " " + Num(height) +
                       "\" xmlns=\"http://www.w3.org/2000/svg\">";
     svg += "<title id=\"" + id + "-title\">" + HtmlEscape(title) + "</title>";
@@ -130,9 +130,8 @@ std::string BoxChart(const std::string& id, const std::string& title, const std:
         const Row& row = rows[r];
         const double top = rowTops[r];
         const double rowHeight = static_cast<double>(row.series.size()) * SERIES_HEIGHT;
-        svg += "<text class=\"label\" x=\"" + Num(PLOT_LEFT - 8) + "\" y=\"" +
-               Num(top + rowHeight / 2 + 4) + "\" text-anchor=\"end\">" + HtmlEscape(row.label) +
-               "</text>";
+        svg += "<text class=\"label\" x=\"" + Num(PLOT_LEFT - 8) + "\" y=\"" + Num(top + rowHeight / 2 + 4) +
+               "\" text-anchor=\"end\">" + HtmlEscape(row.label) + "</text>";
         for (std::size_t s = 0; s < row.series.size(); ++s) {
             const Series& series = row.series[s];
             const double y = top + static_cast<double>(s) * SERIES_HEIGHT;
@@ -142,9 +141,8 @@ std::string BoxChart(const std::string& id, const std::string& title, const std:
                 svg += "<text class=\"hidden\" x=\"" + Num(PLOT_LEFT + 4) + "\" y=\"" +
                        Num(y + SERIES_HEIGHT - 4) + "\"" +
                        (series.label.empty() ? ">" + std::string(HIDDEN_TEXT)
-                                             : " fill=\"" + std::string(colour) +
-                                                   "\"><title>" + HtmlEscape(series.label) +
-                                                   "</title>fewer than 5") +
+                                             : " fill=\"" + std::string(colour) + "\"><title>" +
+                                                   HtmlEscape(series.label) + "</title>fewer than 5") +
                        "</text>";
                 continue;
             }
@@ -153,17 +151,15 @@ std::string BoxChart(const std::string& id, const std::string& title, const std:
             const double x3 = axis.Position(box.q3, PLOT_LEFT, PLOT_RIGHT);
             const double xm = axis.Position(box.median, PLOT_LEFT, PLOT_RIGHT);
             svg += "<g class=\"box\"><title>" + HtmlEscape(row.label) +
-                   (series.label.empty() ? "" : ", " + HtmlEscape(series.label)) +
-                   ": median " + HtmlEscape(Value(box.median)) + ", quartiles " +
-                   HtmlEscape(Value(box.q1)) + "–" + HtmlEscape(Value(box.q3)) + ", " +
-                   std::to_string(box.count) + " people</title>";
+                   (series.label.empty() ? "" : ", " + HtmlEscape(series.label)) + ": median " +
+                   HtmlEscape(Value(box.median)) + ", quartiles " + HtmlEscape(Value(box.q1)) + "–" +
+                   HtmlEscape(Value(box.q3)) + ", " + std::to_string(box.count) + " people</title>";
             svg += "<rect x=\"" + Num(x1) + "\" y=\"" + Num(y + 2) + "\" width=\"" +
-                   Num(std::max(x3 - x1, 1.0)) + "\" height=\"" + Num(SERIES_HEIGHT - 4) +
-                   "\" fill=\"" + std::string(colour) + "\" fill-opacity=\"0.35\" stroke=\"" +
-                   std::string(colour) + "\"/>";
-            svg += "<line class=\"median\" x1=\"" + Num(xm) + "\" y1=\"" + Num(y + 1) + "\" x2=\"" +
-                   Num(xm) + "\" y2=\"" + Num(y + SERIES_HEIGHT - 1) + "\" stroke=\"" +
-                   std::string(colour) + "\"/></g>";
+                   Num(std::max(x3 - x1, 1.0)) + "\" height=\"" + Num(SERIES_HEIGHT - 4) + "\" fill=\"" +
+                   std::string(colour) + "\" fill-opacity=\"0.35\" stroke=\"" + std::string(colour) + "\"/>";
+            svg += "<line class=\"median\" x1=\"" + Num(xm) + "\" y1=\"" + Num(y + 1) + "\" x2=\"" + Num(xm) +
+                   "\" y2=\"" + Num(y + SERIES_HEIGHT - 1) + "\" stroke=\"" + std::string(colour) +
+                   "\"/></g>";
             svg += "<text class=\"count\" x=\"" + Num(PLOT_RIGHT + 8) + "\" y=\"" +
                    Num(y + SERIES_HEIGHT - 4) + "\">n = " + std::to_string(box.count) + "</text>";
         }
@@ -173,10 +169,10 @@ std::string BoxChart(const std::string& id, const std::string& title, const std:
         const double top = rowTops[mark.row];
         const double bottom = top + static_cast<double>(rows[mark.row].series.size()) * SERIES_HEIGHT;
         const double x = axis.Position(mark.value, PLOT_LEFT, PLOT_RIGHT);
-        svg += "<g class=\"reference\"><line x1=\"" + Num(x) + "\" y1=\"" + Num(top - 3) +
-               "\" x2=\"" + Num(x) + "\" y2=\"" + Num(bottom + 3) + "\"/>";
-        svg += "<path d=\"M" + Num(x - 5) + " " + Num(top - 8) + " L" + Num(x + 5) + " " +
-               Num(top - 8) + " L" + Num(x) + " " + Num(top - 2) + " Z\"/>";
+        svg += "<g class=\"reference\"><line x1=\"" + Num(x) + "\" y1=\"" + Num(top - 3) + "\" x2=\"" +
+               Num(x) + "\" y2=\"" + Num(bottom + 3) + "\"/>";
+        svg += "<path d=\"M" + Num(x - 5) + " " + Num(top - 8) + " L" + Num(x + 5) + " " + Num(top - 8) +
+               " L" + Num(x) + " " + Num(top - 2) + " Z\"/>";
         svg += "<text class=\"cite\" x=\"" + Num(x + 7) + "\" y=\"" + Num(top - 1) + "\">[" +
                std::to_string(mark.citation) + "]</text></g>";
     }
@@ -204,10 +200,9 @@ std::string CountChart(const std::string& id, const std::string& title,
     const double barWidth = 60, gap = 20, plotTop = 20, plotHeight = 140;
     const double width = 40 + static_cast<double>(groups.size()) * (barWidth + gap);
     const double height = plotTop + plotHeight + 40;
-    std::string svg = "<svg class=\"chart\" id=\"" + id + "\" role=\"img\" aria-labelledby=\"" +
-                      id + "-title\" width=\"" + Num(width) + "\" height=\"" + Num(height) +
-                      "\" viewBox=\"0 0 " + Num(width) + " " + Num(height) +
-                      "\" xmlns=\"http://www.w3.org/2000/svg\">";
+    std::string svg = "<svg class=\"chart\" id=\"" + id + "\" role=\"img\" aria-labelledby=\"" + id +
+                      "-title\" width=\"" + Num(width) + "\" height=\"" + Num(height) + "\" viewBox=\"0 0 " +
+                      Num(width) + " " + Num(height) + "\" xmlns=\"http://www.w3.org/2000/svg\">";
     svg += "<title id=\"" + id + "-title\">" + HtmlEscape(title) + "</title>";
     const double baseline = plotTop + plotHeight;
     svg += "<line class=\"axis\" x1=\"20\" y1=\"" + Num(baseline) + "\" x2=\"" + Num(width - 10) +
@@ -215,21 +210,19 @@ std::string CountChart(const std::string& id, const std::string& title,
     for (std::size_t i = 0; i < groups.size(); ++i) {
         const double x = 30 + static_cast<double>(i) * (barWidth + gap);
         const std::size_t count = groups[i].second;
-        svg += "<text class=\"label\" x=\"" + Num(x + barWidth / 2) + "\" y=\"" +
-               Num(baseline + 16) + "\" text-anchor=\"middle\">" + HtmlEscape(groups[i].first) +
-               "</text>";
+        svg += "<text class=\"label\" x=\"" + Num(x + barWidth / 2) + "\" y=\"" + Num(baseline + 16) +
+               "\" text-anchor=\"middle\">" + HtmlEscape(groups[i].first) + "</text>";
         if (count < SMALLEST_SHOWN_GROUP) {
-            svg += "<text class=\"hidden\" x=\"" + Num(x + barWidth / 2) + "\" y=\"" +
-                   Num(baseline - 6) + "\" text-anchor=\"middle\">–</text>";
+            svg += "<text class=\"hidden\" x=\"" + Num(x + barWidth / 2) + "\" y=\"" + Num(baseline - 6) +
+                   "\" text-anchor=\"middle\">–</text>";
             continue;
         }
         const double h = plotHeight * static_cast<double>(count) / static_cast<double>(largest);
         svg += "<rect class=\"bar\" x=\"" + Num(x) + "\" y=\"" + Num(baseline - h) + "\" width=\"" +
-               Num(barWidth) + "\" height=\"" + Num(h) + "\"><title>" + HtmlEscape(groups[i].first) +
-               ": " + std::to_string(count) + " people</title></rect>";
-        svg += "<text class=\"count\" x=\"" + Num(x + barWidth / 2) + "\" y=\"" +
-               Num(baseline - h - 4) + "\" text-anchor=\"middle\">" + std::to_string(count) +
-               "</text>";
+               Num(barWidth) + "\" height=\"" + Num(h) + "\"><title>" + HtmlEscape(groups[i].first) + ": " +
+               std::to_string(count) + " people</title></rect>";
+        svg += "<text class=\"count\" x=\"" + Num(x + barWidth / 2) + "\" y=\"" + Num(baseline - h - 4) +
+               "\" text-anchor=\"middle\">" + std::to_string(count) + "</text>";
     }
     return svg + "</svg>";
 }
@@ -261,16 +254,14 @@ Axis LogAxisFor(const std::vector<Row>& rows, std::string unit, double floorValu
     return Axis{lo, hi, true, std::move(unit)};
 }
 
-std::string StatsTable(const std::string& caption, const std::vector<Row>& rows,
-                       const std::string& unit)
+std::string StatsTable(const std::string& caption, const std::vector<Row>& rows, const std::string& unit)
 {
     std::string html = "<table><caption>" + HtmlEscape(caption) +
                        "</caption><thead><tr><th>Group</th><th>People</th><th>Lower quartile</th>"
                        "<th>Median</th><th>Upper quartile</th></tr></thead><tbody>";
     for (const Row& row : rows) {
         for (const Series& series : row.series) {
-            const std::string label =
-                row.label + (series.label.empty() ? "" : ", " + series.label);
+            const std::string label = row.label + (series.label.empty() ? "" : ", " + series.label);
             html += "<tr><th scope=\"row\">" + HtmlEscape(label) + "</th>";
             if (series.box) {
                 html += "<td>" + std::to_string(series.box->count) + "</td><td>" +
@@ -342,8 +333,7 @@ std::vector<Row> IntervalRows(std::array<std::array<Groups::Values, N>, INTERVAL
     return result;
 }
 
-template <std::size_t N>
-std::string Legend(const std::array<std::string_view, N>& items)
+template <std::size_t N> std::string Legend(const std::array<std::string_view, N>& items)
 {
     std::string html = "<ul class=\"legend\">";
     for (std::size_t item = 1; item < N; ++item) {
@@ -372,10 +362,10 @@ std::string ShareTable(const std::array<Groups::Values, AGE_BAND_COUNT>& highest
         for (int khz : MAX_HZ_BANDS_KHZ) {
             const auto reached = std::count_if(values.begin(), values.end(),
                                                [khz](std::int32_t hz) { return hz >= khz * 1000; });
-            html += "<td>" +
-                    Format("%.1f", 100.0 * static_cast<double>(reached) /
-                                       static_cast<double>(values.size())) +
-                    " %</td>";
+            html +=
+                "<td>" +
+                Format("%.1f", 100.0 * static_cast<double>(reached) / static_cast<double>(values.size())) +
+                " %</td>";
         }
         html += "</tr>";
     }
@@ -416,12 +406,23 @@ std::string HtmlEscape(std::string_view text)
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -442,8 +443,8 @@ std::optional<BoxStats> Summarize(std::vector<std::int32_t> values)
             return low;
         // Everything after the selected element is at least as large: the next order statistic
         // is the smallest of them.
-        const double high = *std::min_element(values.begin() + static_cast<std::ptrdiff_t>(below) + 1,
-                                              values.end());
+        const double high =
+            *std::min_element(values.begin() + static_cast<std::ptrdiff_t>(below) + 1, values.end());
         return low + fraction * (high - low);
     };
     const double q1 = quantile(0.25), median = quantile(0.5), q3 = quantile(0.75);
@@ -534,8 +535,8 @@ std::string RenderPage(std::size_t people, Groups& groups)
             "tell, split by their music education. Listeners who did not answer the question "
             "are in no group.</p>";
     html += Legend(SCHOOL_ITEMS);
-    html += BoxChart("interval-school", "Smallest interval told apart by music education",
-                     bySchool, LogAxisFor(bySchool, "cents", 1, MAX_MEASURED_CENTS));
+    html += BoxChart("interval-school", "Smallest interval told apart by music education", bySchool,
+                     LogAxisFor(bySchool, "cents", 1, MAX_MEASURED_CENTS));
     html += StatsTable("Smallest interval told apart by music education", bySchool, "cents");
 
     const auto byInstrument = IntervalRows(groups.byInstrument, INSTRUMENT_ITEMS);
@@ -543,8 +544,7 @@ std::string RenderPage(std::size_t people, Groups& groups)
     html += Legend(INSTRUMENT_ITEMS);
     html += BoxChart("interval-instrument", "Smallest interval told apart by instrument experience",
                      byInstrument, LogAxisFor(byInstrument, "cents", 1, MAX_MEASURED_CENTS));
-    html += StatsTable("Smallest interval told apart by instrument experience", byInstrument,
-                       "cents");
+    html += StatsTable("Smallest interval told apart by instrument experience", byInstrument, "cents");
     html += "<p class=\"ref\">For comparison: in the reference study the non-musicians' mean pitch "
             "discrimination thresholds were more than six times those of the musicians at first, "
             "and still about four times after 2 h of training; the musicians' thresholds were "

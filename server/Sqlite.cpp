@@ -31,8 +31,8 @@ void CSqliteDb::Fail(const std::string& what) const
 
 CStatement::CStatement(const CSqliteDb& db, const std::string& sql) : m_db(db)
 {
-    if (sqlite3_prepare_v3(db.Handle(), sql.c_str(), static_cast<int>(sql.size()),
-                           SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v3(db.Handle(), sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                           &m_stmt, nullptr) != SQLITE_OK)
         db.Fail("prepare");
 }
 

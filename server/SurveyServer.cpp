@@ -1,8 +1,8 @@
 #include "server/SurveyServer.h"
 
-#include "survey/SurveyFields.h"
 #include "server/CsvExport.h"
 #include "server/ResultsPage.h"
+#include "survey/SurveyFields.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -75,8 +75,7 @@ void LogRequest(std::string_view method, std::string_view path, unsigned status,
     const bool knownMethod = method == "GET" || method == "POST" || method == "HEAD";
     std::fprintf(stderr, "%s %.*s %.*s %u %zu %.1fms\n", when,
                  knownMethod ? static_cast<int>(method.size()) : 1, knownMethod ? method.data() : "-",
-                 known ? static_cast<int>(path.size()) : 1, known ? path.data() : "-", status, bytes,
-                 ms);
+                 known ? static_cast<int>(path.size()) : 1, known ? path.data() : "-", status, bytes, ms);
 }
 
 std::string ErrorPage(unsigned status, std::string_view reason, std::string_view detail)
@@ -93,7 +92,7 @@ std::string ErrorPage(unsigned status, std::string_view reason, std::string_view
 struct CachedPage {
     std::string body;
     std::string etag;
-    std::size_t generation = 0;   // committed submissions it shows
+    std::size_t generation = 0; // committed submissions it shows
     std::chrono::steady_clock::time_point builtAt;
 };
 
@@ -103,7 +102,7 @@ constexpr int BACKGROUND_NICE = 10;
 // A strong validator from the bytes themselves, so it survives a restart of the server.
 std::string EtagOf(std::string_view body)
 {
-    std::uint64_t hash = 14695981039346656037ull;   // FNV-1a
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
     for (unsigned char c : body) {
         hash ^= c;
         hash *= 1099511628211ull;
@@ -151,14 +150,15 @@ class CSession;
 class CSurveyServer::CImpl : public std::enable_shared_from_this<CImpl> {
 public:
     CImpl(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
-        : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc),
-          m_retryTimer(ioc), m_pagePool(1), m_exportPool(1)
+        : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc), m_retryTimer(ioc),
+          m_pagePool(1), m_exportPool(1)
     {
         // Reading every row for the page or the export is background work: on a busy machine
         // the connections and the store's writer get the processor first, so that submissions
         // are answered as fast while a page is built or an export runs.
         for (asio::thread_pool* pool : {&m_pagePool, &m_exportPool})
-            asio::post(*pool, [] { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BACKGROUND_NICE); });
+            asio::post(*pool,
+                       [] { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BACKGROUND_NICE); });
     }
 
     unsigned short Listen()
@@ -289,9 +289,8 @@ public:
         failures.last = now;
         if (++failures.count > FREE_TOKEN_FAILURES) {
             const int doublings = std::min(failures.count - FREE_TOKEN_FAILURES - 1, 6);
-            failures.lockedUntil =
-                now + std::min<std::chrono::seconds>(std::chrono::seconds(1L << doublings),
-                                                     MAX_TOKEN_LOCKOUT);
+            failures.lockedUntil = now + std::min<std::chrono::seconds>(std::chrono::seconds(1L << doublings),
+                                                                        MAX_TOKEN_LOCKOUT);
         }
     }
 
@@ -320,8 +319,8 @@ public:
 class CSession : public std::enable_shared_from_this<CSession> {
 public:
     // `pending`: the connection counts against its address's limit until it has sent a request.
-    CSession(std::shared_ptr<CSurveyServer::CImpl> server, tcp::socket socket,
-             asio::ip::address peer, bool pending)
+    CSession(std::shared_ptr<CSurveyServer::CImpl> server, tcp::socket socket, asio::ip::address peer,
+             bool pending)
         : m_server(std::move(server)), m_stream(std::move(socket)), m_peer(std::move(peer)),
           m_pending(pending)
     {
@@ -373,7 +372,7 @@ private:
         m_version = 11;
         m_stream.expires_after(Options().idleTimeout);
         if (m_buffer.size() > 0)
-            return ReadHeader();   // the next request came with the last one
+            return ReadHeader(); // the next request came with the last one
         // Wait for the first bytes apart from the header, so that an idle connection can be told
         // from one that is sending.
         m_stream.async_read_some(m_buffer.prepare(MAX_HEADER_BYTES),
@@ -388,10 +387,9 @@ private:
     void ReadHeader()
     {
         m_state = State::ReadingHeader;
-        http::async_read_header(m_stream, m_buffer, *m_parser,
-                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                    self->OnHeader(ec);
-                                });
+        http::async_read_header(
+            m_stream, m_buffer, *m_parser,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
     }
 
     void OnHeader(beast::error_code ec)
@@ -405,8 +403,8 @@ private:
         m_path = std::string(PathOf(request.target()));
         m_version = request.version();
         if (beast::iequals(request[http::field::expect], "100-continue") && !m_parser->is_done()) {
-            auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
-                                                                              m_version);
+            auto interim =
+                std::make_shared<http::response<http::empty_body>>(http::status::continue_, m_version);
             m_stream.expires_after(Options().ioTimeout);
             http::async_write(m_stream, *interim,
                               [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
@@ -440,8 +438,7 @@ private:
             return RespondError(http::status::request_header_fields_too_large, "");
         // A client that went away or stalled gets no answer; one that sent something that is
         // not HTTP is told so.
-        if (IsHttpParseError(ec) && ec != http::error::end_of_stream &&
-            ec != http::error::partial_message)
+        if (IsHttpParseError(ec) && ec != http::error::end_of_stream && ec != http::error::partial_message)
             return RespondError(http::status::bad_request, "malformed request");
         if (ec == beast::error::timeout && m_state == State::ReadingBody)
             LogRequest(m_method, m_path, 408, 0, m_started);
@@ -483,16 +480,16 @@ private:
             return RespondError(http::status::bad_request, parsed.error);
         auto back = m_server->TrackedExecutor();
         m_server->m_store.Submit(std::move(*parsed.submission),
-                                [self = shared_from_this(), back](bool committed) {
-                                    asio::post(back, [self, committed] {
-                                        if (committed)
-                                            self->Respond(http::status::ok, std::string(THANK_YOU_PAGE),
-                                                          "text/html; charset=utf-8", true);
-                                        else
-                                            self->RespondError(http::status::service_unavailable,
-                                                               "the submission could not be stored");
-                                    });
-                                });
+                                 [self = shared_from_this(), back](bool committed) {
+                                     asio::post(back, [self, committed] {
+                                         if (committed)
+                                             self->Respond(http::status::ok, std::string(THANK_YOU_PAGE),
+                                                           "text/html; charset=utf-8", true);
+                                         else
+                                             self->RespondError(http::status::service_unavailable,
+                                                                "the submission could not be stored");
+                                     });
+                                 });
     }
 
     void ServePage(bool head)
@@ -508,14 +505,13 @@ private:
     {
         const std::string_view match = m_parser->get()[http::field::if_none_match];
         if (!match.empty() && EtagMatches(match, page->etag)) {
-            auto response = std::make_shared<http::response<http::empty_body>>(
-                http::status::not_modified, m_version);
+            auto response =
+                std::make_shared<http::response<http::empty_body>>(http::status::not_modified, m_version);
             SetPageHeaders(*response, *page);
             return Send(std::move(response), 0);
         }
         if (head) {
-            auto response = std::make_shared<http::response<http::empty_body>>(http::status::ok,
-                                                                               m_version);
+            auto response = std::make_shared<http::response<http::empty_body>>(http::status::ok, m_version);
             SetPageHeaders(*response, *page);
             response->content_length(page->body.size());
             return Send(std::move(response), 0);
@@ -530,8 +526,7 @@ private:
         Send(std::move(response), bytes, std::move(page));
     }
 
-    template <class Fields>
-    void SetPageHeaders(Fields& response, const CachedPage& page)
+    template <class Fields> void SetPageHeaders(Fields& response, const CachedPage& page)
     {
         SetCommonHeaders(response, "text/html; charset=utf-8");
         // The browser may keep the page, but asks each time whether it is still current.
@@ -564,8 +559,7 @@ private:
         }
         m_server->TokenAccepted(m_peer);
 
-        m_exportResponse = std::make_unique<http::response<http::buffer_body>>(http::status::ok,
-                                                                               m_version);
+        m_exportResponse = std::make_unique<http::response<http::buffer_body>>(http::status::ok, m_version);
         auto& response = *m_exportResponse;
         response.set(http::field::server, "tonvale-survey");
         response.set(http::field::content_type, "text/csv; charset=utf-8");
@@ -609,7 +603,7 @@ private:
     void WriteExportChunk(bool more, bool failed)
     {
         if (failed)
-            return EndExport(false);   // the client sees a truncated chunked body, not a success
+            return EndExport(false); // the client sees a truncated chunked body, not a success
         auto& body = m_exportResponse->body();
         if (!m_exportChunk.empty()) {
             body.data = m_exportChunk.data();
@@ -633,7 +627,7 @@ private:
                               if (more)
                                   return self->ProduceExportChunk();
                               self->m_exportChunk.clear();
-                              self->WriteExportChunk(false, false);   // the closing empty chunk
+                              self->WriteExportChunk(false, false); // the closing empty chunk
                           });
     }
 
@@ -650,8 +644,7 @@ private:
         ReadNextRequest();
     }
 
-    template <class Message>
-    void SetCommonHeaders(Message& response, std::string_view contentType)
+    template <class Message> void SetCommonHeaders(Message& response, std::string_view contentType)
     {
         response.set(http::field::server, "tonvale-survey");
         response.set(http::field::content_type, contentType);
@@ -682,8 +675,8 @@ private:
     void Send(std::shared_ptr<http::response<Body>> response, std::size_t bytes,
               std::shared_ptr<const void> keep = nullptr, bool keepAlive = true)
     {
-        response->keep_alive(keepAlive && m_parser && m_parser->is_done() &&
-                             m_parser->get().keep_alive() && !m_server->m_stopping);
+        response->keep_alive(keepAlive && m_parser && m_parser->is_done() && m_parser->get().keep_alive() &&
+                             !m_server->m_stopping);
         LogRequest(m_method, m_path, response->result_int(), bytes, m_started);
         m_state = State::Busy;
         m_stream.expires_after(Options().ioTimeout);
@@ -830,8 +823,7 @@ bool CSurveyServer::CImpl::Admit(tcp::socket& socket)
             if (!evicted)
                 return false;
         }
-        session = std::make_shared<CSession>(shared_from_this(), std::move(socket), peer,
-                                             perAddress > 0);
+        session = std::make_shared<CSession>(shared_from_this(), std::move(socket), peer, perAddress > 0);
         m_sessions.emplace(session.get(), session);
         if (perAddress > 0)
             ++m_pendingByAddress[peer];

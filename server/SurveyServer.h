@@ -19,7 +19,7 @@ struct SurveyServerOptions {
     std::string listenAddress = "0.0.0.0";
     unsigned short port = 80;
     std::string dbPath;
-    std::string adminToken;                // empty: the export is off
+    std::string adminToken; // empty: the export is off
     std::size_t maxConnections = 512;
     // Connections from one address that have not yet sent a whole request; 0: no limit (behind a
     // reverse proxy, where every client has the proxy's address).

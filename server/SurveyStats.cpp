@@ -1,14 +1,13 @@
 #include "server/SurveyStats.h"
 
-#include "survey/SurveyFields.h"
 #include "server/Sqlite.h"
+#include "survey/SurveyFields.h"
 
 #include <algorithm>
 
 namespace {
 
-template <std::size_t N>
-int IndexOf(std::string_view value, const std::array<std::string_view, N>& items)
+template <std::size_t N> int IndexOf(std::string_view value, const std::array<std::string_view, N>& items)
 {
     const auto it = std::find(items.begin(), items.end(), value);
     return it == items.end() ? 0 : static_cast<int>(it - items.begin());
@@ -29,7 +28,7 @@ int AgeBandOf(std::string_view ageItem)
         years = years * 10 + (c - '0');
     }
     if (years == 0)
-        return -1;   // "none", or anything that is not an age
+        return -1; // "none", or anything that is not an age
     if (years <= 20)
         return 0;
     return std::min((years - 11) / 10, AGE_BAND_COUNT - 1);

@@ -24,7 +24,7 @@ constexpr std::array<std::string_view, AGE_BAND_COUNT> AGE_BAND_LABELS = {
 
 // List answers as item indexes (0 = not answered).
 struct StatsRow {
-    std::int8_t ageBand = -1;   // -1 when the age was not given
+    std::int8_t ageBand = -1; // -1 when the age was not given
     std::int8_t instrument = 0;
     std::int8_t school = 0;
     std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> measurements{}; // STATS_MISSING if none
@@ -39,8 +39,7 @@ public:
     std::size_t size() const { return m_count; }
     bool empty() const { return m_count == 0; }
     const StatsRow& operator[](std::size_t i) const { return (*m_blocks)[i / BLOCK_ROWS][i % BLOCK_ROWS]; }
-    template <class F>
-    void ForEach(F&& visit) const
+    template <class F> void ForEach(F&& visit) const
     {
         for (std::size_t done = 0, block = 0; done < m_count; ++block) {
             const std::size_t n = std::min(BLOCK_ROWS, m_count - done);
@@ -71,10 +70,10 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    CStatsRows m_published;                      // under m_mutex
+    CStatsRows m_published; // under m_mutex
     std::shared_ptr<std::vector<CStatsRows::Block>> m_blocks =
-        std::make_shared<std::vector<CStatsRows::Block>>();   // the appending thread's
-    std::size_t m_count = 0;                     // the appending thread's
+        std::make_shared<std::vector<CStatsRows::Block>>(); // the appending thread's
+    std::size_t m_count = 0;                                // the appending thread's
 };
 
 int AgeBandOf(std::string_view ageItem);

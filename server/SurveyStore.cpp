@@ -1,7 +1,7 @@
 #include "server/SurveyStore.h"
 
-#include "survey/SurveyFields.h"
 #include "server/Sqlite.h"
+#include "survey/SurveyFields.h"
 
 #include <chrono>
 #include <cstdio>
@@ -27,8 +27,7 @@ std::string CreateTableSql()
                       "id INTEGER PRIMARY KEY, received_utc TEXT NOT NULL";
     for (int field = 0; field < SURVEY_FIELD_COUNT; ++field) {
         // A missing measurement ("not finished") is NULL.
-        sql += ", " + SurveyColumnName(field) +
-               (IsMeasurementField(field) ? " INTEGER" : " TEXT NOT NULL");
+        sql += ", " + SurveyColumnName(field) + (IsMeasurementField(field) ? " INTEGER" : " TEXT NOT NULL");
     }
     return sql + ")";
 }
@@ -175,18 +174,17 @@ void CSurveyStore::CheckpointLoop()
             int rc = SQLITE_OK;
             {
                 std::lock_guard running(m_checkpointRunning);
-                rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
-                                               &logFrames, &copied);
+                rc = sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames,
+                                               &copied);
                 if (rc == SQLITE_OK && copied >= 0)
                     m_copiedPages.store(copied, std::memory_order_relaxed);
             }
             // Busy: another checkpoint or a log restart was under way; the next commit asks again.
             // Only a checkpoint that keeps failing is worth a line.
             busyInARow = rc == SQLITE_BUSY ? busyInARow + 1 : 0;
-            if ((rc == SQLITE_BUSY && busyInARow % 10 == 0) ||
-                (rc != SQLITE_OK && rc != SQLITE_BUSY) || (rc == SQLITE_OK && (logFrames < 0 || copied < 0)))
-                std::fprintf(stderr,
-                             "tonvale-survey: checkpoint failed (%s; log %d pages, %d copied)\n",
+            if ((rc == SQLITE_BUSY && busyInARow % 10 == 0) || (rc != SQLITE_OK && rc != SQLITE_BUSY) ||
+                (rc == SQLITE_OK && (logFrames < 0 || copied < 0)))
+                std::fprintf(stderr, "tonvale-survey: checkpoint failed (%s; log %d pages, %d copied)\n",
                              sqlite3_errstr(rc), logFrames, copied);
         } catch (const CSqliteError& error) {
             std::fprintf(stderr, "tonvale-survey: checkpoint failed: %s\n", error.what());
@@ -268,8 +266,8 @@ void CSurveyStore::RunWriter()
                 m_stats.Append(StatsRowOf(pending.m_submission));
             m_stats.Publish();
         } catch (const CSqliteError& error) {
-            std::fprintf(stderr, "tonvale-survey: storing %zu submissions failed: %s\n",
-                         batch.size(), error.what());
+            std::fprintf(stderr, "tonvale-survey: storing %zu submissions failed: %s\n", batch.size(),
+                         error.what());
             insert.Reset();
             sqlite3_exec(db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
@@ -305,8 +303,8 @@ void CSurveyStore::EmptyLog(CSqliteDb& db)
     const auto now = std::chrono::steady_clock::now();
     int logFrames = -1, copied = -1;
     sqlite3_busy_timeout(db.Handle(), 0);
-    const int rc = sqlite3_wal_checkpoint_v2(db.Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
-                                             &logFrames, &copied);
+    const int rc =
+        sqlite3_wal_checkpoint_v2(db.Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &copied);
     sqlite3_busy_timeout(db.Handle(), SQLITE_BUSY_TIMEOUT_MS);
     if (rc == SQLITE_OK) {
         m_walPages = 0;

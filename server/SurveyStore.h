@@ -8,8 +8,8 @@
 //
 // Threads: Submit, StatsSnapshot and Stop may be called from any thread; the callbacks run on the
 // writer thread.
-#include "survey/SurveyBody.h"
 #include "server/SurveyStats.h"
+#include "survey/SurveyBody.h"
 
 #include <atomic>
 #include <chrono>
@@ -87,7 +87,7 @@ private:
     CStatsLog m_stats;
 
     std::mutex m_checkpointMutex;
-    std::mutex m_checkpointRunning;   // held while a checkpoint runs on the checkpoint thread
+    std::mutex m_checkpointRunning; // held while a checkpoint runs on the checkpoint thread
     std::condition_variable m_checkpointWake;
     bool m_checkpointWanted = false;
     bool m_checkpointStop = false;

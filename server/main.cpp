@@ -50,7 +50,7 @@ constexpr std::size_t MIN_TOKEN_LENGTH = 16;
 std::string ReadToken(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
-    struct stat status{};
+    struct stat status {};
     if (!file || stat(path.c_str(), &status) != 0)
         throw std::runtime_error("cannot read the admin token file " + path);
     // Whoever can read it can export every answer; whoever can write it can choose the token.
@@ -82,7 +82,7 @@ std::string ReadToken(const std::string& path)
 // Read by anyone but its owner and group, the database gives away every comment.
 std::string DatabaseModeWarning(const std::string& path)
 {
-    struct stat status{};
+    struct stat status {};
     if (stat(path.c_str(), &status) != 0 || !(status.st_mode & S_IROTH))
         return {};
     char mode[8];

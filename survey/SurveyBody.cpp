@@ -9,7 +9,10 @@
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Reads exactly `count` digits at `pos` of `text`.
 bool ReadDigits(std::string_view text, std::size_t pos, std::size_t count, int& value)
@@ -31,8 +34,7 @@ int DaysInMonth(int year, int month)
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
-template <std::size_t N>
-bool IsOneOf(std::string_view value, const std::array<std::string_view, N>& items)
+template <std::size_t N> bool IsOneOf(std::string_view value, const std::array<std::string_view, N>& items)
 {
     return std::find(items.begin(), items.end(), value) != items.end();
 }
@@ -54,13 +56,13 @@ struct IconvHandle {
 bool IsValidDateTime(std::string_view value)
 {
     // "%04d/%02d/%02d %02d:%02d:%02d" of a local time: 19 characters.
-    if (value.size() != 19 || value[4] != '/' || value[7] != '/' || value[10] != ' ' ||
-        value[13] != ':' || value[16] != ':')
+    if (value.size() != 19 || value[4] != '/' || value[7] != '/' || value[10] != ' ' || value[13] != ':' ||
+        value[16] != ':')
         return false;
     int year, month, day, hour, minute, second;
-    if (!ReadDigits(value, 0, 4, year) || !ReadDigits(value, 5, 2, month) ||
-        !ReadDigits(value, 8, 2, day) || !ReadDigits(value, 11, 2, hour) ||
-        !ReadDigits(value, 14, 2, minute) || !ReadDigits(value, 17, 2, second))
+    if (!ReadDigits(value, 0, 4, year) || !ReadDigits(value, 5, 2, month) || !ReadDigits(value, 8, 2, day) ||
+        !ReadDigits(value, 11, 2, hour) || !ReadDigits(value, 14, 2, minute) ||
+        !ReadDigits(value, 17, 2, second))
         return false;
     if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
         return false;
@@ -86,8 +88,7 @@ bool IsValidAgeItem(std::string_view value)
     return years >= 5 && years <= 79 && AgeItemText(years - 3) == value;
 }
 
-bool ParseMeasurement(std::string_view value, std::int32_t max,
-                      std::optional<std::int32_t>& measurement)
+bool ParseMeasurement(std::string_view value, std::int32_t max, std::optional<std::int32_t>& measurement)
 {
     measurement.reset();
     if (value == NOT_FINISHED_TEXT)
@@ -148,8 +149,7 @@ SurveyParseResult ParseSurveyBody(std::string_view body)
         // No value other than the comment can hold '&', so the first one ends this value.
         const std::size_t end = rest.find('&');
         if (end == std::string_view::npos)
-            return {std::nullopt, "missing fields after " +
-                                      std::string(name.substr(0, name.size() - 1))};
+            return {std::nullopt, "missing fields after " + std::string(name.substr(0, name.size() - 1))};
         values[i] = rest.substr(0, end);
         rest.remove_prefix(end + 1);
     }

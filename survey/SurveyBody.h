@@ -11,8 +11,8 @@
 #include <string_view>
 
 struct SurveySubmission {
-    std::string dateTime;   // "YYYY/MM/DD hh:mm:ss" as the client sent it
-    std::string sex;        // list item texts, exactly as sent
+    std::string dateTime; // "YYYY/MM/DD hh:mm:ss" as the client sent it
+    std::string sex;      // list item texts, exactly as sent
     std::string age;
     std::string instrument;
     std::string school;
@@ -41,5 +41,4 @@ bool IsValidDateTime(std::string_view value);
 bool IsValidAgeItem(std::string_view value);
 // "not finished" sets `measurement` empty; anything else must be the decimal text of an integer
 // from 0 to `max`, without a sign or leading zeros. False if the value is neither.
-bool ParseMeasurement(std::string_view value, std::int32_t max,
-                      std::optional<std::int32_t>& measurement);
+bool ParseMeasurement(std::string_view value, std::int32_t max, std::optional<std::int32_t>& measurement);

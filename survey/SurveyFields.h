@@ -36,7 +36,7 @@ constexpr int MaxMeasured(int measurement)
 }
 
 struct SurveyField {
-    std::string_view name;   // with its '=' sign, as it stands in the body
+    std::string_view name; // with its '=' sign, as it stands in the body
 };
 
 constexpr int SURVEY_FIELD_COUNT = 16;
@@ -62,9 +62,15 @@ constexpr std::array<SurveyField, SURVEY_FIELD_COUNT> SURVEY_FIELDS = {{
 
 // Field indexes, for readers that pick single fields.
 enum SurveyFieldIndex {
-    FIELD_DATE_TIME, FIELD_SEX, FIELD_AGE, FIELD_MIN_FREQ, FIELD_MAX_FREQ,
+    FIELD_DATE_TIME,
+    FIELD_SEX,
+    FIELD_AGE,
+    FIELD_MIN_FREQ,
+    FIELD_MAX_FREQ,
     FIELD_INTERVAL_FIRST, // seven more interval fields follow, bands 55 … 7040 Hz
-    FIELD_INSTRUMENT = 13, FIELD_SCHOOL = 14, FIELD_COMMENT = 15,
+    FIELD_INSTRUMENT = 13,
+    FIELD_SCHOOL = 14,
+    FIELD_COMMENT = 15,
 };
 
 // The list items, in list order; the submission sends the item text.
@@ -72,8 +78,7 @@ constexpr std::array<std::string_view, 3> SEX_ITEMS = {"none", "male", "female"}
 constexpr std::array<std::string_view, 4> INSTRUMENT_ITEMS = {"none", "no", "less than 10 years",
                                                               "over 10 years"};
 constexpr std::array<std::string_view, 5> SCHOOL_ITEMS = {
-    "none", "no", "music class", "in music university, collage",
-    "graduated from music university, collage"};
+    "none", "no", "music class", "in music university, collage", "graduated from music university, collage"};
 
 // Age: "none", "under 5", "5 years old" … "79 years old", "over 80" (no item for 80 itself).
 constexpr int AGE_ITEM_COUNT = 78;

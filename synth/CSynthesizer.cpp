@@ -42,24 +42,23 @@ int TruncateToInt(double value, double limit)
 
 } // namespace
 
-CSynthesizer::CSynthesizer(CWaveOutOwner* owner, int deviceId, int bufferBytes, int bufferCount,
-                           int leadMs, int periodMs)
+CSynthesizer::CSynthesizer(CWaveOutOwner* owner, int deviceId, int bufferBytes, int bufferCount, int leadMs,
+                           int periodMs)
 {
     m_deviceId = deviceId;
     Construct(owner, nullptr, bufferBytes, bufferCount, leadMs, periodMs);
 }
 
-CSynthesizer::CSynthesizer(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device,
-                           int bufferBytes, int bufferCount, int leadMs, int periodMs,
-                           ERenderMode renderMode)
+CSynthesizer::CSynthesizer(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device, int bufferBytes,
+                           int bufferCount, int leadMs, int periodMs, ERenderMode renderMode)
     : m_renderMode(renderMode)
 {
     m_deviceId = WAVE_MAPPER;
     Construct(owner, std::move(device), bufferBytes, bufferCount, leadMs, periodMs);
 }
 
-void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device,
-                             int bufferBytes, int bufferCount, int leadMs, int periodMs)
+void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device, int bufferBytes,
+                             int bufferCount, int leadMs, int periodMs)
 {
     m_format.wFormatTag = WAVE_FORMAT_PCM;
     m_format.nChannels = 1;
@@ -83,8 +82,7 @@ void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> 
     try {
         if (!device)
             device = CreateWaveDevice();
-        m_pStream = new CWaveOutStream(m_deviceId, m_format, bufferBytes, bufferCount,
-                                       std::move(device));
+        m_pStream = new CWaveOutStream(m_deviceId, m_format, bufferBytes, bufferCount, std::move(device));
         m_pWriteCursor = new CRingCursor(bufferBytes, bufferCount, m_format);
         m_pTargetCursor = new CRingCursor(bufferBytes, bufferCount, m_format);
         const int blockEntries = m_maxBlockSamples > 0 ? m_maxBlockSamples : 1;
@@ -331,8 +329,7 @@ void CSynthesizer::RenderStep()
             m_pcmBuffer[i] = static_cast<std::int16_t>(static_cast<int>(sample * 32767.0));
         }
         m_clipped.store(clipped, std::memory_order_relaxed);
-        m_pStream->Write(m_pWriteCursor->m_bufferIndex, m_pWriteCursor->m_sampleOffset,
-                         m_pcmBuffer, n);
+        m_pStream->Write(m_pWriteCursor->m_bufferIndex, m_pWriteCursor->m_sampleOffset, m_pcmBuffer, n);
         // Later steps continue where this block ends: a jump would leave a stretch ahead of the
         // device that holds an earlier pass.
         if (!first)

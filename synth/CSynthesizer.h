@@ -49,9 +49,8 @@ public:
     CSynthesizer(CWaveOutOwner* owner, int deviceId, int bufferBytes, int bufferCount, int leadMs,
                  int periodMs);
     // Plays through `device` (for instance a CVirtualWaveDevice), opened as WAVE_MAPPER.
-    CSynthesizer(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device, int bufferBytes,
-                 int bufferCount, int leadMs, int periodMs,
-                 ERenderMode renderMode = ERenderMode::Thread);
+    CSynthesizer(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device, int bufferBytes, int bufferCount,
+                 int leadMs, int periodMs, ERenderMode renderMode = ERenderMode::Thread);
     // Stops the engine (joining its threads), then frees the voices and the ring.
     virtual ~CSynthesizer();
     CSynthesizer(const CSynthesizer&) = delete;

@@ -84,8 +84,7 @@ double WaveformValue(int waveform, double x)
     }
 }
 
-CToneVoice::CToneVoice(int sampleRate)
-    : m_sampleRate(sampleRate)
+CToneVoice::CToneVoice(int sampleRate) : m_sampleRate(sampleRate)
 {
     const double length = sampleRate * 0.02;
     m_envelopeLength = length >= 1.0 ? static_cast<int>(length) : 1;
@@ -98,8 +97,7 @@ int CToneVoice::EnvelopeLengthFor(double frequency, int sampleRate)
 {
     if (frequency == 0.0)
         return 44100;
-    const double length =
-        ((std::log(20000.0 / frequency) / std::log(2.0) + 1.0) * sampleRate) * 0.02;
+    const double length = ((std::log(20000.0 / frequency) / std::log(2.0) + 1.0) * sampleRate) * 0.02;
     // From about 39969 Hz the formula gives 0 or less (and NaN for a negative frequency): an
     // envelope of one sample keeps the rate finite.
     if (!(length >= 1.0))
@@ -154,8 +152,7 @@ void CToneVoice::ApplyPendingGate()
     const std::uint64_t pending = m_pendingGate.exchange(0, std::memory_order_acquire);
     if (!(pending & PENDING_ANY))
         return;
-    const bool decay =
-        ((pending & PENDING_OFF) && m_sounded) || (pending & PENDING_OFF_AFTER_ON);
+    const bool decay = ((pending & PENDING_OFF) && m_sounded) || (pending & PENDING_OFF_AFTER_ON);
     const int length = static_cast<int>(pending >> PENDING_LENGTH_SHIFT);
     m_gate.store((pending & PENDING_LAST_ON) ? 1 : 0, std::memory_order_relaxed);
     m_envelopeCounter = 0;
@@ -174,9 +171,9 @@ namespace {
 
 // The per-sample loop, one instance per waveform so that the choice is made once per block.
 template <class Wave>
-double RenderLoop(float* buffer, int count, bool add, double phase, double increment,
-                  double amplitude, int gate, int& attack, int& decay, int envelopeCounter,
-                  int envelopeLength, double envelopeRate)
+double RenderLoop(float* buffer, int count, bool add, double phase, double increment, double amplitude,
+                  int gate, int& attack, int& decay, int envelopeCounter, int envelopeLength,
+                  double envelopeRate)
 {
     double t = 0.0;
     for (int i = 0; i < count; ++i) {
@@ -222,9 +219,8 @@ void CToneVoice::Render(float* buffer, int count, int mode)
 
     // The waveform is chosen once per block: each has its own instance of the loop.
     const auto render = [&](auto wave) {
-        return RenderLoop<decltype(wave)>(buffer, count, add, m_phase, increment, amplitude, gate,
-                                          m_attack, m_decay, m_envelopeCounter, m_envelopeLength,
-                                          m_envelopeRate);
+        return RenderLoop<decltype(wave)>(buffer, count, add, m_phase, increment, amplitude, gate, m_attack,
+                                          m_decay, m_envelopeCounter, m_envelopeLength, m_envelopeRate);
     };
     double t = 0.0;
     switch (waveform) {

@@ -71,8 +71,8 @@ bool LoadDialogResource(wxDialog* dialog, wxWindow* parent, const char* name)
         long width = 0;
         long height = 0;
         const wxString size = child->GetNodeContent();
-        if (child->GetName() == "size" && size.EndsWith("d") && size.BeforeFirst(',').ToLong(&width)
-            && size.AfterFirst(',').BeforeLast('d').ToLong(&height)) {
+        if (child->GetName() == "size" && size.EndsWith("d") && size.BeforeFirst(',').ToLong(&width) &&
+            size.AfterFirst(',').BeforeLast('d').ToLong(&height)) {
             dialog->SetClientSize(dialog->ConvertDialogToPixels(wxSize(width, height)));
             break;
         }

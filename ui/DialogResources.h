@@ -18,8 +18,7 @@ bool LoadDialogResource(wxDialog* dialog, wxWindow* parent, const char* name);
 void ReportMissingTemplate(wxDialog* dialog, wxWindow* parent, const char* name);
 
 // The control with `id` inside `parent`, as T, or nullptr.
-template <class T>
-T* ControlById(wxWindow* parent, int id)
+template <class T> T* ControlById(wxWindow* parent, int id)
 {
     return dynamic_cast<T*>(parent->FindWindow(id));
 }

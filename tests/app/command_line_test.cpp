@@ -43,7 +43,7 @@ std::string WithoutItsDate(std::string page)
 
 TEST_F(CommandLine, ReportPrintsThePageForTheFilesOfTheCurrentFolder)
 {
-    ResultRecordData record {};
+    ResultRecordData record{};
     std::fill(std::begin(record.m_intervalCents), std::end(record.m_intervalCents), NOT_MEASURED);
     record.m_lowestHz = 30;
     record.m_highestHz = 15000;
@@ -74,7 +74,8 @@ TEST_F(CommandLine, HelpVersionAndUnknownOptions)
     EXPECT_EQ(version.exitStatus, 0);
     EXPECT_EQ(version.out, "tonvale " TONVALE_VERSION_STRING "\n");
 
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus"}, {"-x"}, {"--report", "--help"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--bogus"}, {"-x"}, {"--report", "--help"}}) {
         const CChildResult bad = Run(args);
         EXPECT_EQ(bad.exitStatus, 2) << args[0];
         EXPECT_TRUE(bad.out.empty()) << bad.out;

@@ -23,7 +23,8 @@ TEST(ContextMenuAccessibility, MyResultsIsChosenThroughTheBus)
     CWorkingDirectory cwd(dir.Path());
     ::setenv("XDG_CACHE_HOME", cache.Path().c_str(), 1);
     std::vector<std::string> opened;
-    BrowserLauncher previous = SetBrowserLauncher([&](const std::string& url, wxWindow*) { opened.push_back(url); });
+    BrowserLauncher previous =
+        SetBrowserLauncher([&](const std::string& url, wxWindow*) { opened.push_back(url); });
 
     std::atomic<bool> done{false};
     std::string output;
@@ -33,30 +34,33 @@ TEST(ContextMenuAccessibility, MyResultsIsChosenThroughTheBus)
     auto finished = std::make_shared<bool>(false);
     {
         CMainDlg dlg;
-        RunModalScript(dlg, [&] {
-            std::thread reader([&] {
-                if (FILE* pipe = popen(command.c_str(), "r")) {
-                    char buffer[4096];
-                    std::size_t n;
-                    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-                        output.append(buffer, n);
-                    pclose(pipe);
-                }
-                done = true;
-            });
-            // The script gives up after 20 s.
-            AfterDelay(25000, [finished] {
-                if (!*finished)
-                    UserKey(WXK_ESCAPE);
-            });
-            UserKey(WXK_MENU);
-            PumpUntil([&] { return done.load(); }, 70000);
-            PumpUntil([&] { return !opened.empty(); }, 5000);
-            reader.join();
-            *finished = true;
-            if (dlg.IsModal())
-                dlg.EndModal(wxID_CANCEL);
-        }, 90000);
+        RunModalScript(
+            dlg,
+            [&] {
+                std::thread reader([&] {
+                    if (FILE* pipe = popen(command.c_str(), "r")) {
+                        char buffer[4096];
+                        std::size_t n;
+                        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+                            output.append(buffer, n);
+                        pclose(pipe);
+                    }
+                    done = true;
+                });
+                // The script gives up after 20 s.
+                AfterDelay(25000, [finished] {
+                    if (!*finished)
+                        UserKey(WXK_ESCAPE);
+                });
+                UserKey(WXK_MENU);
+                PumpUntil([&] { return done.load(); }, 70000);
+                PumpUntil([&] { return !opened.empty(); }, 5000);
+                reader.join();
+                *finished = true;
+                if (dlg.IsModal())
+                    dlg.EndModal(wxID_CANCEL);
+            },
+            90000);
     }
     SetBrowserLauncher(previous);
     ::unsetenv("XDG_CACHE_HOME");

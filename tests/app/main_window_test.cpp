@@ -1,16 +1,16 @@
 // The main window driven as a user drives it: clicks and keys through the X server, message boxes
 // answered through wxWidgets' testing hooks.
 #include "app/CAboutDlg.h"
-#include "help/CHelpViewer.h"
 #include "app/CMainDlg.h"
-#include "ui/DialogResources.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "help/CHelpViewer.h"
 #include "results/CheckLog.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ReportPage.h"
 #include "results/ResultRecord.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
+#include "ui/DialogResources.h"
 
 #include <gtest/gtest.h>
 #include <wx/button.h>
@@ -92,7 +92,7 @@ TEST_F(MainWindowTest, ShowsEnglishCaptionsInTabOrderWithFocusOnQuit)
         PumpEvents(100);
         EXPECT_EQ(wxWindow::FindFocus(), dlg.FindWindow(wxID_OK));
         const std::vector<int> tabOrder = {IDC_CHECK_RANGE, IDC_CHECK_INTERVAL, IDC_SEND_RESULT,
-                                           IDC_SHOW_RESULT, IDC_HELP, IDC_CHECK_SOUNDCARD};
+                                           IDC_SHOW_RESULT, IDC_HELP,           IDC_CHECK_SOUNDCARD};
         for (int id : tabOrder) {
             UserKey(WXK_TAB);
             wxWindow* focus = wxWindow::FindFocus();
@@ -119,10 +119,12 @@ TEST_F(MainWindowTest, RangeCheckIsRefusedUntilTheSoundCardCheckPassed)
     CMainDlg dlg;
     RunModalScript(dlg, [&] {
         wxWindow* range = dlg.FindWindow(IDC_CHECK_RANGE);
-        wxTEST_DIALOG(UserClick(range), CExpectMessageBox("まず、サウンドカードのチェックを完了させてください。"));
+        wxTEST_DIALOG(UserClick(range),
+                      CExpectMessageBox("まず、サウンドカードのチェックを完了させてください。"));
 
         SoundCardLimit = 19998.4375;
-        wxTEST_DIALOG(UserClick(range), CExpectMessageBox("ご使用のサウンドカードでは正確な測定が行えません。"));
+        wxTEST_DIALOG(UserClick(range),
+                      CExpectMessageBox("ご使用のサウンドカードでは正確な測定が行えません。"));
 
         // Exactly the full range opens the check.
         SoundCardLimit = SOUND_CARD_FULL_RANGE;
@@ -168,7 +170,8 @@ TEST_F(MainWindowTest, EscapeEndsWithoutWriting)
 TEST_F(MainWindowTest, ForeignResultFileIsLeftAloneWithANoticeAtStartAndAtQuit)
 {
     const char* const notice =
-        "result.dat は Tonvale の結果ファイルではないため、読み込みも上書きもしません。今回の結果は保存されません。";
+        "result.dat は Tonvale "
+        "の結果ファイルではないため、読み込みも上書きもしません。今回の結果は保存されません。";
     std::vector<unsigned char> foreign = FreshRecordBytes();
     foreign[0] = 0x1E;
     foreign.resize(1492, 0x41);
@@ -179,9 +182,8 @@ TEST_F(MainWindowTest, ForeignResultFileIsLeftAloneWithANoticeAtStartAndAtQuit)
         EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
         ResultRecord.m_lowestHz = 30;
         ResultRecord.m_sent = 1; // no questionnaire offer at Quit
-        const int result = RunModalScript(*dlg, [&] {
-            wxTEST_DIALOG(UserClick(dlg->FindWindow(wxID_OK)), CExpectMessageBox(notice));
-        });
+        const int result = RunModalScript(
+            *dlg, [&] { wxTEST_DIALOG(UserClick(dlg->FindWindow(wxID_OK)), CExpectMessageBox(notice)); });
         EXPECT_EQ(result, wxID_OK);
     }
     EXPECT_EQ(ReadBytes(m_dir.Path() / "result.dat"), foreign);
@@ -211,7 +213,8 @@ TEST_F(MainWindowTest, ContextMenuOpensTheAboutBox)
             UserKey(WXK_DOWN);
             UserKey(WXK_RETURN);
         });
-        wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_HELP), wxMOUSE_BTN_RIGHT); PumpEvents(1200),
+        wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_HELP), wxMOUSE_BTN_RIGHT);
+                      PumpEvents(1200),
                       CExpectDialogTitled("Tonvaleのﾊﾞｰｼﾞｮﾝ情報", wxID_OK, [&](wxDialog* about) {
                           aboutShown = true;
                           auto* version = ControlById<wxStaticText>(about, XRCID("IDC_ABOUT_VERSION"));
@@ -236,9 +239,9 @@ TEST_F(MainWindowTest, MenuKeyOpensTheAboutBoxByKeyboardAlone)
                 UserKey(WXK_DOWN);
                 UserKey(WXK_RETURN);
             });
-            wxTEST_DIALOG(UserKey(key, key == WXK_F10 ? wxMOD_SHIFT : 0); PumpEvents(1200),
-                          CExpectDialogTitled("Tonvaleのﾊﾞｰｼﾞｮﾝ情報", wxID_OK,
-                                              [&](wxDialog*) { aboutShown = true; }));
+            wxTEST_DIALOG(UserKey(key, key == WXK_F10 ? wxMOD_SHIFT : 0);
+                          PumpEvents(1200), CExpectDialogTitled("Tonvaleのﾊﾞｰｼﾞｮﾝ情報", wxID_OK,
+                                                                [&](wxDialog*) { aboutShown = true; }));
             dlg.EndModal(wxID_CANCEL);
         });
         EXPECT_TRUE(aboutShown) << "key " << key;
@@ -251,11 +254,13 @@ TEST_F(MainWindowTest, MyResultsWritesThePageAndOpensItByKeyboardAlone)
     CTempDir cache;
     ::setenv("XDG_CACHE_HOME", (cache.Path() / "cache").c_str(), 1);
     std::vector<std::string> opened;
-    BrowserLauncher previous = SetBrowserLauncher([&](const std::string& url, wxWindow*) { opened.push_back(url); });
+    BrowserLauncher previous =
+        SetBrowserLauncher([&](const std::string& url, wxWindow*) { opened.push_back(url); });
     std::ofstream(m_dir.Path() / CHECK_LOG_NAME, std::ios::binary)
         << CHECK_LOG_HEADER << "\r\n"
         << FormatLogRow("2026-12-01T10:00:00.000+09:00", "r1",
-                        {LogCheck::Questionnaire, LogKind::Questionnaire, "", "", "65 years old", LogJudgement::None, ""});
+                        {LogCheck::Questionnaire, LogKind::Questionnaire, "", "", "65 years old",
+                         LogJudgement::None, ""});
     ResultRecord.m_highestHz = 14321;
     {
         CMainDlg dlg;
@@ -294,7 +299,8 @@ TEST_F(MainWindowTest, HelpShowsTheIndexTopicAndLeavesTheWindowUsable)
     CMainDlg dlg;
     const int result = RunModalScript(dlg, [&] {
         UserClick(dlg.FindWindow(IDC_HELP));
-        ASSERT_TRUE(PumpUntil([] { return ExistingHelpViewer() != nullptr && ExistingHelpViewer()->IsShown(); }, 5000));
+        ASSERT_TRUE(PumpUntil(
+            [] { return ExistingHelpViewer() != nullptr && ExistingHelpViewer()->IsShown(); }, 5000));
         EXPECT_TRUE(ExistingHelpViewer()->CurrentPage().EndsWith("index.htm"))
             << ExistingHelpViewer()->CurrentPage().utf8_str().data();
         EXPECT_TRUE(dlg.IsEnabled());

@@ -27,11 +27,16 @@ struct ValueField {
 std::vector<ValueField> Fields()
 {
     std::vector<ValueField> fields = {
-        {"IDD_QUESTIONNAIRE", 1014, "2008/12/31 23:59:59"}, {"IDD_QUESTIONNAIRE", 1015, "22050"},
-        {"IDD_QUESTIONNAIRE", 1024, "1200"},                {"IDD_INTERVAL", 1008, "7040.00"},
-        {"IDD_INTERVAL", 1010, "1200"},                     {"IDD_RANGE", 1004, "22050"},
-        {"IDD_RANGE", 1005, "22050"},                       {"IDD_RANGE", 1006, "22050"},
-        {"IDD_SOUNDCARD", 1006, "20000.00"},                {"IDD_SOUNDCARD", 1007, "20000.00"},
+        {"IDD_QUESTIONNAIRE", 1014, "2008/12/31 23:59:59"},
+        {"IDD_QUESTIONNAIRE", 1015, "22050"},
+        {"IDD_QUESTIONNAIRE", 1024, "1200"},
+        {"IDD_INTERVAL", 1008, "7040.00"},
+        {"IDD_INTERVAL", 1010, "1200"},
+        {"IDD_RANGE", 1004, "22050"},
+        {"IDD_RANGE", 1005, "22050"},
+        {"IDD_RANGE", 1006, "22050"},
+        {"IDD_SOUNDCARD", 1006, "20000.00"},
+        {"IDD_SOUNDCARD", 1007, "20000.00"},
     };
     for (int id = 1015; id <= 1024; ++id)
         fields.push_back({"IDD_QUESTIONNAIRE", id, "not finished"});
@@ -43,7 +48,8 @@ TEST(ValueFields, LongestValuesFitTheirFields)
     std::string dialogName;
     wxDialog* dialog = nullptr;
     for (const ValueField& field : Fields()) {
-        SCOPED_TRACE(std::string(field.dialog) + " " + std::to_string(field.id) + " \"" + field.longest + "\"");
+        SCOPED_TRACE(std::string(field.dialog) + " " + std::to_string(field.id) + " \"" + field.longest +
+                     "\"");
         if (dialogName != field.dialog) {
             if (dialog != nullptr)
                 dialog->Destroy();
@@ -62,7 +68,8 @@ TEST(ValueFields, LongestValuesFitTheirFields)
         gtk_entry_get_text_area(GTK_ENTRY(edit->GetHandle()), &area);
         const int extent = edit->GetTextExtent(field.longest).x;
         EXPECT_GT(area.width, 0);
-        EXPECT_LE(extent, area.width) << "font " << edit->GetFont().GetNativeFontInfoUserDesc().utf8_str().data();
+        EXPECT_LE(extent, area.width)
+            << "font " << edit->GetFont().GetNativeFontInfoUserDesc().utf8_str().data();
     }
     if (dialog != nullptr)
         dialog->Destroy();

@@ -94,8 +94,7 @@ TEST(RingCursor, RingWithoutRoomKeepsEveryPositionAtItsStart)
 class RingWrite : public ::testing::Test {
 protected:
     CCapturingMessageSink messages;
-    CWaveOutStream stream{WAVE_MAPPER, g_format, 32768, 4,
-                          std::make_shared<CVirtualWaveDevice>()};
+    CWaveOutStream stream{WAVE_MAPPER, g_format, 32768, 4, std::make_shared<CVirtualWaveDevice>()};
 
     std::int16_t Sample(int buffer, int offset) const
     {

@@ -33,8 +33,9 @@ void CDiagnosisDialogTest::TearDown()
 {
     SoundCardLimit = SOUND_CARD_UNCHECKED;
     if (HasFailure()) {
-        const auto path = std::filesystem::current_path() /
-                          (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".wav");
+        const auto path =
+            std::filesystem::current_path() /
+            (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".wav");
         m_recorder.SaveWav(path, m_start, m_recorder.Samples());
         std::printf("recording kept in %s\n", path.c_str());
     }

@@ -20,7 +20,7 @@
 extern char** environ;
 
 namespace {
-constexpr int WINDOW = SINK_RATE / 100;  // 10 ms
+constexpr int WINDOW = SINK_RATE / 100; // 10 ms
 }
 
 CSinkRecorder::CSinkRecorder()
@@ -38,7 +38,7 @@ CSinkRecorder::CSinkRecorder()
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {"parec",          "-d",           device,          "--raw",
+    std::vector<std::string> args = {"parec",          "-d",           device,         "--raw",
                                      "--format=s16le", "--rate=44100", "--channels=1", "--latency-msec=10"};
     std::vector<char*> argv;
     for (std::string& a : args)
@@ -142,7 +142,8 @@ std::vector<double> PeakLevels(const std::vector<float>& samples)
     return levels;
 }
 
-std::vector<Burst> FindBursts(const std::vector<double>& levels, double threshold, int gapWindows, int minWindows)
+std::vector<Burst> FindBursts(const std::vector<double>& levels, double threshold, int gapWindows,
+                              int minWindows)
 {
     std::vector<Burst> bursts;
     int i = 0;

@@ -43,7 +43,7 @@ std::vector<double> PeakLevels(const std::vector<float>& samples);
 // A stretch of 10 ms windows whose level is above a threshold.
 struct Burst {
     int firstWindow;
-    int endWindow;  // one past the last
+    int endWindow; // one past the last
     double DurationMs() const { return (endWindow - firstWindow) * 10.0; }
     double StartMs() const { return firstWindow * 10.0; }
 };

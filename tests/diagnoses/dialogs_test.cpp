@@ -2,7 +2,7 @@
 // command's PulseAudio null sink), driven by clicks and keys through the X server. What they play
 // is recorded from the sink's monitor and measured.
 #include "app/CMainDlg.h"
-#include "ui/DialogResources.h"
+#include "audio/CVirtualWaveDevice.h"
 #include "diagnoses/CIntervalDlg.h"
 #include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeDlg.h"
@@ -10,12 +10,12 @@
 #include "diagnoses/RandomBetween.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "results/ResultRecord.h"
-#include "audio/CVirtualWaveDevice.h"
 #include "synth/CSynthesizer.h"
 #include "tests/diagnoses/DialogDriving.h"
 #include "tests/diagnoses/SinkRecorder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
+#include "ui/DialogResources.h"
 
 #include <gtest/gtest.h>
 #include <wx/choice.h>
@@ -25,8 +25,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -123,7 +123,7 @@ TEST_F(DiagnosisDialogs, SoundCardCheckClosesWithoutStoringOrAsking)
             if (key != 0)
                 UserKey(key);
             else
-                UserClick(dlg.FindWindow(wxID_OK));  // "Pause" before the introduction
+                UserClick(dlg.FindWindow(wxID_OK)); // "Pause" before the introduction
         });
         EXPECT_EQ(result, key != 0 ? wxID_CANCEL : wxID_OK);
         EXPECT_EQ(SoundCardLimit, SOUND_CARD_UNCHECKED);
@@ -217,11 +217,13 @@ TEST_F(DiagnosisDialogs, RangeQuestionPlaysTheDrawnPattern)
         Snapshot("range-correct");
 
         // Terminate asks while nothing is done; Cancel keeps the dialog open.
-        wxTEST_DIALOG(UserClick(dlg.FindWindow(wxID_OK)),
-                      CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_CANCEL, true));
+        wxTEST_DIALOG(
+            UserClick(dlg.FindWindow(wxID_OK)),
+            CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_CANCEL, true));
         EXPECT_TRUE(dlg.IsModal());
-        wxTEST_DIALOG(UserClick(dlg.FindWindow(wxID_OK)),
-                      CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_OK, true));
+        wxTEST_DIALOG(
+            UserClick(dlg.FindWindow(wxID_OK)),
+            CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_OK, true));
     });
     EXPECT_EQ(result, wxID_OK);
     EXPECT_EQ(ResultRecord.m_highestHz, NOT_MEASURED);
@@ -304,8 +306,9 @@ TEST_F(DiagnosisDialogs, IntervalHighBandsNeedACheckedCard)
     RunDialog(dlg, [&] {
         auto* bands = ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND);
         ASSERT_NE(bands, nullptr);
-        wxTEST_DIALOG(ChooseEntry(bands, 6),
-                      CExpectMessageBox("サウンドカードのチェックを終了しないとこの周波数帯の診断はできません。"));
+        wxTEST_DIALOG(
+            ChooseEntry(bands, 6),
+            CExpectMessageBox("サウンドカードのチェックを終了しないとこの周波数帯の診断はできません。"));
         PumpEvents(100);
         EXPECT_EQ(bands->GetSelection(), 4);
         EXPECT_EQ(dlg.Procedure().Reference(), 880);
@@ -403,8 +406,9 @@ TEST_F(DiagnosisDialogs, ClosingMidQuestionStopsTheEngine)
             UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
             PumpEvents(1300);
             EXPECT_TRUE(dlg.Synthesizer()->IsRunning());
-            wxTEST_DIALOG(UserClick(dlg.FindWindow(wxID_OK)),
-                          CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_OK, true));
+            wxTEST_DIALOG(
+                UserClick(dlg.FindWindow(wxID_OK)),
+                CExpectMessageBox("Diagnosis is in progress. Do you want terminate it?", wxID_OK, true));
         });
         EXPECT_EQ(result, wxID_OK);
     }
@@ -428,12 +432,14 @@ TEST(DiagnosisDialogsWithoutSound, IntervalQuestionCanBeAnsweredAfterTheDeviceMe
     class CRecordBoxes : public wxModalDialogHook {
     public:
         std::vector<wxDialog*> boxes;
+
     protected:
         int Enter(wxDialog* dialog) override
         {
             if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
                 boxes.push_back(box);
-                EXPECT_EQ(box->GetMessage().utf8_str().data(), std::string("サポートされていないフォーマットです。"));
+                EXPECT_EQ(box->GetMessage().utf8_str().data(),
+                          std::string("サポートされていないフォーマットです。"));
                 AfterDelay(2500, [] { UserKey(WXK_RETURN); });
             }
             return wxID_NONE;
@@ -510,8 +516,9 @@ TEST_F(DamagedSound, RangeQuestionIsNotJudgedAndAskedAgain)
         ASSERT_NE(answers, nullptr);
         UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
         BurstAfter(2500); // between the first and the last slot
-        wxTEST_DIALOG(EXPECT_TRUE(PumpUntil([&] { return IsEnabledControl(&dlg, IDC_RANGE_QUESTION); }, 9000)),
-                      CExpectMessageBox(QUESTION_DAMAGED_TEXT));
+        wxTEST_DIALOG(
+            EXPECT_TRUE(PumpUntil([&] { return IsEnabledControl(&dlg, IDC_RANGE_QUESTION); }, 9000)),
+            CExpectMessageBox(QUESTION_DAMAGED_TEXT));
         EXPECT_FALSE(dlg.Synthesizer()->IsRunning());
         EXPECT_GT(dlg.Synthesizer()->Damage().unrenderedFrames, 0u);
         EXPECT_FALSE(answers->IsShown());
@@ -533,7 +540,8 @@ TEST_F(DamagedSound, SoundCardIntroductionIsPlayedAgainBeforeHeardNoSoundIsOffer
     RunDialog(dlg, [&] {
         PumpEvents(300);
         BurstAfter(200); // inside the 500 ms tone
-        wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND)), CExpectMessageBox(QUESTION_DAMAGED_TEXT));
+        wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND)),
+                      CExpectMessageBox(QUESTION_DAMAGED_TEXT));
         EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_INTRODUCTION);
         EXPECT_EQ(TextOf(&dlg, wxID_OK), "Pause");
         EXPECT_EQ(TextOf(&dlg, IDC_SOUNDCARD_SOUND), "Sound");

@@ -1,7 +1,6 @@
 // A simulated listener completes the checks through the real dialogs and the real audio path: it
 // answers from what was actually recorded at the sink, hearing a tone when its level at the test
 // frequency is above a threshold and the frequency lies within its hearing. Long real-time runs.
-#include "ui/DialogResources.h"
 #include "diagnoses/CIntervalDlg.h"
 #include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeDlg.h"
@@ -12,6 +11,7 @@
 #include "tests/diagnoses/DialogDriving.h"
 #include "tests/diagnoses/SinkRecorder.h"
 #include "tests/support/WxTesting.h"
+#include "ui/DialogResources.h"
 
 #include <gtest/gtest.h>
 #include <wx/choice.h>
@@ -93,7 +93,7 @@ TEST_F(SimulatedListener, SoundCardSweepUpToTheFirstHalving)
             const double introduction = PeakOf(LevelsAt(RecordedSince(mark), 20000.0));
             ASSERT_GT(introduction, HEARD);
             ASSERT_TRUE(cardSounds(20000.0));
-            UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));  // "Check More"
+            UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND)); // "Check More"
             EXPECT_EQ(TextOf(&dlg, IDC_SOUNDCARD_ACCURACY), "100.00");
             EXPECT_EQ(TextOf(&dlg, IDC_SOUNDCARD_FREQUENCY), "14000.00");
 
@@ -169,7 +169,8 @@ TEST_F(SimulatedListener, IntervalCheckAtFiftyFiveHertz)
                 const std::int64_t mark = m_recorder.Samples();
                 const int damaged = m_damaged.Count();
                 UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
-                ASSERT_TRUE(PumpUntil([&] { return answers->IsShown() || m_damaged.Count() != damaged; }, 5000));
+                ASSERT_TRUE(
+                    PumpUntil([&] { return answers->IsShown() || m_damaged.Count() != damaged; }, 5000));
                 if (m_damaged.Count() != damaged) {
                     --questions;
                     continue;
@@ -182,7 +183,7 @@ TEST_F(SimulatedListener, IntervalCheckAtFiftyFiveHertz)
                 EXPECT_NEAR(first, dlg.Procedure().Tone(0), 0.2) << "question " << questions;
                 EXPECT_NEAR(second, dlg.Procedure().Tone(1), 0.2) << "question " << questions;
 
-                int answer = INTERVAL_FORMER;  // the guess when both sound the same
+                int answer = INTERVAL_FORMER; // the guess when both sound the same
                 if (std::fabs(first - second) > 0.5)
                     answer = first > second ? INTERVAL_FORMER : INTERVAL_LATER;
                 ChooseAnswer(answers, answer);
@@ -231,7 +232,8 @@ TEST_F(SimulatedListener, RangeCheckUpperSearchForAListenerHearingUpToFifteenTho
                 const std::int64_t mark = m_recorder.Samples();
                 const int damaged = m_damaged.Count();
                 UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
-                ASSERT_TRUE(PumpUntil([&] { return answers->IsShown() || m_damaged.Count() != damaged; }, 9000));
+                ASSERT_TRUE(
+                    PumpUntil([&] { return answers->IsShown() || m_damaged.Count() != damaged; }, 9000));
                 if (m_damaged.Count() != damaged) {
                     asked.pop_back();
                     continue;
@@ -251,8 +253,9 @@ TEST_F(SimulatedListener, RangeCheckUpperSearchForAListenerHearingUpToFifteenTho
                 CRangeProcedure next = dlg.Procedure();
                 const RangeOutcome outcome = next.Answer(answer);
                 if (outcome.upperLimitHz != 0) {
-                    wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_RANGE_QUESTION)),
-                                  CExpectMessageBox("Upper limit is" + std::to_string(outcome.upperLimitHz) + "Hz."));
+                    wxTEST_DIALOG(
+                        UserClick(dlg.FindWindow(IDC_RANGE_QUESTION)),
+                        CExpectMessageBox("Upper limit is" + std::to_string(outcome.upperLimitHz) + "Hz."));
                 } else {
                     UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
                 }
@@ -267,8 +270,8 @@ TEST_F(SimulatedListener, RangeCheckUpperSearchForAListenerHearingUpToFifteenTho
             UserClick(dlg.FindWindow(wxID_OK));
         },
         150000);
-    EXPECT_EQ(asked, (std::vector<int>{11245, 16647, 13946, 15296, 14621, 14958, 15127, 15042, 15000, 15021, 15010,
-                                       15005, 15002, 15001}));
+    EXPECT_EQ(asked, (std::vector<int>{11245, 16647, 13946, 15296, 14621, 14958, 15127, 15042, 15000, 15021,
+                                       15010, 15005, 15002, 15001}));
     EXPECT_EQ(ResultRecord.m_highestHz, 15000);
     EXPECT_EQ(ResultRecord.m_lowestHz, NOT_MEASURED);
 }

@@ -58,7 +58,8 @@ SweepRun RunSweep(const std::function<int(double)>& answer)
 TEST(SoundCardProcedure, CleanCardAboveTheListenersHearingEndsAtTheFullRange)
 {
     // Hears every tone up to 16900 Hz and nothing from 17000 Hz on.
-    SweepRun run = RunSweep([](double hz) { return hz < 17000.0 ? SOUNDCARD_SOME_SOUND : SOUNDCARD_NO_SOUND; });
+    SweepRun run =
+        RunSweep([](double hz) { return hz < 17000.0 ? SOUNDCARD_SOME_SOUND : SOUNDCARD_NO_SOUND; });
     EXPECT_EQ(run.answers, 67);
     ASSERT_EQ(run.asked.size(), 67u);
     EXPECT_EQ(run.asked[60], 20000.0);
@@ -120,14 +121,14 @@ TEST(SoundCardProcedure, StepsHalveAndTheNextToneFollowsTheCandidate)
         EXPECT_FALSE(p.Answer(a).finished);
     }
     EXPECT_EQ(p.Step(), 50.0);
-    EXPECT_EQ(p.Frequency(), 14150.0);  // candidate 14200 - 100, plus the new step
+    EXPECT_EQ(p.Frequency(), 14150.0); // candidate 14200 - 100, plus the new step
     EXPECT_EQ(p.State(), SOUNDCARD_READY);
 }
 
 TEST(SoundCardProcedure, OutOfOrderCallsChangeNothing)
 {
     CSoundCardProcedure p;
-    p.CheckMore();  // only after the introduction
+    p.CheckMore(); // only after the introduction
     EXPECT_EQ(p.State(), SOUNDCARD_INTRODUCTION);
     EXPECT_FALSE(p.Answer(SOUNDCARD_SMALLER).finished);
     EXPECT_EQ(p.State(), SOUNDCARD_INTRODUCTION);
@@ -279,7 +280,7 @@ TEST_F(RangeProcedure, PatternsStartWithAToneAndCoverEveryCombination)
         EXPECT_EQ(p.NextSlot(), RangeSlot::End);
     }
     EXPECT_EQ(seen.size(), 16u);
-    EXPECT_GT(allFive, 50);  // about 1 in 16
+    EXPECT_GT(allFive, 50); // about 1 in 16
     EXPECT_LT(allFive, 160);
 }
 
@@ -305,7 +306,7 @@ TEST_F(RangeProcedure, AnswerTexts)
     CRangeProcedure p(22050.0);
     p.StartQuestion();
     const int count = p.ToneCount();
-    RangeOutcome wrong = p.Answer(-1);  // no selection
+    RangeOutcome wrong = p.Answer(-1); // no selection
     EXPECT_FALSE(wrong.correct);
     EXPECT_EQ(wrong.messageText,
               "Wrong!" + std::to_string(count) + "is correct answer.\r\nthe next question will be given.");
@@ -371,7 +372,10 @@ IntervalRun RunBand(CIntervalProcedure& p, const std::function<int(int, int, int
     return run;
 }
 
-int AlwaysRight(int, int, int higher) { return higher; }
+int AlwaysRight(int, int, int higher)
+{
+    return higher;
+}
 
 class IntervalProcedure : public ::testing::Test {
 protected:
@@ -407,9 +411,8 @@ TEST_F(IntervalProcedure, FourFortyEveryAnswerWrong)
     for (int wrongAnswer : {INTERVAL_DONT_KNOW, -1, -2}) {
         CIntervalProcedure p;
         p.SelectBand(3, SOUND_CARD_UNCHECKED);
-        IntervalRun run = RunBand(p, [wrongAnswer](int, int, int higher) {
-            return wrongAnswer == -2 ? 1 - higher : wrongAnswer;
-        });
+        IntervalRun run = RunBand(
+            p, [wrongAnswer](int, int, int higher) { return wrongAnswer == -2 ? 1 - higher : wrongAnswer; });
         EXPECT_EQ(run.questions, 8);
         EXPECT_EQ(run.outcome.cents, 1200);
         EXPECT_EQ(run.outcome.messageText, "Wrong, the next quetion will be given.");
@@ -454,10 +457,14 @@ TEST_F(IntervalProcedure, HighBandsNeedACardThatPlaysTwiceTheirFrequency)
         std::string refusal;
     };
     const Case cases[] = {
-        {6, SOUND_CARD_UNCHECKED, unchecked}, {7, SOUND_CARD_UNCHECKED, unchecked},
-        {6, 14000.0, ""},                      {6, 7040.0, ""},
-        {6, 7039.5, tooLow},                   {7, 14080.0, ""},
-        {7, 14079.9, tooLow},                  {7, 22050.0, ""},
+        {6, SOUND_CARD_UNCHECKED, unchecked},
+        {7, SOUND_CARD_UNCHECKED, unchecked},
+        {6, 14000.0, ""},
+        {6, 7040.0, ""},
+        {6, 7039.5, tooLow},
+        {7, 14080.0, ""},
+        {7, 14079.9, tooLow},
+        {7, 22050.0, ""},
         {5, SOUND_CARD_UNCHECKED, ""},
     };
     for (const Case& c : cases) {
@@ -512,7 +519,6 @@ TEST_F(IntervalProcedure, OrderOfTheTonesIsDrawnAtRandom)
     EXPECT_GT(higherSecond, 140);
     EXPECT_LT(higherSecond, 260);
 }
-
 
 // ---- damaged questions ----
 

@@ -29,8 +29,8 @@ wxHtmlCell* FindLinkCell(wxHtmlCell* cell, const wxString& href)
         if (cell->GetFirstChild() != nullptr) {
             if (wxHtmlCell* found = FindLinkCell(cell->GetFirstChild(), href))
                 return found;
-        } else if (const wxHtmlLinkInfo* link = cell->GetLink(); link != nullptr && link->GetHref() == href &&
-                                                                  cell->GetWidth() > 0) {
+        } else if (const wxHtmlLinkInfo* link = cell->GetLink();
+                   link != nullptr && link->GetHref() == href && cell->GetWidth() > 0) {
             return cell;
         }
     }
@@ -175,7 +175,8 @@ TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
 
         // Keys reach the page: End scrolls to the bottom of the topic.
         wxHtmlWindow* html = viewer->Html();
-        ASSERT_GT(html->GetVirtualSize().y, html->GetClientSize().y) << "the topic must be longer than the window";
+        ASSERT_GT(html->GetVirtualSize().y, html->GetClientSize().y)
+            << "the topic must be longer than the window";
         EXPECT_EQ(html->GetViewStart().y, 0);
         UserKey(WXK_END);
         EXPECT_TRUE(PumpUntil([&] { return html->GetViewStart().y > 0; }, 2000)) << "the key did not scroll";
@@ -184,7 +185,8 @@ TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
 
         // Clicks reach it: a link leads to another topic.
         ClickLink(html, "index.htm");
-        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "index.htm"); }, 2000)) << viewer->CurrentPage();
+        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "index.htm"); }, 2000))
+            << viewer->CurrentPage();
 
         // Its Close button closes it; Help shows the same window again; Escape closes it too.
         UserClick(viewer->FindWindow(wxID_CLOSE));
@@ -229,7 +231,8 @@ TEST_F(HelpViewerTest, ModalDialogBlocksAnOrdinaryWindow)
 
 TEST_F(HelpViewerTest, AHelpWindowOpenedBeforeADialogStaysUsableWhileItRuns)
 {
-    auto* viewer = dynamic_cast<CHelpViewer*>(HtmlHelp(m_caller, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "index.htm"));
+    auto* viewer =
+        dynamic_cast<CHelpViewer*>(HtmlHelp(m_caller, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "index.htm"));
     ASSERT_NE(viewer, nullptr);
     PumpEvents(200);
     CAllowRealDialogs allow;
@@ -238,7 +241,8 @@ TEST_F(HelpViewerTest, AHelpWindowOpenedBeforeADialogStaysUsableWhileItRuns)
         PumpEvents(200);
         EXPECT_TRUE(viewer->IsEnabled());
         ClickLink(viewer->Html(), "question.htm");
-        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "question.htm"); }, 2000)) << viewer->CurrentPage();
+        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "question.htm"); }, 2000))
+            << viewer->CurrentPage();
         dlg.EndModal(wxID_OK);
     });
     EXPECT_TRUE(viewer->IsEnabled());
@@ -269,11 +273,13 @@ TEST_F(HelpViewerTest, MissingHelpFileShowsNothing)
     // The working directory is empty, and so are the other places searched.
     CTempDir elsewhere;
     const size_t before = TopLevelWindowCount();
-    EXPECT_EQ(ShowHelpTopic(m_caller, HELP_FILE_NAME, "index.htm", {m_dir.Path(), elsewhere.Path()}), nullptr);
+    EXPECT_EQ(ShowHelpTopic(m_caller, HELP_FILE_NAME, "index.htm", {m_dir.Path(), elsewhere.Path()}),
+              nullptr);
     EXPECT_EQ(HtmlHelp(m_caller, "NoSuchHelp.chm", HH_DISPLAY_TOPIC, "index.htm"), nullptr);
     // A file of that name that is no compiled help file counts as missing.
     std::ofstream(elsewhere.Path() / "Tonvale.chm") << "<html>index.htm</html>";
-    EXPECT_EQ(ShowHelpTopic(m_caller, HELP_FILE_NAME, "index.htm", {m_dir.Path(), elsewhere.Path()}), nullptr);
+    EXPECT_EQ(ShowHelpTopic(m_caller, HELP_FILE_NAME, "index.htm", {m_dir.Path(), elsewhere.Path()}),
+              nullptr);
     PumpEvents(300); // a deferred log message would show as a message box here and fail the test
     EXPECT_EQ(ExistingHelpViewer(), nullptr);
     EXPECT_EQ(TopLevelWindowCount(), before);
@@ -318,9 +324,11 @@ TEST_F(HelpViewerTest, OnlyTheDisplayTopicCommandShowsAnything)
 TEST_F(HelpViewerTest, TheWorkingDirectoryComesFirst)
 {
     std::filesystem::copy_file(PROGRAM_DIR / "Tonvale.chm", m_dir.Path() / "Tonvale.chm");
-    auto* viewer = dynamic_cast<CHelpViewer*>(HtmlHelp(m_caller, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "range.htm"));
+    auto* viewer =
+        dynamic_cast<CHelpViewer*>(HtmlHelp(m_caller, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "range.htm"));
     ASSERT_NE(viewer, nullptr);
-    EXPECT_NE(viewer->CurrentPage().find(wxString(m_dir.Path().string())), wxNOT_FOUND) << viewer->CurrentPage();
+    EXPECT_NE(viewer->CurrentPage().find(wxString(m_dir.Path().string())), wxNOT_FOUND)
+        << viewer->CurrentPage();
 }
 
 TEST_F(HelpViewerTest, LinksWorkWhereTheFolderNameHasSpacesAndHashes)

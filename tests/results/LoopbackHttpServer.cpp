@@ -79,7 +79,8 @@ ParsedRequest ParseRequest(const std::string& raw)
     return parsed;
 }
 
-CLoopbackHttpServer::CLoopbackHttpServer(std::string reply, After after) : m_reply(std::move(reply)), m_after(after)
+CLoopbackHttpServer::CLoopbackHttpServer(std::string reply, After after)
+    : m_reply(std::move(reply)), m_after(after)
 {
     m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0)
@@ -89,8 +90,9 @@ CLoopbackHttpServer::CLoopbackHttpServer(std::string reply, After after) : m_rep
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
     socklen_t len = sizeof addr;
-    if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(m_listenFd, 16) != 0
-        || getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(m_listenFd, 16) != 0 ||
+        getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         close(m_listenFd);
         throw std::runtime_error("bind/listen");
     }
@@ -151,9 +153,11 @@ std::size_t CLoopbackHttpServer::Connections() const
 bool CLoopbackHttpServer::ReadRequest(int fd, std::string& request)
 {
     std::size_t wanted = std::string::npos;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(REQUEST_READ_TIMEOUT_MS);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(REQUEST_READ_TIMEOUT_MS);
     while (request.size() < wanted) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
         pollfd fds[2] = {{fd, POLLIN, 0}, {m_wakeFds[0], POLLIN, 0}};
@@ -206,8 +210,7 @@ void CLoopbackHttpServer::Serve()
             shutdown(fd, SHUT_WR);
             char sink[4096];
             pollfd drain[2] = {{fd, POLLIN, 0}, {m_wakeFds[0], POLLIN, 0}};
-            while (poll(drain, 2, 2000) > 0 && drain[1].revents == 0 && recv(fd, sink, sizeof sink, 0) > 0) {
-            }
+            while (poll(drain, 2, 2000) > 0 && drain[1].revents == 0 && recv(fd, sink, sizeof sink, 0) > 0) {}
             close(fd);
         }
     }

@@ -30,7 +30,10 @@ public:
     // Connections accepted so far.
     std::size_t Connections() const;
 
-    static std::string OkWithLength() { return "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Type: text/plain\r\n\r\nOK"; }
+    static std::string OkWithLength()
+    {
+        return "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Type: text/plain\r\n\r\nOK";
+    }
 
     // A port on which nothing listens (bound once, then released).
     static int UnusedPort();

@@ -47,7 +47,8 @@ inline const char* const SIZE_FAILED = "CGeneralFile:ファイルサイズを取
 inline const char* const UNDEFINED_ERROR = "CGeneralFile:未定義のエラーが発生しました。";
 
 inline const char* const FOREIGN_NOTICE =
-    "result.dat は Tonvale の結果ファイルではないため、読み込みも上書きもしません。今回の結果は保存されません。";
+    "result.dat は Tonvale "
+    "の結果ファイルではないため、読み込みも上書きもしません。今回の結果は保存されません。";
 
 // The binding as the main window creates it: result.dat in a descriptor of the working directory,
 // ResultRecord as both the block and the defaults.

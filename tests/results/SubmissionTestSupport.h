@@ -65,7 +65,10 @@ inline SurveyValues UnansweredValues(const std::string& dateTime = "2008/03/05 1
 // The endpoint the program sends to, for the length of one test.
 class CSurveyServerAt {
 public:
-    explicit CSurveyServerAt(SurveyEndpoint endpoint) : m_old(SurveyServer()) { SurveyServer() = std::move(endpoint); }
+    explicit CSurveyServerAt(SurveyEndpoint endpoint) : m_old(SurveyServer())
+    {
+        SurveyServer() = std::move(endpoint);
+    }
     ~CSurveyServerAt() { SurveyServer() = m_old; }
     CSurveyServerAt(const CSurveyServerAt&) = delete;
     CSurveyServerAt& operator=(const CSurveyServerAt&) = delete;

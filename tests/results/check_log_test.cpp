@@ -17,7 +17,13 @@ const std::string HEADER = std::string(CHECK_LOG_HEADER) + "\r\n";
 CheckLogRow RangeQuestion(const std::string& answer = "3回")
 {
     const bool slots[5] = {true, false, true, true, false};
-    return {LogCheck::RangeUpper, LogKind::Question, "15000", RangePatternText(slots), answer, LogJudgement::Right, ""};
+    return {LogCheck::RangeUpper,
+            LogKind::Question,
+            "15000",
+            RangePatternText(slots),
+            answer,
+            LogJudgement::Right,
+            ""};
 }
 
 class CheckLogTest : public ::testing::Test {
@@ -47,13 +53,19 @@ protected:
 
 TEST(CheckLogFormat, QuotesWhatNeedsItAndReadsBackTheSameFields)
 {
-    const CheckLogRow row{LogCheck::Interval, LogKind::Question, "880", IntervalTonesText(884, 880),
-                          "say \"later\", then\r\nnext", LogJudgement::NotJudged, ""};
+    const CheckLogRow row{LogCheck::Interval,
+                          LogKind::Question,
+                          "880",
+                          IntervalTonesText(884, 880),
+                          "say \"later\", then\r\nnext",
+                          LogJudgement::NotJudged,
+                          ""};
     const std::string line = FormatLogRow("T", "run-1", row);
-    EXPECT_EQ(line, "T,run-1,interval,question,880,884 880,\"say \"\"later\"\", then\r\nnext\",not judged,\r\n");
+    EXPECT_EQ(line,
+              "T,run-1,interval,question,880,884 880,\"say \"\"later\"\", then\r\nnext\",not judged,\r\n");
 
-    const CheckLogRow result{LogCheck::SoundCard, LogKind::Result, "", "", "", LogJudgement::None,
-                             FrequencyText(19998.4375)};
+    const CheckLogRow result{LogCheck::SoundCard, LogKind::Result,          "", "", "",
+                             LogJudgement::None,  FrequencyText(19998.4375)};
     const auto rows = ParseCheckLog(HEADER + line + FormatLogRow("U", "run-1", result));
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].answer, row.answer);

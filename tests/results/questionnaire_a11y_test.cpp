@@ -1,9 +1,9 @@
 // The questionnaire as a screen reader meets it: every field and list read through the real
 // accessibility bus (AT-SPI), under the name of the label beside it.
-#include "ui/DialogResources.h"
 #include "results/CQuestionnaireDlg.h"
 #include "results/ResultRecord.h"
 #include "tests/support/WxTesting.h"
+#include "ui/DialogResources.h"
 
 #include <gtest/gtest.h>
 #include <wx/choice.h>
@@ -28,10 +28,11 @@ struct AccessibleField {
 
 // Runs the reader script on the bus while this thread keeps the dialog's event loop going (the
 // bus asks the dialog for its objects through that loop).
-bool ReadThroughTheBus(const std::string& title, std::map<std::string, AccessibleField>& fields, std::string& raw)
+bool ReadThroughTheBus(const std::string& title, std::map<std::string, AccessibleField>& fields,
+                       std::string& raw)
 {
-    const std::string command = "timeout 60 " TONVALE_A11Y_PYTHON " " TONVALE_A11Y_SCRIPT " " + std::to_string(getpid()) + " '"
-                                + title + "' 2>&1; echo \"exit=$?\"";
+    const std::string command = "timeout 60 " TONVALE_A11Y_PYTHON " " TONVALE_A11Y_SCRIPT " " +
+                                std::to_string(getpid()) + " '" + title + "' 2>&1; echo \"exit=$?\"";
     std::atomic<bool> done{false};
     std::string output;
     std::thread reader([&] {

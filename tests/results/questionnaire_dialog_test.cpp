@@ -1,6 +1,5 @@
 // The questionnaire dialog driven as a user drives it, under Xvfb, sending to a loopback server.
 #include "help/CHelpViewer.h"
-#include "ui/DialogResources.h"
 #include "results/CQuestionnaireDlg.h"
 #include "results/CheckLog.h"
 #include "results/QuestionnaireCommands.h"
@@ -11,6 +10,7 @@
 #include "tests/support/CapturingMessageSink.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
+#include "ui/DialogResources.h"
 
 #include <gtest/gtest.h>
 #include <wx/button.h>
@@ -95,15 +95,18 @@ struct Placement {
     int id, x, y, width, height;
 };
 constexpr Placement TEMPLATE[] = {
-    {wxID_OK, 91, 268, 50, 14},  {wxID_CANCEL, 175, 268, 50, 14}, {1031, 7, 57, 32, 16},   {1011, 41, 59, 38, -1},
-    {1032, 87, 58, 32, 16},      {1013, 120, 59, 40, -1},         {1029, 7, 35, 32, 16},   {1014, 42, 35, 91, 15},
-    {1036, 7, 153, 32, 16},      {1015, 42, 153, 30, 15},         {1016, 93, 154, 30, 15}, {1037, 7, 177, 73, 16},
-    {1039, 7, 197, 73, 16},      {1041, 7, 217, 73, 16},          {1043, 7, 239, 73, 16},  {1038, 126, 177, 73, 16},
-    {1040, 127, 195, 73, 16},    {1042, 127, 213, 73, 16},        {1044, 127, 237, 73, 16}, {1017, 83, 177, 30, 15},
-    {1018, 83, 197, 30, 15},     {1019, 83, 217, 30, 15},         {1020, 83, 239, 30, 15}, {1021, 204, 177, 30, 15},
-    {1022, 205, 195, 30, 15},    {1023, 205, 213, 30, 15},        {1024, 206, 235, 30, 15}, {1030, 162, 33, 32, 16},
-    {1012, 201, 35, 111, -1},    {1033, 163, 56, 32, 16},         {1025, 203, 57, 109, -1}, {1034, 7, 79, 32, 16},
-    {1026, 42, 79, 270, 39},     {1035, 7, 127, 305, 16},         {1028, 7, 7, 305, 16},   {IDC_Q_TILDE, 75, 153, 13, 16},
+    {wxID_OK, 91, 268, 50, 14}, {wxID_CANCEL, 175, 268, 50, 14}, {1031, 7, 57, 32, 16},
+    {1011, 41, 59, 38, -1},     {1032, 87, 58, 32, 16},          {1013, 120, 59, 40, -1},
+    {1029, 7, 35, 32, 16},      {1014, 42, 35, 91, 15},          {1036, 7, 153, 32, 16},
+    {1015, 42, 153, 30, 15},    {1016, 93, 154, 30, 15},         {1037, 7, 177, 73, 16},
+    {1039, 7, 197, 73, 16},     {1041, 7, 217, 73, 16},          {1043, 7, 239, 73, 16},
+    {1038, 126, 177, 73, 16},   {1040, 127, 195, 73, 16},        {1042, 127, 213, 73, 16},
+    {1044, 127, 237, 73, 16},   {1017, 83, 177, 30, 15},         {1018, 83, 197, 30, 15},
+    {1019, 83, 217, 30, 15},    {1020, 83, 239, 30, 15},         {1021, 204, 177, 30, 15},
+    {1022, 205, 195, 30, 15},   {1023, 205, 213, 30, 15},        {1024, 206, 235, 30, 15},
+    {1030, 162, 33, 32, 16},    {1012, 201, 35, 111, -1},        {1033, 163, 56, 32, 16},
+    {1025, 203, 57, 109, -1},   {1034, 7, 79, 32, 16},           {1026, 42, 79, 270, 39},
+    {1035, 7, 127, 305, 16},    {1028, 7, 7, 305, 16},           {IDC_Q_TILDE, 75, 153, 13, 16},
     {1027, 254, 267, 58, 15},
 };
 
@@ -135,11 +138,26 @@ TEST_F(QuestionnaireTest, TemplateLayoutCaptionsAndStyles)
     EXPECT_EQ(order, expectedOrder);
 
     const std::vector<std::pair<int, std::string>> captions = {
-        {wxID_OK, "Send"},       {wxID_CANCEL, "Cancel"},   {1031, "Sex"},       {1032, "Age"},
-        {1029, "Date"},          {1036, "Range"},           {1037, "Cent 55"},   {1039, "Cent 110"},
-        {1041, "Cent 220"},      {1043, "Cent 440"},        {1038, "Cent 880"},  {1040, "Cent 1760"},
-        {1042, "Cent 3520"},     {1044, "Cent 7040"},       {1030, "Inst play"}, {1033, "Education"},
-        {1034, "Comment"},       {1035, "Result"},          {1028, "Questionneiare"}, {1027, "Help"},
+        {wxID_OK, "Send"},
+        {wxID_CANCEL, "Cancel"},
+        {1031, "Sex"},
+        {1032, "Age"},
+        {1029, "Date"},
+        {1036, "Range"},
+        {1037, "Cent 55"},
+        {1039, "Cent 110"},
+        {1041, "Cent 220"},
+        {1043, "Cent 440"},
+        {1038, "Cent 880"},
+        {1040, "Cent 1760"},
+        {1042, "Cent 3520"},
+        {1044, "Cent 7040"},
+        {1030, "Inst play"},
+        {1033, "Education"},
+        {1034, "Comment"},
+        {1035, "Result"},
+        {1028, "Questionneiare"},
+        {1027, "Help"},
         {IDC_Q_TILDE, "～"},
     };
     for (const auto& [id, caption] : captions)
@@ -147,7 +165,8 @@ TEST_F(QuestionnaireTest, TemplateLayoutCaptionsAndStyles)
 
     // Labels centred with a sunken frame; result fields read-only; the comment multi-line and
     // editable, with Enter its own; Send the default button; lists unsorted.
-    for (int id : {1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042, 1043, 1044, IDC_Q_TILDE}) {
+    for (int id : {1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042,
+                   1043, 1044, IDC_Q_TILDE}) {
         auto* label = ControlById<wxStaticText>(&dlg, id);
         ASSERT_NE(label, nullptr) << id;
         EXPECT_TRUE(label->HasFlag(wxALIGN_CENTRE_HORIZONTAL)) << id;
@@ -232,9 +251,9 @@ TEST_F(QuestionnaireTest, ResultFieldsAndTheSendRule)
         for (int i = 0; i < 8; ++i)
             ResultRecord.m_intervalCents[i] = cents[i];
         CQuestionnaireDlg dlg;
-        const std::vector<std::string> expected = {"not finished", "22050", "0",    "not finished", "not finished",
-                                                   "8",            "not finished", "1200", "not finished",
-                                                   "not finished"};
+        const std::vector<std::string> expected = {
+            "not finished", "22050",       "0", "not finished", "not finished", "8", "not finished", "1200",
+            "not finished", "not finished"};
         for (int i = 0; i < 10; ++i)
             EXPECT_EQ(Text(&dlg, IDC_Q_MIN_FREQ + i), expected[i]) << "field " << IDC_Q_MIN_FREQ + i;
     }
@@ -305,12 +324,12 @@ TEST_F(QuestionnaireTest, SendTransmitsWhatTheDialogShowsAtOpeningTimeAndCloses)
     EXPECT_EQ(ResultRecord.m_sent, 1);
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(ParseRequest(server.Requests().front()).body,
-              "date_time=" + openedAt
-                  + "&sex=male&age=30 years old&min_freq=35&max_freq=15000&min_interval55=not finished"
-                    "&min_interval110=not finished&min_interval220=not finished&min_interval440=8"
-                    "&min_interval880=not finished&min_interval1760=not finished&min_interval3520=not finished"
-                    "&min_interval7040=not finished&instrument=less than 10 years"
-                    "&school=in music university, collage&comment=a\r\nb & c=1%");
+              "date_time=" + openedAt +
+                  "&sex=male&age=30 years old&min_freq=35&max_freq=15000&min_interval55=not finished"
+                  "&min_interval110=not finished&min_interval220=not finished&min_interval440=8"
+                  "&min_interval880=not finished&min_interval1760=not finished&min_interval3520=not finished"
+                  "&min_interval7040=not finished&instrument=less than 10 years"
+                  "&school=in music university, collage&comment=a\r\nb & c=1%");
     // The log keeps the age item, and nothing else of the answers.
     const auto rows = LogRows();
     ASSERT_EQ(rows.size(), 1u);
@@ -330,8 +349,9 @@ TEST_F(QuestionnaireTest, JapaneseCommentGoesOutInCp932)
     RunModalScript(dlg, [&] { UserClick(dlg.FindWindow(wxID_OK)); });
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_TRUE(ParseRequest(server.Requests().front())
-                    .body.ends_with("&school=none&comment=\x89\xb9\x82\xaa\x81\x60\r\n\x82\xe6\x82\xad\x95\xb7\x82\xb1"
-                                    "\x82\xa6\x82\xbd?"));
+                    .body.ends_with(
+                        "&school=none&comment=\x89\xb9\x82\xaa\x81\x60\r\n\x82\xe6\x82\xad\x95\xb7\x82\xb1"
+                        "\x82\xa6\x82\xbd?"));
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Information has been sent."});
 }
 
@@ -345,7 +365,8 @@ TEST_F(QuestionnaireTest, FailedSendShowsWhyKeepsTheFlagAndStillCloses)
     EXPECT_EQ(result, wxID_OK);
     EXPECT_EQ(ResultRecord.m_sent, 0);
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_TRUE(messages.shown[0].text.starts_with(std::string(SEND_FAILED_TEXT) + "\n")) << messages.shown[0].text;
+    EXPECT_TRUE(messages.shown[0].text.starts_with(std::string(SEND_FAILED_TEXT) + "\n"))
+        << messages.shown[0].text;
     EXPECT_TRUE(LogRows().empty()) << "logged a questionnaire that was not sent";
 }
 
@@ -376,7 +397,8 @@ TEST_F(QuestionnaireTest, HelpShowsTheQuestionnaireTopicAndTheDialogStaysOpen)
         CHelpViewer* viewer = ExistingHelpViewer();
         ASSERT_NE(viewer, nullptr) << "no help window (is Tonvale.chm beside the test?)";
         EXPECT_TRUE(viewer->IsShown());
-        EXPECT_TRUE(viewer->CurrentPage().EndsWith("question.htm")) << viewer->CurrentPage().utf8_str().data();
+        EXPECT_TRUE(viewer->CurrentPage().EndsWith("question.htm"))
+            << viewer->CurrentPage().utf8_str().data();
         viewer->Hide();
         dlg.EndModal(wxID_CANCEL);
     });
@@ -387,7 +409,8 @@ TEST_F(QuestionnaireTest, SendResultAlwaysOpensTheDialog)
     for (std::int32_t sent : {0, 1}) {
         ResultRecord.m_sent = sent;
         bool shown = false;
-        wxTEST_DIALOG(RunQuestionnaire(), CExpectDialogTitled("Questionneiare", wxID_CANCEL, [&](wxDialog*) { shown = true; }));
+        wxTEST_DIALOG(RunQuestionnaire(),
+                      CExpectDialogTitled("Questionneiare", wxID_CANCEL, [&](wxDialog*) { shown = true; }));
         EXPECT_TRUE(shown) << "sent flag " << sent;
     }
 }
@@ -399,15 +422,17 @@ TEST_F(QuestionnaireTest, ShowResultOpensThePageOnlyOnceSent)
         SetBrowserLauncher([&launched](const std::string& url, wxWindow*) { launched.push_back(url); });
     {
         CSurveyServerAt at(SurveyEndpoint{"survey.example", 80, {}});
-        wxTEST_DIALOG(ShowResultPage(nullptr), CExpectMessageBox("アンケートに回答すると、このボタンが使えるようになります。"));
+        wxTEST_DIALOG(ShowResultPage(nullptr),
+                      CExpectMessageBox("アンケートに回答すると、このボタンが使えるようになります。"));
         EXPECT_TRUE(launched.empty());
 
         for (std::int32_t sent : {1, 2}) {
             ResultRecord.m_sent = sent;
             ShowResultPage(nullptr);
         }
-        EXPECT_EQ(launched, (std::vector<std::string>{"http://survey.example/Questionnaire/TonvaleDisp.asp",
-                                                      "http://survey.example/Questionnaire/TonvaleDisp.asp"}));
+        EXPECT_EQ(launched,
+                  (std::vector<std::string>{"http://survey.example/Questionnaire/TonvaleDisp.asp",
+                                            "http://survey.example/Questionnaire/TonvaleDisp.asp"}));
     }
     SetBrowserLauncher(previous);
 }

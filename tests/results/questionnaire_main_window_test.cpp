@@ -1,7 +1,6 @@
 // The questionnaire reached from the main window: Send Result, Show Result and the quit-time offer,
 // end to end against a loopback server, with result.dat as what survives the run.
 #include "app/CMainDlg.h"
-#include "ui/DialogResources.h"
 #include "results/CQuestionnaireDlg.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ResultRecord.h"
@@ -11,6 +10,7 @@
 #include "tests/support/CapturingMessageSink.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
+#include "ui/DialogResources.h"
 
 #include <gtest/gtest.h>
 #include <wx/modalhook.h>
@@ -40,7 +40,8 @@ int StoredSentFlag(const std::filesystem::path& file)
 // Runs `action` inside the questionnaire's own event loop each time one opens for real.
 class CWhenQuestionnaireOpens : public wxModalDialogHook {
 public:
-    explicit CWhenQuestionnaireOpens(std::function<void(CQuestionnaireDlg&)> action) : m_action(std::move(action))
+    explicit CWhenQuestionnaireOpens(std::function<void(CQuestionnaireDlg&)> action)
+        : m_action(std::move(action))
     {
         Register();
     }
@@ -89,7 +90,8 @@ protected:
         CMainDlg dlg;
         if (measure && !ResultRecord.AnyMeasured())
             ResultRecord.m_highestHz = 15000;
-        return RunModalScript(dlg, [&] { script(dlg); }, timeoutMs);
+        return RunModalScript(
+            dlg, [&] { script(dlg); }, timeoutMs);
     }
 
     std::filesystem::path ResultFile() const { return m_dir.Path() / "result.dat"; }
@@ -153,7 +155,8 @@ TEST_F(QuestionnaireFromMainWindow, SendResultAndShowResultBeforeAnySend)
         SetBrowserLauncher([&launched](const std::string& url, wxWindow*) { launched.push_back(url); });
     CCapturingMessageSink messages;
     messages.answers = {IDOK, IDOK, IDCANCEL};
-    CWhenQuestionnaireOpens send([](CQuestionnaireDlg& questionnaire) { UserClick(questionnaire.FindWindow(wxID_OK)); });
+    CWhenQuestionnaireOpens send(
+        [](CQuestionnaireDlg& questionnaire) { UserClick(questionnaire.FindWindow(wxID_OK)); });
     RunMainWindow([](CMainDlg& dlg) {
         UserClick(dlg.FindWindow(IDC_SHOW_RESULT)); // not sent yet: the notice
         UserClick(dlg.FindWindow(IDC_SEND_RESULT)); // sends
@@ -161,8 +164,9 @@ TEST_F(QuestionnaireFromMainWindow, SendResultAndShowResultBeforeAnySend)
         UserClick(dlg.FindWindow(wxID_OK));         // sent: Quit makes no offer
     });
     SetBrowserLauncher(previous);
-    EXPECT_EQ(messages.Texts(), (std::vector<std::string>{"アンケートに回答すると、このボタンが使えるようになります。",
-                                                          "Information has been sent."}));
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{"アンケートに回答すると、このボタンが使えるようになります。",
+                                        "Information has been sent."}));
     EXPECT_EQ(launched, std::vector<std::string>{ResultsPageUrl()});
     EXPECT_EQ(m_server.Requests().size(), 1u);
     EXPECT_EQ(StoredSentFlag(ResultFile()), 1);

@@ -27,7 +27,6 @@ class ResultFileBinding : public ::testing::Test {
 protected:
     void SetUp() override { ResetResultRecord(); }
 
-
     fs::path File() const { return m_dir.Path() / "result.dat"; }
 
     CTempDir m_dir;
@@ -129,7 +128,8 @@ TEST_F(ResultFileBinding, LongerFileIsNotOursAndIsNeitherLoadedNorWritten)
         ResultRecord.m_lowestHz = 40;
         CloseResultFile(binding);
 
-        EXPECT_EQ(m_messages.Texts(), std::vector<std::string>(2, FOREIGN_NOTICE)) << "the notice replaces saving";
+        EXPECT_EQ(m_messages.Texts(), std::vector<std::string>(2, FOREIGN_NOTICE))
+            << "the notice replaces saving";
         EXPECT_EQ(ReadBytes(File()), content);
         EXPECT_EQ(Names(m_dir.Path()), std::vector<std::string>{"result.dat"});
     }

@@ -252,8 +252,9 @@ TEST(ReportErrorTest, ShowsTheFixedMessageOfEachCode)
     CCapturingMessageSink messages;
     for (int code : {0, 1, 2, 3, -1, 99})
         CGeneralFile::ReportError(code);
-    EXPECT_EQ(messages.Texts(), (std::vector<std::string>{OPEN_FAILED, SIZE_FAILED, WRITE_FAILED, UNDEFINED_ERROR,
-                                                          UNDEFINED_ERROR, UNDEFINED_ERROR}));
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{OPEN_FAILED, SIZE_FAILED, WRITE_FAILED, UNDEFINED_ERROR,
+                                        UNDEFINED_ERROR, UNDEFINED_ERROR}));
     ASSERT_FALSE(messages.shown.empty());
     EXPECT_EQ(messages.shown[0].type & MB_ICONMASK, MB_ICONEXCLAMATION);
 }
@@ -309,7 +310,7 @@ TEST_F(SaveTest, LinksInASharedStickyDirectoryAreFollowedOnlyWhenTrusted)
     constexpr uid_t STRANGER = 4242;
     fs::permissions(m_dir.Path(), fs::perms(0755));
     const fs::path shared = m_dir.Path() / "shared"; // root's, like /tmp
-    const fs::path mine = m_dir.Path() / "mine";      // nobody's private directory
+    const fs::path mine = m_dir.Path() / "mine";     // nobody's private directory
     fs::create_directory(shared);
     fs::permissions(shared, fs::perms(01777));
     fs::create_directory(mine);

@@ -22,7 +22,7 @@ std::size_t Occurrences(const std::string& text, const std::string& what)
 
 ResultRecordData Record(int lowest, int highest, int cents440)
 {
-    ResultRecordData record {};
+    ResultRecordData record{};
     record.m_lowestHz = lowest;
     record.m_highestHz = highest;
     for (auto& cents : record.m_intervalCents)
@@ -49,13 +49,14 @@ void AddRun(std::vector<LoggedRow>& log, const std::string& day, int upper, int 
     log.push_back(Row(day, run, "interval", "result", "440", std::to_string(cents)));
     log.push_back(Row(day, run, "interval", "result", "880", std::to_string(cents + 3)));
     if (extraBand != 0)
-        log.push_back(Row(day, run, "interval", "result", std::to_string(extraBand), std::to_string(cents * 2)));
+        log.push_back(
+            Row(day, run, "interval", "result", std::to_string(extraBand), std::to_string(cents * 2)));
 }
 
 struct History {
     const char* name;
     std::vector<LoggedRow> log;
-    std::size_t charts;  // the age chart, and one per history chart with something to show
+    std::size_t charts; // the age chart, and one per history chart with something to show
 };
 
 std::vector<History> Histories()
@@ -65,7 +66,8 @@ std::vector<History> Histories()
     AddRun(several.log, "10-01", 16500, 45, 12, "22050.00");
     AddRun(several.log, "11-01", 16000, 40, 9, "19998.44");
     AddRun(several.log, "12-01", 15500, 38, 7, "22050.00", 110);
-    several.log.push_back(Row("12-01", "run-12-01", "questionnaire", "questionnaire", "", "", "55 years old"));
+    several.log.push_back(
+        Row("12-01", "run-12-01", "questionnaire", "questionnaire", "", "", "55 years old"));
     // Rows no chart can use are passed over.
     several.log.push_back(Row("12-02", "x", "range upper", "result", "", "1e9999"));
     several.log.push_back(Row("12-02", "x", "interval", "result", "441", "5"));
@@ -102,7 +104,8 @@ TEST(ResultReport, MarksTheAgeBandLastChosenAndEscapesTheLog)
     auto Age = [](const std::string& day, const std::string& item) {
         return Row(day, "<script>alert(1)</script>", "questionnaire", "questionnaire", "", "", item);
     };
-    std::vector<LoggedRow> log = {Age("11-01", "25 years old"), Age("12-01", "55 years old"), Age("12-02", "none")};
+    std::vector<LoggedRow> log = {Age("11-01", "25 years old"), Age("12-01", "55 years old"),
+                                  Age("12-02", "none")};
     std::string page = BuildResultReport(record, log, "");
     EXPECT_EQ(Occurrences(page, "(your age band)"), 1u);
     EXPECT_NE(page.find("51 to 60 years: no listener heard 20 kHz. (your age band)"), std::string::npos);
@@ -111,8 +114,9 @@ TEST(ResultReport, MarksTheAgeBandLastChosenAndEscapesTheLog)
     log.push_back(Age("12-03", "<img src=x onerror=alert(1)> years old"));
     page = BuildResultReport(record, log, "<b>now</b>");
     EXPECT_EQ(page.find("(your age band)"), std::string::npos);
-    EXPECT_NE(page.find("the age you chose in the questionnaire (&lt;img src=x onerror=alert(1)&gt; years old)"),
-              std::string::npos);
+    EXPECT_NE(
+        page.find("the age you chose in the questionnaire (&lt;img src=x onerror=alert(1)&gt; years old)"),
+        std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("<img"), std::string::npos);
     EXPECT_EQ(page.find("<b>now"), std::string::npos);
@@ -145,15 +149,14 @@ TEST_P(ReportInBrowser, RendersItsChartsWithoutConsoleErrors)
 
     const std::string screenshot = std::string(TONVALE_SCREENSHOT_DIR) + "/report-" + history.name + ".png";
     std::filesystem::remove(screenshot);
-    const CChildResult shot = RunChromium(m_dir.Path(), "profile-shot",
-                                          {"--window-size=900,2600", "--hide-scrollbars",
-                                           "--screenshot=" + screenshot},
-                                          url);
+    const CChildResult shot =
+        RunChromium(m_dir.Path(), "profile-shot",
+                    {"--window-size=900,2600", "--hide-scrollbars", "--screenshot=" + screenshot}, url);
     ASSERT_EQ(shot.exitStatus, 0) << shot.err;
     EXPECT_TRUE(ConsoleLines(shot.err).empty());
     // A drawn page, not a blank one: its size as asked and many colours.
-    const CChildResult info = RunChild({"/usr/bin/identify", "-format", "%w %h %k", screenshot}, m_dir.Path(),
-                                       m_dir.Path());
+    const CChildResult info =
+        RunChild({"/usr/bin/identify", "-format", "%w %h %k", screenshot}, m_dir.Path(), m_dir.Path());
     ASSERT_EQ(info.exitStatus, 0) << info.err;
     int width = 0, height = 0, colours = 0;
     std::istringstream(info.out) >> width >> height >> colours;
@@ -163,9 +166,8 @@ TEST_P(ReportInBrowser, RendersItsChartsWithoutConsoleErrors)
     std::printf("screenshot: %s (%s)\n", screenshot.c_str(), info.out.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Histories, ReportInBrowser, ::testing::ValuesIn(Histories()),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Histories, ReportInBrowser, ::testing::ValuesIn(Histories()), [](const auto& info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+});

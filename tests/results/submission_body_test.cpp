@@ -18,7 +18,8 @@ protected:
     std::string SendAndCapture(const SurveyValues& values)
     {
         CLoopbackHttpServer server;
-        const SurveyExchangeResult result = ExchangeSurvey(LoopbackEndpoint(server.Port()), BuildSurveyBody(values));
+        const SurveyExchangeResult result =
+            ExchangeSurvey(LoopbackEndpoint(server.Port()), BuildSurveyBody(values));
         EXPECT_TRUE(result.delivered) << result.reason;
         const auto requests = server.Requests();
         EXPECT_EQ(requests.size(), 1u);
@@ -122,8 +123,9 @@ TEST_F(SubmissionBody, JapaneseCommentGoesOutInCp932CutOnACharacterBoundary)
     // 日本語 ～ (fullwidth tilde) テスト − (minus sign) 〜 (wave dash); the last two are where CP932 and
     // plain Shift_JIS differ. A character CP932 lacks (€, 😀) becomes "?".
     values[FIELD_COMMENT] = Utf8ToCp932("日本語～テスト−〜 €😀", SURVEY_FIELD_MAX_BYTES);
-    EXPECT_EQ(SentBody(values), WORKED_EXAMPLE_HEAD + "comment="
-                                    + "\x93\xfa\x96\x7b\x8c\xea\x81\x60\x83\x65\x83\x58\x83\x67\x81\x7c\x81\x60 ??");
+    EXPECT_EQ(SentBody(values),
+              WORKED_EXAMPLE_HEAD +
+                  "comment=" + "\x93\xfa\x96\x7b\x8c\xea\x81\x60\x83\x65\x83\x58\x83\x67\x81\x7c\x81\x60 ??");
 
     // 200 × "あ" is 400 bytes: 127 whole characters (254 bytes) fit, half of the 128th does not.
     std::string hiragana;
@@ -190,10 +192,16 @@ TEST(SurveyTexts, MeasurementsAndDate)
     EXPECT_EQ(MeasurementText(-2), "-2");
     EXPECT_EQ(MeasurementText(15000), "15000");
     // What the checks can measure goes out as it is; anything else as not measured.
-    for (const auto& [index, value, text] : std::vector<std::tuple<int, std::int32_t, std::string>>{
-             {0, 0, "0"}, {1, 22050, "22050"}, {0, 22051, "not finished"}, {1, -2, "not finished"},
-             {2, 1200, "1200"}, {9, 0, "0"}, {9, 1201, "not finished"}, {5, 22050, "not finished"},
-             {3, -1, "not finished"}})
+    for (const auto& [index, value, text] :
+         std::vector<std::tuple<int, std::int32_t, std::string>>{{0, 0, "0"},
+                                                                 {1, 22050, "22050"},
+                                                                 {0, 22051, "not finished"},
+                                                                 {1, -2, "not finished"},
+                                                                 {2, 1200, "1200"},
+                                                                 {9, 0, "0"},
+                                                                 {9, 1201, "not finished"},
+                                                                 {5, 22050, "not finished"},
+                                                                 {3, -1, "not finished"}})
         EXPECT_EQ(MeasurementFieldText(index, value), text) << index << " " << value;
 
     std::tm when{};
@@ -216,7 +224,8 @@ TEST(Cp932Comment, LineBreaksNulAndBrokenInput)
     // the text after it still comes through.
     EXPECT_EQ(Utf8ToCp932("a\x80z", 255), "a?z");
     EXPECT_EQ(Utf8ToCp932("a\xe3\x81", 255), "a??");
-    EXPECT_EQ(Utf8ToCp932("\xc0\xaf!", 255), "?" "?!");
+    EXPECT_EQ(Utf8ToCp932("\xc0\xaf!", 255), "?"
+                                             "?!");
     EXPECT_EQ(Utf8ToCp932("\xed\xa0\x80.", 255), "???.");
     // Half-width katakana and the yen sign's byte: one byte each.
     EXPECT_EQ(Utf8ToCp932("ｱ\\~", 255), "\xb1\\~");

@@ -28,8 +28,7 @@ void NoteAllocation(std::size_t size)
     if (!g_trackAllocations.load(std::memory_order_relaxed))
         return;
     std::size_t seen = g_largestAllocation.load(std::memory_order_relaxed);
-    while (size > seen && !g_largestAllocation.compare_exchange_weak(seen, size)) {
-    }
+    while (size > seen && !g_largestAllocation.compare_exchange_weak(seen, size)) {}
 }
 } // namespace
 extern "C" {
@@ -89,7 +88,8 @@ protected:
             const std::string& text = messages.shown[0].text;
             EXPECT_TRUE(text.starts_with(FAILED_PREFIX)) << text;
             EXPECT_GT(text.size(), FAILED_PREFIX.size()) << "no reason given";
-            EXPECT_EQ(text.find('\n', FAILED_PREFIX.size()), std::string::npos) << "the reason is one line: " << text;
+            EXPECT_EQ(text.find('\n', FAILED_PREFIX.size()), std::string::npos)
+                << "the reason is one line: " << text;
             EXPECT_NE(text.find(reasonFragment), std::string::npos) << text;
             EXPECT_EQ(messages.shown[0].type & 0x0F, MB_OK);
             EXPECT_EQ(server.Requests().size(), 1u) << "the request itself went out";
@@ -121,7 +121,8 @@ TEST_F(SubmissionOutcome, CompleteResponsesBelow400SetTheFlagHoweverTheBodyEnds)
     }
     {
         SCOPED_TRACE("200 ended by the server closing the connection");
-        ExpectSuccess("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n\r\n<html>thanks</html>");
+        ExpectSuccess(
+            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n\r\n<html>thanks</html>");
     }
     {
         SCOPED_TRACE("HTTP/1.0 200 without Content-Length");
@@ -131,12 +132,14 @@ TEST_F(SubmissionOutcome, CompleteResponsesBelow400SetTheFlagHoweverTheBodyEnds)
     {
         SCOPED_TRACE("chunked 200");
         ResetResultRecord();
-        ExpectSuccess("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nthank\r\n3\r\nyou\r\n0\r\n\r\n");
+        ExpectSuccess(
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nthank\r\n3\r\nyou\r\n0\r\n\r\n");
     }
     {
         SCOPED_TRACE("302, not followed");
         ResetResultRecord();
-        ExpectSuccess("HTTP/1.1 302 Found\r\nLocation: /Questionnaire/Elsewhere.asp\r\nContent-Length: 0\r\n\r\n");
+        ExpectSuccess(
+            "HTTP/1.1 302 Found\r\nLocation: /Questionnaire/Elsewhere.asp\r\nContent-Length: 0\r\n\r\n");
     }
     {
         SCOPED_TRACE("a large body with its length: drained and discarded");
@@ -158,7 +161,9 @@ TEST_F(SubmissionOutcome, ErrorStatusesFailWithTheStatusLineAsReason)
     }
     {
         SCOPED_TRACE("a status line with bytes that are not text");
-        ExpectFailure("HTTP/1.1 400 \xff\xfe\x01" "bad\r\nContent-Length: 0\r\n\r\n", "400 ???bad");
+        ExpectFailure("HTTP/1.1 400 \xff\xfe\x01"
+                      "bad\r\nContent-Length: 0\r\n\r\n",
+                      "400 ???bad");
     }
 }
 
@@ -215,14 +220,16 @@ TEST_F(SubmissionOutcome, NothingListeningFails)
 TEST_F(SubmissionOutcome, ServerThatNeverAnswersTimesOut)
 {
     // The program waits 10 s for the connection and 30 s in all; here the same path with shorter limits.
-    for (const std::string& partial : {std::string(), std::string("HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\n\r\nabc")}) {
+    for (const std::string& partial :
+         {std::string(), std::string("HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\n\r\nabc")}) {
         SCOPED_TRACE(partial.empty() ? "silent server" : "huge body that never comes");
         CLoopbackHttpServer server(partial, CLoopbackHttpServer::After::Hang);
         CCapturingMessageSink messages;
         const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(Submit(LoopbackEndpoint(server.Port(), {1000, 1500})));
         const auto elapsedMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
         EXPECT_GE(elapsedMs, 1400);
         EXPECT_LT(elapsedMs, 5000);
         EXPECT_EQ(ResultRecord.m_sent, 0);
@@ -241,14 +248,16 @@ TEST(SurveyEndpoints, TheProgramUsesPort80AndItsTimeoutsAndAProxyFromTheEnvironm
     EXPECT_FALSE(SurveyServer().host.empty());
     EXPECT_EQ(ResultsPageUrl(SurveyEndpoint{"survey.example", 80, {}}),
               "http://survey.example/Questionnaire/TonvaleDisp.asp");
-    EXPECT_EQ(ResultsPageUrl(SurveyEndpoint{"::1", 8080, {}}), "http://[::1]:8080/Questionnaire/TonvaleDisp.asp");
+    EXPECT_EQ(ResultsPageUrl(SurveyEndpoint{"::1", 8080, {}}),
+              "http://[::1]:8080/Questionnaire/TonvaleDisp.asp");
 
     // With http_proxy set, the request goes to the proxy, which sees the full URL on port 80.
     CLoopbackHttpServer proxy;
     CEnvVar httpProxy("http_proxy", "http://127.0.0.1:" + std::to_string(proxy.Port()));
     CEnvVar noProxy("no_proxy", std::nullopt);
     CEnvVar upperNoProxy("NO_PROXY", std::nullopt);
-    const SurveyExchangeResult result = ExchangeSurvey(SurveyEndpoint{"survey.example", 80, {2000, 5000}}, "a=b");
+    const SurveyExchangeResult result =
+        ExchangeSurvey(SurveyEndpoint{"survey.example", 80, {2000, 5000}}, "a=b");
     EXPECT_TRUE(result.delivered) << result.reason;
     ASSERT_EQ(proxy.Requests().size(), 1u);
     const ParsedRequest request = ParseRequest(proxy.Requests().front());

@@ -31,11 +31,9 @@ CServerProcess::CServerProcess()
 }
 
 int CServerProcess::RunToExit(const std::string& dbPath, const std::string& logPath,
-                              const std::vector<std::string>& extraArgs,
-                              std::chrono::milliseconds limit)
+                              const std::vector<std::string>& extraArgs, std::chrono::milliseconds limit)
 {
-    std::vector<std::string> args = {m_executable, "--port", "0", "--listen", "127.0.0.1", "--db",
-                                     dbPath};
+    std::vector<std::string> args = {m_executable, "--port", "0", "--listen", "127.0.0.1", "--db", dbPath};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     m_pid = fork();
     if (m_pid == 0) {
@@ -78,8 +76,7 @@ bool CServerProcess::Start(const std::string& dbPath, const std::string& logPath
         error = "pipe failed";
         return false;
     }
-    std::vector<std::string> args = {m_executable, "--port", "0", "--listen", "127.0.0.1",
-                                     "--db", dbPath};
+    std::vector<std::string> args = {m_executable, "--port", "0", "--listen", "127.0.0.1", "--db", dbPath};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     m_pid = fork();
     if (m_pid == 0) {
@@ -250,8 +247,8 @@ std::string WriteRequest(const std::string& body, bool keepAlive)
     return "GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n"
            "User-Agent: WININET Sample Program\r\n"
            "Content-Type: application/x-www-form-urlencoded\r\n"
-           "Content-Length: " + std::to_string(body.size()) + "\r\n" +
-           (keepAlive ? "" : "Connection: close\r\n") + "\r\n" + body;
+           "Content-Length: " +
+           std::to_string(body.size()) + "\r\n" + (keepAlive ? "" : "Connection: close\r\n") + "\r\n" + body;
 }
 
 std::string GetRequest(const std::string& path, const std::string& extraHeaders)
@@ -265,7 +262,8 @@ std::string BodyWithComment(const std::string& commentBytes)
            "&min_interval55=not finished&min_interval110=not finished&min_interval220=not finished"
            "&min_interval440=8&min_interval880=not finished&min_interval1760=not finished"
            "&min_interval3520=not finished&min_interval7040=not finished"
-           "&instrument=less than 10 years&school=music class&comment=" + commentBytes;
+           "&instrument=less than 10 years&school=music class&comment=" +
+           commentBytes;
 }
 
 std::string WorkedExampleBody()
@@ -282,8 +280,7 @@ std::vector<std::vector<std::string>> ReadAllRows(const std::string& dbPath)
         return rows;
     }
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT * FROM submissions ORDER BY id", -1, &stmt, nullptr) ==
-        SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT * FROM submissions ORDER BY id", -1, &stmt, nullptr) == SQLITE_OK) {
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             std::vector<std::string> row;
             for (int c = 0; c < sqlite3_column_count(stmt); ++c) {

@@ -32,7 +32,7 @@ public:
     int StopWith(int signal, std::chrono::milliseconds limit = std::chrono::seconds(20));
     bool Running() const { return m_pid > 0; }
     std::string error;
-    std::string startLine;   // what the server printed once it listened
+    std::string startLine; // what the server printed once it listened
 
 private:
     std::string m_executable;

@@ -14,7 +14,7 @@
 TEST(SurveyServerDurability, EveryAnsweredSubmissionSurvivesSigkill)
 {
     constexpr int CLIENTS = 16;
-    constexpr int MAX_EACH = 250;           // at most 4000 submissions in all
+    constexpr int MAX_EACH = 250; // at most 4000 submissions in all
     constexpr int KILL_AFTER_ANSWERED = 2500;
     constexpr auto TIME_LIMIT = std::chrono::seconds(30);
 
@@ -41,7 +41,7 @@ TEST(SurveyServerDurability, EveryAnsweredSubmissionSurvivesSigkill)
                     return;
                 const std::string response = connection.ReadResponse();
                 if (StatusOf(response) != 200)
-                    return;   // the server is gone: what was not answered does not count
+                    return; // the server is gone: what was not answered does not count
                 acknowledged[c].push_back(id);
                 ++answered;
             }
@@ -87,6 +87,6 @@ TEST(SurveyServerDurability, EveryAnsweredSubmissionSurvivesSigkill)
     EXPECT_LE(stored.size(), static_cast<std::size_t>(attempted.load()) + 1);
     std::set<std::string> unique(stored.begin(), stored.end());
     EXPECT_EQ(unique.size(), stored.size());
-    std::printf("answered %d of %d attempted before and after the kill; %zu rows stored\n",
-                answered.load(), attempted.load(), stored.size());
+    std::printf("answered %d of %d attempted before and after the kill; %zu rows stored\n", answered.load(),
+                attempted.load(), stored.size());
 }

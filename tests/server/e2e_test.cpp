@@ -51,14 +51,14 @@ protected:
             return;
         const int status = m_server.StopWith(SIGTERM);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "server ended with status " << status << "; its log:\n" << ReadFile(m_log);
+            << "server ended with status " << status << "; its log:\n"
+            << ReadFile(m_log);
     }
 
     void StartServer(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args = {"--admin-token-file", m_tokenFile, "--idle-timeout-ms",
-                                         "1000", "--io-timeout-ms", "1000", "--max-connections",
-                                         "8"};
+        std::vector<std::string> args = {"--admin-token-file", m_tokenFile, "--idle-timeout-ms", "1000",
+                                         "--io-timeout-ms",    "1000",      "--max-connections", "8"};
         args.insert(args.end(), extra.begin(), extra.end());
         ASSERT_TRUE(m_server.Start(m_db, m_log, args)) << m_server.error;
     }
@@ -93,8 +93,8 @@ protected:
         values[FIELD_DATE_TIME] = FormatSurveyTime(when);
         values[FIELD_SEX] = "female";
         values[FIELD_AGE] = AgeItemText(40);
-        const std::int32_t measured[SURVEY_MEASUREMENT_COUNT] = {31, 16543, NOT_MEASURED, 120, 60,
-                                                                 NOT_MEASURED, 0, 1200, 15, 9};
+        const std::int32_t measured[SURVEY_MEASUREMENT_COUNT] = {31,           16543, NOT_MEASURED, 120, 60,
+                                                                 NOT_MEASURED, 0,     1200,         15,  9};
         for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
             values[FIELD_MIN_FREQ + m] = MeasurementText(measured[m]);
         values[FIELD_INSTRUMENT] = "over 10 years";
@@ -119,8 +119,8 @@ bool IsLogLine(const std::string& line)
         return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     };
     return when.size() == 20 && when[10] == 'T' && when.back() == 'Z' &&
-           (method == "GET" || method == "POST" || method == "HEAD" || method == "-") &&
-           digits(status) && status.size() == 3 && digits(bytes) && time.ends_with("ms") &&
+           (method == "GET" || method == "POST" || method == "HEAD" || method == "-") && digits(status) &&
+           status.size() == 3 && digits(bytes) && time.ends_with("ms") &&
            time.find_first_not_of("0123456789.") == time.size() - 2;
 }
 
@@ -166,7 +166,7 @@ TEST_F(SurveyServerE2E, LongestClientBodyAndEveryListItem)
         longComment += "音";
     values[FIELD_COMMENT] = Utf8ToCp932(longComment, SURVEY_FIELD_MAX_BYTES);
     const std::string body = BuildSurveyBody(values);
-    EXPECT_EQ(body.size(), 676u);   // 127 whole characters: the client never splits one
+    EXPECT_EQ(body.size(), 676u); // 127 whole characters: the client never splits one
     EXPECT_TRUE(ExchangeSurvey(Endpoint(), body).delivered);
 
     // Every item of every list, as the client sends it, is taken.
@@ -209,7 +209,8 @@ TEST_F(SurveyServerE2E, RefusedSubmissionsStoreNothing)
     {
         CRawConnection connection(m_server.Port());
         connection.Send("GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                        "Content-Length: 1000000\r\n\r\n" + WorkedExampleBody());
+                        "Content-Length: 1000000\r\n\r\n" +
+                        WorkedExampleBody());
         const std::string response = connection.ReadResponse();
         EXPECT_EQ(StatusOf(response), 413);
         EXPECT_NE(response.find("Connection: close"), std::string::npos);
@@ -219,11 +220,13 @@ TEST_F(SurveyServerE2E, RefusedSubmissionsStoreNothing)
     {
         CRawConnection connection(m_server.Port());
         connection.Send("GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                        "Transfer-Encoding: chunked\r\n\r\n1388\r\n" + std::string(5000, 'a') + "\r\n");
+                        "Transfer-Encoding: chunked\r\n\r\n1388\r\n" +
+                        std::string(5000, 'a') + "\r\n");
         EXPECT_EQ(StatusOf(connection.ReadResponse()), 413);
     }
     // 4096 bytes are read and parsed (and refused for the long comment), not refused as too large.
-    EXPECT_EQ(StatusOf(Exchange(WriteRequest(BodyWithComment(std::string(4096 - WorkedExampleBody().size(), 'c'))))),
+    EXPECT_EQ(StatusOf(Exchange(
+                  WriteRequest(BodyWithComment(std::string(4096 - WorkedExampleBody().size(), 'c'))))),
               400);
     EXPECT_EQ(CountRows(m_db), 0);
 }
@@ -233,7 +236,8 @@ TEST_F(SurveyServerE2E, MalformedRequestsAre400AndClosed)
     StartServer();
     for (const std::string& request :
          {std::string("GARBAGE\r\n\r\n"), std::string("GET /x HTTP/1.1\r\nBad Header\r\n\r\n"),
-          std::string("GET /x HTTP/9.9\r\n\r\n"), std::string("GET /x HTTP/1.1\r\nContent-Length: -4\r\n\r\n"),
+          std::string("GET /x HTTP/9.9\r\n\r\n"),
+          std::string("GET /x HTTP/1.1\r\nContent-Length: -4\r\n\r\n"),
           std::string("GET /x HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello")}) {
         CRawConnection connection(m_server.Port());
         connection.Send(request);
@@ -370,13 +374,13 @@ TEST_F(SurveyServerE2E, UnsafeTokenFilesAreRefusedAtStart)
         std::string message;
     };
     const std::string good = std::string(TOKEN) + "\n";
-    for (const Case& c : {Case{good, 0644, "can be read or written by other users"},
-                          Case{good, 0602, "can be read or written by other users"},
-                          Case{"x\n", 0600, "shorter than 16 characters"},
-                          Case{std::string(TOKEN).substr(0, 15) + "\r\n", 0600, "shorter than 16"},
-                          Case{good + good, 0600, "printable ASCII"},
-                          Case{"tk 4d1f0c9e7a2b5e8", 0600, "printable ASCII"},
-                          Case{"tk-4d1f0c9e7a2b5e8\xc3\xa9", 0600, "printable ASCII"}}) {
+    for (const Case& c :
+         {Case{good, 0644, "can be read or written by other users"},
+          Case{good, 0602, "can be read or written by other users"},
+          Case{"x\n", 0600, "shorter than 16 characters"},
+          Case{std::string(TOKEN).substr(0, 15) + "\r\n", 0600, "shorter than 16"},
+          Case{good + good, 0600, "printable ASCII"}, Case{"tk 4d1f0c9e7a2b5e8", 0600, "printable ASCII"},
+          Case{"tk-4d1f0c9e7a2b5e8\xc3\xa9", 0600, "printable ASCII"}}) {
         WriteTokenFile(c.contents, c.mode);
         const std::string log = (m_dir.Path() / "refused.log").string();
         std::filesystem::remove(log);
@@ -394,7 +398,7 @@ TEST_F(SurveyServerE2E, DatabaseIsCreatedForTheServerOnly)
 {
     StartServer();
     EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
-    struct stat created{};
+    struct stat created {};
     ASSERT_EQ(stat(m_db.c_str(), &created), 0);
     EXPECT_EQ(created.st_mode & 0777, 0640u);
     EXPECT_EQ(m_server.startLine.find("warning"), std::string::npos) << m_server.startLine;
@@ -403,7 +407,7 @@ TEST_F(SurveyServerE2E, DatabaseIsCreatedForTheServerOnly)
     // An existing file keeps its mode; the start-up line says that others can read it.
     chmod(m_db.c_str(), 0644);
     StartServer();
-    struct stat kept{};
+    struct stat kept {};
     ASSERT_EQ(stat(m_db.c_str(), &kept), 0);
     EXPECT_EQ(kept.st_mode & 0777, 0644u);
     EXPECT_NE(m_server.startLine.find("can be read by other users (mode 0644)"), std::string::npos)
@@ -414,9 +418,9 @@ TEST_F(SurveyServerE2E, ExportIsOffWithoutAToken)
 {
     ASSERT_TRUE(m_server.Start(m_db, m_log)) << m_server.error;
     EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer \r\n"))), 404);
-    EXPECT_EQ(StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer " + std::string(TOKEN) +
-                                                              "\r\n"))),
-              404);
+    EXPECT_EQ(
+        StatusOf(Exchange(GetRequest("/export.csv", "Authorization: Bearer " + std::string(TOKEN) + "\r\n"))),
+        404);
 }
 
 TEST_F(SurveyServerE2E, IdleAndSlowClientsAreCutOff)
@@ -468,8 +472,7 @@ TEST_F(SurveyServerE2E, IdleConnectionsFromOneAddressDoNotLockOthersOut)
         StartServer({"--idle-timeout-ms", "10000", "--max-pending-per-address", perAddress});
         std::vector<std::unique_ptr<CRawConnection>> idle;
         for (int i = 0; i < 12; ++i) {
-            idle.push_back(
-                std::make_unique<CRawConnection>(m_server.Port(), std::chrono::milliseconds(300)));
+            idle.push_back(std::make_unique<CRawConnection>(m_server.Port(), std::chrono::milliseconds(300)));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         int closed = 0;

@@ -1,7 +1,7 @@
 // libFuzzer target for the write page's body parser. Built with clang++ by run-fuzz.sh, outside
 // the g++ build. Beyond not crashing, an accepted body must be exactly what its parsed fields say.
-#include "survey/SurveyFields.h"
 #include "survey/SurveyBody.h"
+#include "survey/SurveyFields.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +14,11 @@ bool IsUtf8(const std::string& text)
     std::size_t i = 0;
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        const std::size_t length = c < 0x80         ? 1
+                                   : (c >> 5) == 6  ? 2
+                                   : (c >> 4) == 14 ? 3
+                                   : (c >> 3) == 30 ? 4
+                                                    : 0;
         if (length == 0 || i + length > text.size())
             return false;
         for (std::size_t k = 1; k < length; ++k) {

@@ -27,7 +27,7 @@ struct RunResult {
 
 // Runs a program with its output in files; kills it if it overstays.
 RunResult RunProgram(std::vector<std::string> args, const std::filesystem::path& dir,
-              std::chrono::seconds limit = std::chrono::seconds(90))
+                     std::chrono::seconds limit = std::chrono::seconds(90))
 {
     const std::string outPath = (dir / "run.out").string(), errPath = (dir / "run.err").string();
     const pid_t pid = fork();
@@ -66,11 +66,18 @@ RunResult RunProgram(std::vector<std::string> args, const std::filesystem::path&
 RunResult Chromium(const std::filesystem::path& dir, const std::string& profile,
                    const std::vector<std::string>& extra, const std::string& url)
 {
-    std::vector<std::string> args = {CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu",
-                                     "--disable-quic", "--no-first-run",
-                                     "--disable-background-networking", "--disable-component-update",
-                                     "--disable-sync", "--user-data-dir=" + (dir / profile).string(),
-                                     "--enable-logging=stderr", "--v=0"};
+    std::vector<std::string> args = {CHROMIUM,
+                                     "--headless",
+                                     "--no-sandbox",
+                                     "--disable-gpu",
+                                     "--disable-quic",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--user-data-dir=" + (dir / profile).string(),
+                                     "--enable-logging=stderr",
+                                     "--v=0"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(url);
     return RunProgram(args, dir);
@@ -100,9 +107,9 @@ std::size_t Occurrences(const std::string& text, const std::string& what)
 std::string Submission(const std::string& age, const std::string& instrument, const std::string& school,
                        int lowest, int highest, int cents, int n)
 {
-    std::string body = "date_time=2019/07/0" + std::to_string(1 + n % 9) + " 10:00:00&sex=" +
-                       std::string(SEX_ITEMS[n % 3]) + "&age=" + age + "&min_freq=" +
-                       std::to_string(lowest) + "&max_freq=" + std::to_string(highest);
+    std::string body = "date_time=2019/07/0" + std::to_string(1 + n % 9) +
+                       " 10:00:00&sex=" + std::string(SEX_ITEMS[n % 3]) + "&age=" + age +
+                       "&min_freq=" + std::to_string(lowest) + "&max_freq=" + std::to_string(highest);
     for (int band = 0; band < 8; ++band)
         body += "&" + std::string(SURVEY_FIELDS[FIELD_INTERVAL_FIRST + band].name) +
                 std::to_string(cents + band * 2 + n % 5);
@@ -137,8 +144,8 @@ TEST(ResultsPageInBrowser, RendersChartsWithoutConsoleErrorsAndHidesSmallGroups)
             ASSERT_EQ(StatusOf(connection.ReadResponse()), 200) << n;
         }
     }
-    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) +
-                            std::string(SURVEY_RESULTS_PATH);
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(server.Port()) + std::string(SURVEY_RESULTS_PATH);
 
     // The console check must be able to fail: a page with a script error is seen.
     const RunResult bad = Chromium(dir.Path(), "profile-check", {"--dump-dom"},
@@ -153,8 +160,8 @@ TEST(ResultsPageInBrowser, RendersChartsWithoutConsoleErrorsAndHidesSmallGroups)
 
     // The five charts, drawn.
     EXPECT_EQ(Occurrences(dom.out, "<svg class=\"chart\""), 5u);
-    for (const char* id : {"age-counts", "highest-frequency", "lowest-frequency", "interval-school",
-                           "interval-instrument"})
+    for (const char* id :
+         {"age-counts", "highest-frequency", "lowest-frequency", "interval-school", "interval-instrument"})
         EXPECT_NE(dom.out.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
     EXPECT_GE(Occurrences(dom.out, "<g class=\"box\">"), 3u * 3 + 16);
     EXPECT_EQ(Occurrences(dom.out, "<g class=\"reference\">"), 4u);
@@ -173,10 +180,9 @@ TEST(ResultsPageInBrowser, RendersChartsWithoutConsoleErrorsAndHidesSmallGroups)
 
     const std::string screenshot = TONVALE_SCREENSHOT_PATH;
     std::filesystem::remove(screenshot);
-    const RunResult shot = Chromium(dir.Path(), "profile-shot",
-                                    {"--window-size=1280,3600", "--hide-scrollbars",
-                                     "--screenshot=" + screenshot},
-                                    url);
+    const RunResult shot =
+        Chromium(dir.Path(), "profile-shot",
+                 {"--window-size=1280,3600", "--hide-scrollbars", "--screenshot=" + screenshot}, url);
     ASSERT_EQ(shot.status, 0) << shot.err;
     EXPECT_TRUE(ConsoleLines(shot.err).empty());
     ASSERT_TRUE(std::filesystem::exists(screenshot)) << shot.err;
@@ -191,5 +197,6 @@ TEST(ResultsPageInBrowser, RendersChartsWithoutConsoleErrorsAndHidesSmallGroups)
     std::printf("screenshot: %s (%s)\n", screenshot.c_str(), info.out.c_str());
     const int status = server.StopWith(SIGTERM);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << status << "\n" << ReadFile((dir.Path() / "server.log").string());
+        << status << "\n"
+        << ReadFile((dir.Path() / "server.log").string());
 }

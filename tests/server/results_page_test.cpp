@@ -1,10 +1,9 @@
 // The results page: group statistics, hidden small groups, references, escaping.
-#include "survey/SurveyFields.h"
 #include "server/ResultsPage.h"
 #include "server/SurveyServer.h"
+#include "survey/SurveyFields.h"
 
 #include <gtest/gtest.h>
-
 
 namespace {
 
@@ -159,15 +158,14 @@ TEST(ResultsPage, NoScriptAndEveryChartDrawn)
         EXPECT_FALSE(end > at + 3 && end < page.size() && page[end] == '=') << page.substr(at, 20);
     }
     EXPECT_EQ(Occurrences(page, "<svg class=\"chart\""), 5u);
-    for (const char* id : {"age-counts", "highest-frequency", "lowest-frequency", "interval-school",
-                           "interval-instrument"})
+    for (const char* id :
+         {"age-counts", "highest-frequency", "lowest-frequency", "interval-school", "interval-instrument"})
         EXPECT_NE(page.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
 }
 
 TEST(ResultsPage, HtmlEscape)
 {
-    EXPECT_EQ(HtmlEscape("<a href=\"x\">'&'</a>"),
-              "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
+    EXPECT_EQ(HtmlEscape("<a href=\"x\">'&'</a>"), "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
     EXPECT_EQ(HtmlEscape("plain テキスト"), "plain テキスト");
 }
 

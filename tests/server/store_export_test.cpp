@@ -121,9 +121,9 @@ TEST(SurveyStore, PageRowsFollowTheCommitsAndAreReloaded)
     CSurveyStore reopened(db);
     const auto rows = reopened.StatsSnapshot();
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].ageBand, 0);                       // "under 5"
-    EXPECT_EQ(rows[0].instrument, 1);                    // "no"
-    EXPECT_EQ(rows[0].school, 0);                        // "none"
+    EXPECT_EQ(rows[0].ageBand, 0);    // "under 5"
+    EXPECT_EQ(rows[0].instrument, 1); // "no"
+    EXPECT_EQ(rows[0].school, 0);     // "none"
     EXPECT_EQ(rows[0].measurements[MEASUREMENT_LOWEST_HZ], 25);
     EXPECT_EQ(rows[0].measurements[MEASUREMENT_HIGHEST_HZ], -5);
     EXPECT_EQ(rows[0].measurements[MEASUREMENT_FIRST_INTERVAL], STATS_MISSING);
@@ -213,8 +213,8 @@ TEST(CsvExport, StreamsEveryRowInChunks)
 {
     CTempDir dir;
     const std::string db = (dir.Path() / "survey.db").string();
-    const std::vector<std::string> comments = {"=cmd|' /C calc'!A0", "a,b \"quoted\"\r\nnext line",
-                                               "日本語のコメント", "-2+3", "@x", ""};
+    const std::vector<std::string> comments = {
+        "=cmd|' /C calc'!A0", "a,b \"quoted\"\r\nnext line", "日本語のコメント", "-2+3", "@x", ""};
     {
         CSurveyStore store(db);
         for (int copy = 0; copy < 40; ++copy) {

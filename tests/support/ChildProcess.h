@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 struct CChildResult {
-    int exitStatus = -1;  // -1 when it did not exit by itself
+    int exitStatus = -1; // -1 when it did not exit by itself
     std::string out, err;
 };
 
@@ -29,10 +29,12 @@ inline std::string ReadWholeFile(const std::filesystem::path& path)
 // Runs `args` (args[0] a path) in `workDir`, with `unset` removed from its environment; its output
 // goes through files in `scratchDir`.
 inline CChildResult RunChild(const std::vector<std::string>& args, const std::filesystem::path& workDir,
-                             const std::filesystem::path& scratchDir, const std::vector<std::string>& unset = {},
+                             const std::filesystem::path& scratchDir,
+                             const std::vector<std::string>& unset = {},
                              std::chrono::seconds limit = std::chrono::seconds(90))
 {
-    const std::string outPath = (scratchDir / "child.out").string(), errPath = (scratchDir / "child.err").string();
+    const std::string outPath = (scratchDir / "child.out").string(),
+                      errPath = (scratchDir / "child.err").string();
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int in = ::open("/dev/null", O_RDONLY);
@@ -76,11 +78,18 @@ inline CChildResult RunChild(const std::vector<std::string>& args, const std::fi
 inline CChildResult RunChromium(const std::filesystem::path& scratchDir, const std::string& profile,
                                 const std::vector<std::string>& extra, const std::string& url)
 {
-    std::vector<std::string> args = {"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                                     "--disable-quic", "--no-first-run", "--disable-background-networking",
-                                     "--disable-component-update", "--disable-sync",
+    std::vector<std::string> args = {"/usr/bin/chromium",
+                                     "--headless",
+                                     "--no-sandbox",
+                                     "--disable-gpu",
+                                     "--disable-quic",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
                                      "--user-data-dir=" + (scratchDir / profile).string(),
-                                     "--enable-logging=stderr", "--v=0"};
+                                     "--enable-logging=stderr",
+                                     "--v=0"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(url);
     return RunChild(args, scratchDir, scratchDir);

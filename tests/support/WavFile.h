@@ -15,13 +15,13 @@ inline void WriteWav16(const std::filesystem::path& path, const std::vector<std:
     out.write("RIFF", 4);
     u32(36 + bytes);
     out.write("WAVEfmt ", 8);
-    u32(16);   // format chunk size
-    u16(1);    // PCM
-    u16(1);    // mono
+    u32(16); // format chunk size
+    u16(1);  // PCM
+    u16(1);  // mono
     u32(rate);
     u32(rate * 2);
-    u16(2);    // block alignment
-    u16(16);   // bits per sample
+    u16(2);  // block alignment
+    u16(16); // bits per sample
     out.write("data", 4);
     u32(bytes);
     out.write(reinterpret_cast<const char*>(samples.data()), bytes);

@@ -1,9 +1,9 @@
 // main() of every GUI test program: a wxWidgets application without a main loop of its own (the
 // tests run the dialogs modally), the program's real message boxes, and a guard against dialogs
 // that nobody answers.
-#include "ui/DialogResources.h"
-#include "ui/CWxMessageSink.h"
 #include "tests/support/WxTesting.h"
+#include "ui/CWxMessageSink.h"
+#include "ui/DialogResources.h"
 
 #include <gtest/gtest.h>
 #include <wx/app.h>

@@ -18,7 +18,7 @@ namespace {
 int g_realDialogsAllowed = 0;
 int g_realMessageBoxesAllowed = 0;
 std::vector<wxDialog*> g_scriptedDialogs;
-}
+} // namespace
 
 CAllowRealDialogs::CAllowRealDialogs(EWhich which) : m_which(which)
 {
@@ -110,7 +110,8 @@ int RunModalScript(wxDialog& dialog, std::function<void()> script, int timeoutMs
     wxTimer watchdog;
     watchdog.Bind(wxEVT_TIMER, [&dialog](wxTimerEvent&) {
         if (dialog.IsModal()) {
-            ADD_FAILURE() << "dialog \"" << dialog.GetTitle().utf8_str().data() << "\" still open at the timeout";
+            ADD_FAILURE() << "dialog \"" << dialog.GetTitle().utf8_str().data()
+                          << "\" still open at the timeout";
             dialog.EndModal(wxID_CANCEL);
         }
     });

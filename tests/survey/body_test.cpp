@@ -1,6 +1,6 @@
 // The write page's body parser and field checks.
-#include "survey/SurveyFields.h"
 #include "survey/SurveyBody.h"
+#include "survey/SurveyFields.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@ std::string Body(const std::string& comment, const std::string& sex = "male",
            "&min_freq=35&max_freq=15000&min_interval55=not finished&min_interval110=not finished"
            "&min_interval220=not finished&min_interval440=8&min_interval880=not finished"
            "&min_interval1760=not finished&min_interval3520=not finished"
-           "&min_interval7040=not finished&instrument=less than 10 years&school=" + school +
-           "&comment=" + comment;
+           "&min_interval7040=not finished&instrument=less than 10 years&school=" +
+           school + "&comment=" + comment;
 }
 
 // "あいう" in CP932 and in UTF-8.
@@ -60,7 +60,8 @@ TEST(SurveyBody, LongestBodyTheClientCanSend)
     for (int field = FIELD_MIN_FREQ; field < FIELD_INSTRUMENT; ++field)
         body += "&" + std::string(SURVEY_FIELDS[field].name) + "not finished";
     body += "&instrument=less than 10 years&school=graduated from music university, collage"
-            "&comment=" + comment;
+            "&comment=" +
+            comment;
     ASSERT_EQ(body.size(), 677u);
     const auto result = ParseSurveyBody(body);
     ASSERT_TRUE(result.submission) << result.error;
@@ -155,8 +156,8 @@ TEST(SurveyBody, ListItems)
         EXPECT_TRUE(IsValidAgeItem(AgeItemText(i))) << AgeItemText(i);
     for (const char* bad : {"other", "Male", "male ", " male", ""})
         EXPECT_FALSE(ParseSurveyBody(Body("", bad)).submission) << bad;
-    for (const char* bad : {"80 years old", "4 years old", "05 years old", "30 years", "over 79",
-                            "under 4", "-5 years old", "100 years old", " years old"})
+    for (const char* bad : {"80 years old", "4 years old", "05 years old", "30 years", "over 79", "under 4",
+                            "-5 years old", "100 years old", " years old"})
         EXPECT_FALSE(IsValidAgeItem(bad)) << bad;
     EXPECT_FALSE(ParseSurveyBody(Body("", "male", "none", "music school")).submission);
     const auto result = ParseSurveyBody(Body("", "male", "none", "music school"));
@@ -170,9 +171,8 @@ TEST(SurveyBody, MeasurementsAreWhatTheProgramCanMeasure)
     EXPECT_FALSE(value);
     EXPECT_TRUE(ParseMeasurement("0", 1200, value));
     EXPECT_EQ(value, 0);
-    for (const char* bad : {"", "-", "-1", "-5", "-0", "007", "+5", "5 ", " 5", "12a", "1201",
-                            "2147483647", "2147483648", "-2147483648", "not finished ",
-                            "Not finished", "1e3", "0x10"})
+    for (const char* bad : {"", "-", "-1", "-5", "-0", "007", "+5", "5 ", " 5", "12a", "1201", "2147483647",
+                            "2147483648", "-2147483648", "not finished ", "Not finished", "1e3", "0x10"})
         EXPECT_FALSE(ParseMeasurement(bad, 1200, value)) << bad;
 
     // Through the whole body: each field has the limit of its kind, and a value beyond it stores
@@ -202,9 +202,9 @@ TEST(SurveyBody, DateTime)
     EXPECT_TRUE(IsValidDateTime("2008/03/05 14:07:09"));
     EXPECT_TRUE(IsValidDateTime("2008/02/29 00:00:00"));
     EXPECT_TRUE(IsValidDateTime("2026/12/31 23:59:60"));
-    for (const char* bad : {"2007/02/29 00:00:00", "2008/13/01 00:00:00", "2008/00/10 00:00:00",
-                            "2008/04/31 00:00:00", "2008/3/05 14:07:09", "2008/03/05 24:00:00",
-                            "2008/03/05 14:60:00", "2008-03-05 14:07:09", "2008/03/05T14:07:09",
-                            "2008/03/05 14:07:09 ", "", "abcd/ef/gh ij:kl:mn"})
+    for (const char* bad :
+         {"2007/02/29 00:00:00", "2008/13/01 00:00:00", "2008/00/10 00:00:00", "2008/04/31 00:00:00",
+          "2008/3/05 14:07:09", "2008/03/05 24:00:00", "2008/03/05 14:60:00", "2008-03-05 14:07:09",
+          "2008/03/05T14:07:09", "2008/03/05 14:07:09 ", "", "abcd/ef/gh ij:kl:mn"})
         EXPECT_FALSE(IsValidDateTime(bad)) << bad;
 }

@@ -20,8 +20,7 @@ using Texts = std::vector<std::string>;
 TEST(NoSoundServer, StartShowsOneMessageStaysStoppedAndTriesAgainLater)
 {
     const char* server = std::getenv("PULSE_SERVER");
-    const std::optional<std::string> realServer =
-        server ? std::optional<std::string>(server) : std::nullopt;
+    const std::optional<std::string> realServer = server ? std::optional<std::string>(server) : std::nullopt;
     CTempDir dir;
     // No server at this address, and none started on demand.
     const std::string config = (dir.Path() / "client.conf").string();

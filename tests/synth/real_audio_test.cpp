@@ -16,11 +16,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -50,10 +50,9 @@ public:
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         const std::string device = "--device=" + sink + ".monitor";
-        const char* argv[] = {"parec", device.c_str(), "--rate=44100", "--channels=1",
-                              "--format=s16le", "--latency-msec=5", "--raw", nullptr};
-        if (posix_spawnp(&m_pid, "parec", &actions, nullptr, const_cast<char**>(argv), environ) !=
-            0)
+        const char* argv[] = {"parec",          device.c_str(),     "--rate=44100", "--channels=1",
+                              "--format=s16le", "--latency-msec=5", "--raw",        nullptr};
+        if (posix_spawnp(&m_pid, "parec", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);
@@ -123,9 +122,8 @@ private:
                     pending = 0;
                 }
             }
-            const auto start =
-                now - std::chrono::duration_cast<Clock::duration>(
-                          std::chrono::duration<double>(m_samples.size() / RATE));
+            const auto start = now - std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(m_samples.size() / RATE));
             if (m_samples.size() > 0 && (m_start == Clock::time_point() || start < m_start))
                 m_start = start;
         }
@@ -178,8 +176,8 @@ long MaxDifference(const std::vector<std::int16_t>& played, long at,
 {
     long worst = 0;
     for (long i = from; i < to; ++i) {
-        const long d = std::labs(played[static_cast<std::size_t>(at + i)] -
-                                 reference[static_cast<std::size_t>(i)]);
+        const long d =
+            std::labs(played[static_cast<std::size_t>(at + i)] - reference[static_cast<std::size_t>(i)]);
         if (d > worst) {
             worst = d;
             if (where)
@@ -263,7 +261,8 @@ TEST_F(RealAudio, RenderThreadAndCallbackRunRealtimeWhereTheSystemAllows)
         EXPECT_EQ(1, std::count(names.begin(), names.end(), "tv-render")) << run;
         EXPECT_EQ(1, std::count(names.begin(), names.end(), "threaded-ml")) << run;
         EXPECT_EQ(3u, names.size()) << "the render thread, the device callback and the sound "
-                                       "server client's thread, run " << run;
+                                       "server client's thread, run "
+                                    << run;
         synth.Stop();
         EXPECT_TRUE(RealtimeThreads().empty());
     }
@@ -362,14 +361,13 @@ TEST_F(RealAudio, ToneReachesTheSinkWholeAtTheSetFrequency)
         EXPECT_TRUE(take.messages.empty()) << ::testing::PrintToString(take.messages);
         EXPECT_EQ(0u, take.deviceUnderruns) << "the device ran out of queued buffers";
         const long first = FirstAtLeast(take.recorded, 300);
-        const long heldSamples = static_cast<long>(
-            std::chrono::duration<double>(take.gateOff - take.gateOn).count() * RATE);
-        const long silence =
-            first < 0 ? 0 : LongestZeroRun(take.recorded, first, first + heldSamples - 1000);
+        const long heldSamples =
+            static_cast<long>(std::chrono::duration<double>(take.gateOff - take.gateOn).count() * RATE);
+        const long silence = first < 0 ? 0 : LongestZeroRun(take.recorded, first, first + heldSamples - 1000);
         if (silence < 32 || take.deviceUnderruns != 0)
             break;
-        std::printf("take %d: the sound server filled in %ld samples of silence; recording again\n",
-                    attempt, silence);
+        std::printf("take %d: the sound server filled in %ld samples of silence; recording again\n", attempt,
+                    silence);
     }
     const std::vector<std::int16_t>& recorded = take.recorded;
     const Clock::time_point gateOn = take.gateOn;
@@ -415,8 +413,7 @@ TEST_F(RealAudio, ToneReachesTheSinkWholeAtTheSetFrequency)
     const long releaseGuess = heldSamples;
     long where = 0;
     const long heldDiff = MaxDifference(recorded, onset, held, 0, releaseGuess - 2000, &where);
-    EXPECT_LE(heldDiff, 2) << "the recording departs from the note " << where
-                           << " samples after its onset";
+    EXPECT_LE(heldDiff, 2) << "the recording departs from the note " << where << " samples after its onset";
 
     // The release, found as the step where the recording's decay matches a lone voice's note
     // released there; the whole note must then match.
@@ -426,16 +423,14 @@ TEST_F(RealAudio, ToneReachesTheSinkWholeAtTheSetFrequency)
         if (MaxDifference(recorded, onset, held, r - 1, r + 1, nullptr) > 2)
             break; // the held tone ended before r
         const std::vector<std::int16_t> candidate =
-            ReferenceNote(WAVEFORM_SINE, 1000, 0.5, static_cast<int>(r + 8000),
-                          static_cast<int>(r));
+            ReferenceNote(WAVEFORM_SINE, 1000, 0.5, static_cast<int>(r + 8000), static_cast<int>(r));
         if (MaxDifference(recorded, onset, candidate, r, r + 2000, nullptr) <= 2) {
             release = r;
             note = candidate;
         }
     }
     ASSERT_GE(release, 0) << "no release matches the recording";
-    EXPECT_LE(MaxDifference(recorded, onset, note, 0, release + 8000, &where), 2)
-        << "at " << where;
+    EXPECT_LE(MaxDifference(recorded, onset, note, 0, release + 8000, &where), 2) << "at " << where;
 
     // Attack and decay shapes: 120 dB over the envelope length (4693 samples at 1000 Hz),
     // measured between -60 dB and -3 dB of the held level.
@@ -444,8 +439,7 @@ TEST_F(RealAudio, ToneReachesTheSinkWholeAtTheSetFrequency)
     const std::vector<double> attack = Envelope(recorded, onset, onset + 4693, window);
     const double full = 0.5 * 32767;
     EXPECT_NEAR(expectedSlope, LogSlope(attack, window, full, 1e-3, 0.7), 0.03 * expectedSlope);
-    const std::vector<double> decay =
-        Envelope(recorded, onset + release, onset + release + 4693, window);
+    const std::vector<double> decay = Envelope(recorded, onset + release, onset + release + 4693, window);
     EXPECT_NEAR(-expectedSlope, LogSlope(decay, window, full, 1e-3, 0.7), 0.03 * expectedSlope);
     const long after = onset + release + 4693 + 10;
     EXPECT_EQ(0, *std::max_element(recorded.begin() + after, recorded.begin() + after + 4410));
@@ -464,19 +458,17 @@ TEST_F(RealAudio, ToneReachesTheSinkWholeAtTheSetFrequency)
 
     // The delay from the gate to the onset as heard at the sink: the engine's lead (90 ms, less
     // up to a period) plus PortAudio's and the server's latency.
-    const Clock::time_point heard =
-        take.recordingStart + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(onset / RATE));
+    const Clock::time_point heard = take.recordingStart + std::chrono::duration_cast<Clock::duration>(
+                                                              std::chrono::duration<double>(onset / RATE));
     const double delayMs = std::chrono::duration<double, std::milli>(heard - gateOn).count();
-    const double releaseDelayMs =
-        std::chrono::duration<double, std::milli>(
-            take.recordingStart +
-            std::chrono::duration_cast<Clock::duration>(
-                std::chrono::duration<double>((onset + release) / RATE)) -
-            gateOff)
-            .count();
-    std::printf("gate-to-onset delay %.1f ms, release delay %.1f ms, frequency %.3f Hz\n",
-                delayMs, releaseDelayMs, hz);
+    const double releaseDelayMs = std::chrono::duration<double, std::milli>(
+                                      take.recordingStart +
+                                      std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>((onset + release) / RATE)) -
+                                      gateOff)
+                                      .count();
+    std::printf("gate-to-onset delay %.1f ms, release delay %.1f ms, frequency %.3f Hz\n", delayMs,
+                releaseDelayMs, hz);
     RecordProperty("gate_to_onset_ms", std::to_string(delayMs));
     EXPECT_GE(delayMs, 60.0);
     EXPECT_LE(delayMs, 400.0);

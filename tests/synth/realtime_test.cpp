@@ -86,9 +86,8 @@ TEST(SynthesizerRunning, PlaysAGatedToneWithoutGapWhileTheGuiThreadBlocks)
     // No gap and no repeated block: the held part of the note is the lone voice's sample for
     // sample (the release lands somewhere after 20000 samples).
     for (long i = 0; i < 20000; ++i)
-        ASSERT_LE(std::abs(played[static_cast<std::size_t>(onset + i)] -
-                           sustained[static_cast<std::size_t>(i)]),
-                  1)
+        ASSERT_LE(
+            std::abs(played[static_cast<std::size_t>(onset + i)] - sustained[static_cast<std::size_t>(i)]), 1)
             << "at " << i << " samples into the note";
     // And it ends: silence well after the decay.
     EXPECT_EQ(0, NonZeroFrom(played, static_cast<std::size_t>(onset + 44100)));

@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <memory>
-#include <algorithm>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -146,8 +146,8 @@ TEST(SynthesizerSteps, ClipRuleGivesTheseSamples)
         e.device->Advance(882);
         const std::vector<std::int16_t> played = e.device->PlayedFrames();
         ASSERT_EQ(882u, played.size());
-        const std::string what = ::testing::PrintToString(row.amplitudes) + " at gain " +
-                                 std::to_string(row.gain);
+        const std::string what =
+            ::testing::PrintToString(row.amplitudes) + " at gain " + std::to_string(row.gain);
         EXPECT_EQ(row.pcm, played[0]) << what;
         EXPECT_EQ(row.pcm, played[881]) << what;
         EXPECT_EQ(row.clipped, e.synth.IsClipped()) << what;
@@ -349,7 +349,9 @@ TEST(SynthesizerDamage, BurstBeyondTheLeadPlaysZerosNotTheLastPassAndCountsThem)
     EXPECT_EQ(0, CountOf(played, mark, played.size(), 16383)) << "the last pass came back";
     // Silence up to the device position + 441, then the new level without a gap.
     const std::size_t resumed = mark + 3969 + 1000 + 441;
-    EXPECT_EQ(0, NonZeroFrom(std::vector<std::int16_t>(played.begin(), played.begin() + static_cast<long>(resumed)), mark));
+    EXPECT_EQ(
+        0, NonZeroFrom(std::vector<std::int16_t>(played.begin(), played.begin() + static_cast<long>(resumed)),
+                       mark));
     EXPECT_EQ(static_cast<long>(played.size() - resumed), CountOf(played, resumed, played.size(), 8191));
     EXPECT_EQ(1000u + 441u, e.synth.Damage().unrenderedFrames);
     EXPECT_EQ(0u, e.device->UnderrunFrames());
@@ -468,8 +470,7 @@ TEST(SynthesizerStart, EachFailingStageShowsItsMessageAndLeavesTheEngineStopped)
         if (row.leavesDeviceOpen) {
             // Failed start: the device stays open until Stop.
             e.synth.Start();
-            EXPECT_EQ(std::vector<std::string>{"再生デバイスはオープン済みです。"},
-                      e.messages.Texts());
+            EXPECT_EQ(std::vector<std::string>{"再生デバイスはオープン済みです。"}, e.messages.Texts());
             EXPECT_EQ(1, e.synth.Stop());
             EXPECT_FALSE(e.device->IsOpen());
             e.messages.shown.clear();
@@ -487,8 +488,7 @@ TEST(SynthesizerStart, ClosingFailureInStopIsReportedAndTheDeviceIsDroppedAllThe
     e.synth.Start();
     e.device->FailNext(EWaveDeviceOp::Close);
     EXPECT_EQ(0, e.synth.Stop());
-    EXPECT_EQ(std::vector<std::string>{"再生デバイスのクローズに失敗しました。"},
-              e.messages.Texts());
+    EXPECT_EQ(std::vector<std::string>{"再生デバイスのクローズに失敗しました。"}, e.messages.Texts());
     EXPECT_FALSE(e.device->IsOpen());
     EXPECT_FALSE(e.synth.IsRunning());
     EXPECT_EQ(1, e.synth.Stop());

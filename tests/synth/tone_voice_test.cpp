@@ -33,8 +33,8 @@ TEST(ToneVoiceEnvelope, LengthFollowsFrequencyAtEachGate)
     const struct {
         double frequency;
         int length;
-    } table[] = {{20, 9671},   {55, 8384},    {440, 5738},  {1000, 4693},
-                 {7040, 2210}, {20000, 882},  {22050, 757}, {0, 44100}};
+    } table[] = {{20, 9671},   {55, 8384},   {440, 5738},  {1000, 4693},
+                 {7040, 2210}, {20000, 882}, {22050, 757}, {0, 44100}};
     Voice fresh(WAVEFORM_SINE, 440, 1);
     EXPECT_EQ(882, fresh.EnvelopeLength());
     for (const auto& row : table) {
@@ -75,8 +75,7 @@ TEST(ToneVoiceEnvelope, NoteStartsAtPhaseZeroWithTheAttackAtOneMillionth)
     const std::vector<float> out = sine.Take(2);
     EXPECT_EQ(0.0f, out[0]);
     const double d = TWO_PI / (44100 / 440.0);
-    EXPECT_FLOAT_EQ(static_cast<float>(std::sin(d) * std::exp(13.815510558 / 5738 * (1 - 5738))),
-                    out[1]);
+    EXPECT_FLOAT_EQ(static_cast<float>(std::sin(d) * std::exp(13.815510558 / 5738 * (1 - 5738))), out[1]);
 
     Voice flat(FLAT, 0, 1);
     flat.SetGate(1);
@@ -156,8 +155,8 @@ TEST(ToneVoiceGate, ReleaseBeforeTheFirstStartStaysSilent)
 
 TEST(ToneVoiceGate, PostedChangesEqualTheSameChangesAppliedInOrder)
 {
-    const std::vector<std::vector<int>> sequences = {
-        {0}, {1}, {0, 1}, {1, 0}, {1, 0, 1}, {0, 1, 0}, {1, 1}, {0, 0}};
+    const std::vector<std::vector<int>> sequences = {{0},       {1},       {0, 1}, {1, 0},
+                                                     {1, 0, 1}, {0, 1, 0}, {1, 1}, {0, 0}};
     for (bool soundedBefore : {false, true}) {
         for (const auto& sequence : sequences) {
             Voice direct(WAVEFORM_SINE, 0, 0.5);
@@ -176,8 +175,8 @@ TEST(ToneVoiceGate, PostedChangesEqualTheSameChangesAppliedInOrder)
                 posted.PostGate(on);
             }
             posted.ApplyPendingGate();
-            const std::string what = ::testing::PrintToString(sequence) +
-                                     (soundedBefore ? " after sounding" : " on a new voice");
+            const std::string what =
+                ::testing::PrintToString(sequence) + (soundedBefore ? " after sounding" : " on a new voice");
             EXPECT_EQ(direct.m_gate, posted.m_gate) << what;
             EXPECT_EQ(direct.IsAttacking(), posted.IsAttacking()) << what;
             EXPECT_EQ(direct.IsDecaying(), posted.IsDecaying()) << what;
@@ -210,8 +209,7 @@ TEST(ToneVoiceRender, TwoBlocksEqualOneBlockOfTwiceTheLength)
                 halves.insert(halves.end(), second.begin(), second.end());
                 for (int i = 0; i < 2 * n; ++i) {
                     ASSERT_NEAR(whole[i], halves[i], 1e-5f)
-                        << "waveform " << waveform << ", n " << n << ", round " << round
-                        << ", sample " << i;
+                        << "waveform " << waveform << ", n " << n << ", round " << round << ", sample " << i;
                 }
                 EXPECT_NEAR(one.Phase(), two.Phase(), 1e-9);
                 EXPECT_EQ(one.EnvelopeCounter(), two.EnvelopeCounter());

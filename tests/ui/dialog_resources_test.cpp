@@ -35,13 +35,12 @@ TEST_P(DialogTemplateSize, ClientAreaIsTheTemplatesInItsFont)
     dlg.Destroy();
 }
 
-INSTANTIATE_TEST_SUITE_P(Templates, DialogTemplateSize,
-                         testing::Values(TemplateSize{"IDD_ABOUTBOX", 235, 55}, TemplateSize{"IDD_MAIN", 151, 314},
-                                         TemplateSize{"IDD_RANGE", 187, 163},
-                                         TemplateSize{"IDD_INTERVAL", 187, 163},
-                                         TemplateSize{"IDD_QUESTIONNAIRE", 319, 290},
-                                         TemplateSize{"IDD_SOUNDCARD", 246, 229}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Templates, DialogTemplateSize,
+    testing::Values(TemplateSize{"IDD_ABOUTBOX", 235, 55}, TemplateSize{"IDD_MAIN", 151, 314},
+                    TemplateSize{"IDD_RANGE", 187, 163}, TemplateSize{"IDD_INTERVAL", 187, 163},
+                    TemplateSize{"IDD_QUESTIONNAIRE", 319, 290}, TemplateSize{"IDD_SOUNDCARD", 246, 229}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DialogTemplate, MissingTemplateIsReportedAndLeavesAWindowToClose)
 {
