@@ -2,99 +2,16 @@
 // seeded through its write page.
 #include "survey/SurveyFields.h"
 #include "tests/server/ServerProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 #ifndef TONVALE_SCREENSHOT_PATH
 #error "TONVALE_SCREENSHOT_PATH must say where the screenshot is kept"
 #endif
 
 namespace {
-
-constexpr const char* CHROMIUM = "/usr/bin/chromium";
-
-struct RunResult {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs a program with its output in files; kills it if it overstays.
-RunResult RunProgram(std::vector<std::string> args, const std::filesystem::path& dir,
-                     std::chrono::seconds limit = std::chrono::seconds(90))
-{
-    const std::string outPath = (dir / "run.out").string(), errPath = (dir / "run.err").string();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = open("/dev/null", O_RDONLY);
-        dup2(in, STDIN_FILENO);
-        dup2(out, STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        // Its own process group, so that a stuck browser is ended with all its helpers.
-        setpgid(0, 0);
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    RunResult result;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (waitpid(pid, &result.status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(-pid, SIGKILL);
-            waitpid(pid, &result.status, 0);
-            result.status = -1;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    return result;
-}
-
-RunResult Chromium(const std::filesystem::path& dir, const std::string& profile,
-                   const std::vector<std::string>& extra, const std::string& url)
-{
-    std::vector<std::string> args = {CHROMIUM,
-                                     "--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-quic",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--user-data-dir=" + (dir / profile).string(),
-                                     "--enable-logging=stderr",
-                                     "--v=0"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    args.push_back(url);
-    return RunProgram(args, dir);
-}
-
-// What the page said on the browser's console (CSP violations, failed loads, script errors).
-std::vector<std::string> ConsoleLines(const std::string& log)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(log);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.find(":CONSOLE") != std::string::npos)
-            lines.push_back(line);
-    }
-    return lines;
-}
 
 std::size_t Occurrences(const std::string& text, const std::string& what)
 {
@@ -121,8 +38,8 @@ std::string Submission(const std::string& age, const std::string& instrument, co
 
 TEST(ResultsPageInBrowser, RendersChartsWithoutConsoleErrorsAndHidesSmallGroups)
 {
-    if (access(CHROMIUM, X_OK) != 0)
-        GTEST_FAIL() << CHROMIUM << " is missing: scripts/deps.sh installs it";
+    if (access(CHROMIUM_PATH, X_OK) != 0)
+        GTEST_FAIL() << CHROMIUM_PATH << " is missing: scripts/deps.sh installs it";
     CTempDir dir;
     const std::string db = (dir.Path() / "survey.db").string();
     CServerProcess server;
@@ -148,13 +65,13 @@ TEST(ResultsPageInBrowser, RendersChartsWithoutConsoleErrorsAndHidesSmallGroups)
         "http://127.0.0.1:" + std::to_string(server.Port()) + std::string(SURVEY_RESULTS_PATH);
 
     // The console check must be able to fail: a page with a script error is seen.
-    const RunResult bad = Chromium(dir.Path(), "profile-check", {"--dump-dom"},
-                                   "data:text/html,<p>x</p><script>console.error('seen')</script>");
-    ASSERT_EQ(bad.status, 0) << bad.err;
+    const CChildResult bad = RunChromium(dir.Path(), "profile-check", {"--dump-dom"},
+                                         "data:text/html,<p>x</p><script>console.error('seen')</script>");
+    ASSERT_EQ(bad.exitStatus, 0) << bad.err;
     ASSERT_FALSE(ConsoleLines(bad.err).empty()) << "Chromium's console output is not recognised";
 
-    const RunResult dom = Chromium(dir.Path(), "profile-dom", {"--dump-dom"}, url);
-    ASSERT_EQ(dom.status, 0) << dom.err;
+    const CChildResult dom = RunChromium(dir.Path(), "profile-dom", {"--dump-dom"}, url);
+    ASSERT_EQ(dom.exitStatus, 0) << dom.err;
     const auto console = ConsoleLines(dom.err);
     EXPECT_TRUE(console.empty()) << console.front();
 
@@ -180,15 +97,16 @@ TEST(ResultsPageInBrowser, RendersChartsWithoutConsoleErrorsAndHidesSmallGroups)
 
     const std::string screenshot = TONVALE_SCREENSHOT_PATH;
     std::filesystem::remove(screenshot);
-    const RunResult shot =
-        Chromium(dir.Path(), "profile-shot",
-                 {"--window-size=1280,3600", "--hide-scrollbars", "--screenshot=" + screenshot}, url);
-    ASSERT_EQ(shot.status, 0) << shot.err;
+    const CChildResult shot =
+        RunChromium(dir.Path(), "profile-shot",
+                    {"--window-size=1280,3600", "--hide-scrollbars", "--screenshot=" + screenshot}, url);
+    ASSERT_EQ(shot.exitStatus, 0) << shot.err;
     EXPECT_TRUE(ConsoleLines(shot.err).empty());
     ASSERT_TRUE(std::filesystem::exists(screenshot)) << shot.err;
     // A drawn page, not a blank one: its size as asked and many colours (charts, anti-aliased text).
-    const RunResult info = RunProgram({"/usr/bin/identify", "-format", "%w %h %k", screenshot}, dir.Path());
-    ASSERT_EQ(info.status, 0) << info.err;
+    const CChildResult info =
+        RunChild({"/usr/bin/identify", "-format", "%w %h %k", screenshot}, dir.Path(), dir.Path());
+    ASSERT_EQ(info.exitStatus, 0) << info.err;
     int width = 0, height = 0, colours = 0;
     std::istringstream(info.out) >> width >> height >> colours;
     EXPECT_EQ(width, 1280);

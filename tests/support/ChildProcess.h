@@ -74,11 +74,14 @@ inline CChildResult RunChild(const std::vector<std::string>& args, const std::fi
     return result;
 }
 
+// Debian's Chromium (scripts/deps.sh installs it).
+inline constexpr const char* CHROMIUM_PATH = "/usr/bin/chromium";
+
 // Headless Chromium as the tests run it: no sandbox (root), no GPU, nothing fetched on its own.
 inline CChildResult RunChromium(const std::filesystem::path& scratchDir, const std::string& profile,
                                 const std::vector<std::string>& extra, const std::string& url)
 {
-    std::vector<std::string> args = {"/usr/bin/chromium",
+    std::vector<std::string> args = {CHROMIUM_PATH,
                                      "--headless",
                                      "--no-sandbox",
                                      "--disable-gpu",
