@@ -5,6 +5,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1
 shift
 launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  # Paths below the checkout are hashed relative to it, so another clone reuses the same cache.
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top}
+fi
 cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
 cmake --build "$dir" -j "$(nproc)"

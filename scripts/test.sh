@@ -24,30 +24,34 @@ run_ctest() {
   rm -f "$log"
 }
 
-echo "== layers: no folder includes from one above it"
+# Each stage says how long it took, so that the whole stays within CI's time.
+stage() { echo "== $* ($((SECONDS / 60)) min $((SECONDS % 60)) s so far)"; }
+
+stage "layers: no folder includes from one above it"
 scripts/check-layers.sh
-echo "== format"
+stage "format"
 scripts/check-format.sh
 
-echo "== build and test"
+stage "build and test"
 scripts/build.sh build/test
 run_ctest --test-dir build/test --output-on-failure -j "$jobs"
 
-echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+stage "build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build/asan -DTONVALE_SANITIZE=address,undefined -DTONVALE_BUILD_BENCHMARKS=OFF
 ASAN_OPTIONS="fast_unwind_on_malloc=0:detect_leaks=1:abort_on_error=0" \
 LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   run_ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE nosan
 
-echo "== build and test the sound engine and the survey server with ThreadSanitizer"
+stage "build and test the sound engine and the survey server with ThreadSanitizer"
 scripts/build.sh build/tsan -DTONVALE_SANITIZE=thread -DTONVALE_BUILD_GUI=OFF -DTONVALE_BUILD_BENCHMARKS=OFF
 TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
   run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L engine
 TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
   run_ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R '^server_(unit|e2e)_test$'
 
-echo "== build, install, run and purge the Debian packages"
+stage "build, install, run and purge the Debian packages"
 scripts/test-packages.sh
 
+stage "done"
 echo "tests: $passed passed, 0 failed"
