@@ -478,6 +478,13 @@ bool LogQuestionnaireSent(const std::string& ageItem)
         return false;
     g_currentLog->Append(
         {LogCheck::Questionnaire, LogKind::Questionnaire, "", "", ageItem, LogJudgement::None, ""});
+    return EndCurrentCheck();
+}
+
+bool EndCurrentCheck()
+{
+    if (g_currentLog == nullptr)
+        return false;
     g_currentLog->CheckEnded();
     return g_currentLog->TakeFailureNotice();
 }

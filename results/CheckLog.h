@@ -110,6 +110,10 @@ private:
 CCheckLog* CurrentCheckLog();
 void SetCurrentCheckLog(CCheckLog* log);
 
+// A check has ended: the run's log goes to disk. True when the caller should now show
+// CHECK_LOG_FAILED_MESSAGE (once per run).
+bool EndCurrentCheck();
+
 // The questionnaire was sent: one row with the age item chosen, and nothing else from it. True when
 // the caller should now show CHECK_LOG_FAILED_MESSAGE (once per run).
 bool LogQuestionnaireSent(const std::string& ageItem);
