@@ -5,6 +5,7 @@
 #include "diagnoses/SoundCardLimit.h"
 #include "help/HtmlHelp.h"
 #include "res/TonvaleIcon.h"
+#include "results/CheckLog.h"
 #include "results/MyResults.h"
 #include "results/QuestionnaireCommands.h"
 #include "results/ResultFile.h"
@@ -55,6 +56,10 @@ CMainDlg::~CMainDlg()
     if (m_resultFile)
         m_resultFile->Abandon();
     m_resultFile.reset();
+    if (m_log) {
+        SetCurrentCheckLog(m_previousLog);
+        m_log.reset();
+    }
     if (m_workingDirectory >= 0)
         ::close(m_workingDirectory);
 }
@@ -84,6 +89,10 @@ void CMainDlg::OnInitDialog()
     if (m_workingDirectory < 0)
         m_workingDirectory = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     m_resultFile = OpenResultFile(m_workingDirectory >= 0 ? m_workingDirectory : AT_FDCWD);
+    // The log follows result.dat through the same descriptor; nothing is created before its first row.
+    m_log = std::make_unique<CCheckLog>(m_workingDirectory >= 0 ? m_workingDirectory : AT_FDCWD);
+    m_previousLog = CurrentCheckLog();
+    SetCurrentCheckLog(m_log.get());
 
     // The focus starts on the first control in the tab order, "Quit".
     FindWindow(wxID_OK)->SetFocus();

@@ -1,10 +1,11 @@
 #pragma once
 // The main window (dialog 102): one button per command. It shows no results; it binds ResultRecord
-// to result.dat for the whole run and writes it at Quit.
+// to result.dat for the whole run and writes it at Quit, and keeps the run's log beside it.
 #include <wx/dialog.h>
 
 #include <memory>
 
+class CCheckLog;
 class CFileBackedBlock;
 class wxContextMenuEvent;
 class wxKeyEvent;
@@ -52,4 +53,6 @@ private:
 
     std::unique_ptr<CFileBackedBlock> m_resultFile;
     int m_workingDirectory = -1; // descriptor of the directory result.dat lives in
+    std::unique_ptr<CCheckLog> m_log;
+    CCheckLog* m_previousLog = nullptr;
 };

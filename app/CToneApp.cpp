@@ -2,7 +2,6 @@
 // program when the main window ends. There is no main loop outside the modal dialogs.
 #include "app/CMainDlg.h"
 #include "app/CommandLine.h"
-#include "results/CheckLog.h"
 #include "results/ResultRecord.h"
 #include "ui/CWxMessageSink.h"
 
@@ -10,8 +9,6 @@
 #include <wx/image.h>
 
 #include <iostream>
-
-#include <fcntl.h>
 
 class CToneApp : public wxApp {
 public:
@@ -26,14 +23,10 @@ public:
     int OnRun() override
     {
         {
-            // The log beside result.dat: nothing is created until the first row.
-            CCheckLog log(AT_FDCWD);
-            SetCurrentCheckLog(&log);
             CMainDlg main;
             SetTopWindow(&main);
             main.ShowModal();
             SetTopWindow(nullptr);
-            SetCurrentCheckLog(nullptr);
         }
         // Ended however the window was ended (Quit, Escape, the close button): a normal exit.
         return 0;

@@ -117,7 +117,7 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
     StopSynthesizer();
     m_timer.Stop();
     if (damaged) {
-        m_procedure.AbandonQuestion();
+        LogRows(m_procedure.AbandonQuestion());
         ShowMessage(QUESTION_DAMAGED_TEXT);
         SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_READY));
         SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
@@ -135,6 +135,7 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
 void CIntervalDlg::EvaluateAnswer()
 {
     const IntervalOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_INTERVAL_ANSWER));
+    LogRows(outcome.logRows);
     SetControlText(IDC_INTERVAL_MESSAGE, outcome.messageText);
     ShowDifference();
     ShowStep();

@@ -93,12 +93,26 @@ void CIntervalProcedure::StartQuestion()
     m_state = INTERVAL_QUESTION;
 }
 
-void CIntervalProcedure::AbandonQuestion()
+CheckLogRow CIntervalProcedure::QuestionRow() const
 {
+    CheckLogRow row;
+    row.check = LogCheck::Interval;
+    row.frequency = std::to_string(BandHz(m_band));
+    row.played = IntervalTonesText(m_tones[0], m_tones[1]);
+    row.judgement = LogJudgement::NotJudged;
+    return row;
+}
+
+std::vector<CheckLogRow> CIntervalProcedure::AbandonQuestion()
+{
+    std::vector<CheckLogRow> rows;
     // After a band change during the question the procedure is ready already.
-    if (m_state == INTERVAL_QUESTION)
+    if (m_state == INTERVAL_QUESTION) {
+        rows.push_back(QuestionRow());
         m_state = INTERVAL_READY;
+    }
     m_tickIndex = 0;
+    return rows;
 }
 
 int CIntervalProcedure::NextTick()
@@ -115,6 +129,10 @@ IntervalOutcome CIntervalProcedure::Answer(int selection)
         return outcome;
 
     outcome.correct = selection == m_higher;
+    CheckLogRow asked = QuestionRow();
+    asked.answer = selection >= 0 && selection < INTERVAL_ANSWER_COUNT ? INTERVAL_ANSWERS[selection] : "";
+    asked.judgement = outcome.correct ? LogJudgement::Right : LogJudgement::Wrong;
+    outcome.logRows.push_back(std::move(asked));
     if (outcome.correct) {
         outcome.messageText = "Correct, the next quetion will be given.";
         m_lastDifference = m_difference;
@@ -132,6 +150,12 @@ IntervalOutcome CIntervalProcedure::Answer(int selection)
         outcome.cents = LastDifferenceCents();
         outcome.resultText =
             "Difference of frequency that you can recognize is" + std::to_string(outcome.cents) + "cent.";
+        CheckLogRow found;
+        found.check = LogCheck::Interval;
+        found.kind = LogKind::Result;
+        found.frequency = std::to_string(BandHz(m_band));
+        found.value = std::to_string(outcome.cents);
+        outcome.logRows.push_back(std::move(found));
         m_state = INTERVAL_FINISHED;
         m_done = true;
         return outcome;

@@ -2,9 +2,11 @@
 // The interval check without its window: the eight bands and their admission, the two tones of a
 // question, the halving and moving back of the difference, and when a band is finished. The dialog
 // plays the tones on its timer and shows what this class decides.
+#include "results/CheckLog.h"
 #include "survey/SurveyFields.h"
 
 #include <string>
+#include <vector>
 
 constexpr int INTERVAL_READY = 0;    // ready for a question
 constexpr int INTERVAL_QUESTION = 1; // a question plays or awaits its answer
@@ -25,6 +27,8 @@ struct IntervalOutcome {
     bool finished = false; // the band is finished: announce and store `cents`
     int cents = 0;
     std::string resultText; // the message box text when finished
+    // For the log: the question as asked and judged, then the band's cents when finished.
+    std::vector<CheckLogRow> logRows;
 };
 
 class CIntervalProcedure {
@@ -58,14 +62,16 @@ public:
     // Evaluates an answer (list index, -1 for none): correct when it names the higher tone.
     IntervalOutcome Answer(int selection);
     // A question whose sound was damaged is not judged: back to ready, difference and step as
-    // they were; the next question draws its order anew.
-    void AbandonQuestion();
+    // they were; the next question draws its order anew. Returns the log's row for it (none when
+    // the question was already given up by a band change).
+    std::vector<CheckLogRow> AbandonQuestion();
 
     static const char* MessageText(int state);
     static const char* QuestionCaption(int state);
 
 private:
     void StartBand(int band);
+    CheckLogRow QuestionRow() const;
 
     int m_state = INTERVAL_READY;
     int m_band = INTERVAL_FIRST_BAND;

@@ -107,7 +107,7 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
         StopSynthesizer();
         m_timer.Stop();
         if (damaged) {
-            m_procedure.AbandonQuestion();
+            LogRows(m_procedure.AbandonQuestion());
             ShowMessage(QUESTION_DAMAGED_TEXT);
             SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_READY));
             SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_READY));
@@ -126,6 +126,7 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
 void CRangeDlg::EvaluateAnswer()
 {
     const RangeOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_RANGE_ANSWER));
+    LogRows(outcome.logRows);
     SetControlText(IDC_RANGE_MESSAGE, outcome.messageText);
 
     if (outcome.upperLimitHz != 0) {

@@ -18,6 +18,15 @@ const char* const MESSAGE_TEXTS[] = {
 
 const char* const QUESTION_CAPTIONS[] = {"Question", "Answer", ""};
 
+CheckLogRow ResultRow(LogCheck check, int limitHz)
+{
+    CheckLogRow row;
+    row.check = check;
+    row.kind = LogKind::Result;
+    row.value = std::to_string(limitHz);
+    return row;
+}
+
 } // namespace
 
 CRangeProcedure::CRangeProcedure(double soundCardLimit)
@@ -49,11 +58,28 @@ void CRangeProcedure::StartQuestion()
     m_state = RANGE_QUESTION;
 }
 
-void CRangeProcedure::AbandonQuestion()
+CheckLogRow CRangeProcedure::QuestionRow() const
 {
-    if (m_state == RANGE_QUESTION)
+    bool slots[RANGE_SLOT_COUNT];
+    for (int slot = 0; slot < RANGE_SLOT_COUNT; ++slot)
+        slots[slot] = m_pattern[slot] != 0;
+    CheckLogRow row;
+    row.check = m_upperPhase ? LogCheck::RangeUpper : LogCheck::RangeLower;
+    row.frequency = std::to_string(m_testFrequency);
+    row.played = RangePatternText(slots);
+    row.judgement = LogJudgement::NotJudged;
+    return row;
+}
+
+std::vector<CheckLogRow> CRangeProcedure::AbandonQuestion()
+{
+    std::vector<CheckLogRow> rows;
+    if (m_state == RANGE_QUESTION) {
+        rows.push_back(QuestionRow());
         m_state = RANGE_READY;
+    }
     m_slotIndex = 0;
+    return rows;
 }
 
 RangeSlot CRangeProcedure::NextSlot()
@@ -72,6 +98,10 @@ RangeOutcome CRangeProcedure::Answer(int selection)
     int& audible = m_upperPhase ? m_upperAudible : m_lowerAudible;
     int& inaudible = m_upperPhase ? m_upperInaudible : m_lowerInaudible;
     outcome.correct = selection + 1 == m_toneCount;
+    CheckLogRow asked = QuestionRow();
+    asked.answer = selection >= 0 && selection < RANGE_ANSWER_COUNT ? RANGE_ANSWERS[selection] : "";
+    asked.judgement = outcome.correct ? LogJudgement::Right : LogJudgement::Wrong;
+    outcome.logRows.push_back(std::move(asked));
     if (outcome.correct) {
         outcome.messageText = "Correct, the next question will be given.";
         audible = m_testFrequency;
@@ -87,6 +117,7 @@ RangeOutcome CRangeProcedure::Answer(int selection)
             // The bracket is 1 Hz wide: the upper limit is found and the lower search begins.
             outcome.upperLimitHz = m_upperAudible;
             outcome.resultText = "Upper limit is" + std::to_string(m_upperAudible) + "Hz.";
+            outcome.logRows.push_back(ResultRow(LogCheck::RangeUpper, m_upperAudible));
             m_upperPhase = false;
             m_testFrequency = (m_lowerInaudible + m_lowerAudible) / 2;
             m_done = true;
@@ -95,6 +126,7 @@ RangeOutcome CRangeProcedure::Answer(int selection)
                ((m_lowerAudible + m_lowerInaudible) % 2 != 0 && m_testFrequency + 1 == m_lowerAudible)) {
         outcome.lowerLimitHz = m_lowerAudible;
         outcome.resultText = "Lower limit is" + std::to_string(m_lowerAudible) + "Hz.";
+        outcome.logRows.push_back(ResultRow(LogCheck::RangeLower, m_lowerAudible));
         m_done = true;
         m_finished = true;
     }

@@ -2,7 +2,10 @@
 // The audible range check without its window: the five-slot patterns, the two integer bisections
 // (upper limit first, then lower limit) and the texts they produce. The dialog plays the slots on
 // its timer and shows what this class decides.
+#include "results/CheckLog.h"
+
 #include <string>
+#include <vector>
 
 constexpr int RANGE_READY = 0;     // ready for a question (also after the lower limit was found)
 constexpr int RANGE_QUESTION = 1;  // a question plays or awaits its answer
@@ -24,6 +27,8 @@ struct RangeOutcome {
     int upperLimitHz = 0;    // found now: announce it and store it as the highest audible frequency
     int lowerLimitHz = 0;    // found now: announce it, store it as the lowest; the check is over
     std::string resultText;  // the message box text that announces the limit found now
+    // For the log: the question as asked and judged, then the limit when one was found.
+    std::vector<CheckLogRow> logRows;
 };
 
 class CRangeProcedure {
@@ -52,13 +57,16 @@ public:
     // number of tones.
     RangeOutcome Answer(int selection);
     // A question whose sound was damaged is not judged: back to ready, bounds as they were; the
-    // next question draws a new pattern.
-    void AbandonQuestion();
+    // next question draws a new pattern. Returns the log's row for it (none when no question was
+    // under way).
+    std::vector<CheckLogRow> AbandonQuestion();
 
     static const char* MessageText(int state);
     static const char* QuestionCaption(int state);
 
 private:
+    CheckLogRow QuestionRow() const;
+
     int m_state = RANGE_READY;
     int m_pattern[RANGE_SLOT_COUNT] = {};
     int m_toneCount = 0;

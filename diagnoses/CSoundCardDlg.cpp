@@ -73,6 +73,7 @@ bool CSoundCardDlg::PlayTone()
     const bool damaged = QuestionSoundDamaged();
     EnableControl(IDC_SOUNDCARD_SOUND, true);
     if (damaged) {
+        LogRows(m_procedure.DamagedToneRows());
         ShowMessage(QUESTION_DAMAGED_TEXT);
         return false;
     }
@@ -93,7 +94,7 @@ void CSoundCardDlg::OnSound(wxCommandEvent&)
         break;
     case SOUNDCARD_INTRODUCTION_PLAYED:
         SetControlLabel(wxID_OK, "Pause");
-        m_procedure.CheckMore();
+        LogRows(m_procedure.CheckMore());
         ShowState();
         SetControlText(IDC_SOUNDCARD_ACCURACY, FormatHz(m_procedure.Step()));
         SetControlText(IDC_SOUNDCARD_FREQUENCY, FormatHz(m_procedure.Frequency()));
@@ -115,6 +116,7 @@ void CSoundCardDlg::OnSound(wxCommandEvent&)
 void CSoundCardDlg::EvaluateAnswer()
 {
     const SoundCardOutcome outcome = m_procedure.Answer(SelectedAnswer(IDC_SOUNDCARD_ANSWER));
+    LogRows(outcome.logRows);
 
     if (outcome.finished) {
         if (outcome.byHalving)
@@ -141,8 +143,11 @@ void CSoundCardDlg::EvaluateAnswer()
 void CSoundCardDlg::OnOK(wxCommandEvent&)
 {
     // "heard no sound" after the 20000 Hz tone: the card is good over the whole range.
-    if (m_procedure.State() == SOUNDCARD_INTRODUCTION_PLAYED)
-        SoundCardLimit = SOUND_CARD_FULL_RANGE;
+    if (m_procedure.State() == SOUNDCARD_INTRODUCTION_PLAYED) {
+        const SoundCardOutcome outcome = m_procedure.NoSoundAtIntroduction();
+        LogRows(outcome.logRows);
+        SoundCardLimit = outcome.limit;
+    }
     if (IsModal())
         EndModal(wxID_OK);
 }

@@ -68,12 +68,53 @@ void CSoundCardProcedure::IntroductionPlayed()
         m_state = SOUNDCARD_INTRODUCTION_PLAYED;
 }
 
-void CSoundCardProcedure::CheckMore()
+CheckLogRow CSoundCardProcedure::ToneRow(const char* answer, LogJudgement judgement) const
+{
+    CheckLogRow row;
+    row.check = LogCheck::SoundCard;
+    row.frequency = FrequencyText(m_frequency);
+    row.played = row.frequency;
+    row.answer = answer;
+    row.judgement = judgement;
+    return row;
+}
+
+CheckLogRow CSoundCardProcedure::LimitRow(double limit)
+{
+    CheckLogRow row;
+    row.check = LogCheck::SoundCard;
+    row.kind = LogKind::Result;
+    row.value = FrequencyText(limit);
+    return row;
+}
+
+std::vector<CheckLogRow> CSoundCardProcedure::CheckMore()
 {
     if (m_state != SOUNDCARD_INTRODUCTION_PLAYED)
-        return;
+        return {};
+    // The button's caption is the answer the listener gave.
+    std::vector<CheckLogRow> rows = {
+        ToneRow(SOUND_CAPTIONS[SOUNDCARD_INTRODUCTION_PLAYED], LogJudgement::Heard)};
     m_state = SOUNDCARD_READY;
     ResetSweep();
+    return rows;
+}
+
+SoundCardOutcome CSoundCardProcedure::NoSoundAtIntroduction()
+{
+    SoundCardOutcome outcome;
+    if (m_state != SOUNDCARD_INTRODUCTION_PLAYED)
+        return outcome;
+    outcome.finished = true;
+    outcome.limit = SOUND_CARD_FULL_RANGE;
+    outcome.logRows = {ToneRow("heard no sound", LogJudgement::NotHeard), LimitRow(outcome.limit)};
+    m_state = SOUNDCARD_FINISHED;
+    return outcome;
+}
+
+std::vector<CheckLogRow> CSoundCardProcedure::DamagedToneRows() const
+{
+    return {ToneRow("", LogJudgement::NotJudged)};
 }
 
 void CSoundCardProcedure::TonePlayed()
@@ -87,17 +128,23 @@ SoundCardOutcome CSoundCardProcedure::Answer(int selection)
     SoundCardOutcome outcome;
     if (m_state != SOUNDCARD_ANSWER)
         return outcome;
+    const bool heard = selection != SOUNDCARD_NO_SOUND && selection != SOUNDCARD_VERY_FAINT;
+    outcome.logRows.push_back(
+        ToneRow(selection >= 0 && selection < SOUNDCARD_ANSWER_COUNT ? SOUNDCARD_ANSWERS[selection] : "",
+                heard ? LogJudgement::Heard : LogJudgement::NotHeard));
 
     if (selection == SOUNDCARD_SMALLER || selection == SOUNDCARD_TWO_SOUNDS) {
         // A weaker sound or a second one means the card distorts here already.
         outcome.finished = true;
         outcome.limit = m_frequency;
         outcome.resultText = LowerThanText(m_frequency);
+        outcome.logRows.push_back(LimitRow(outcome.limit));
         m_state = SOUNDCARD_FINISHED;
         return outcome;
     }
 
-    if (selection == SOUNDCARD_NO_SOUND || selection == SOUNDCARD_VERY_FAINT)
+    // A very faint sound counts as none: the card is judged by what plays clearly.
+    if (!heard)
         m_lastSilent = m_frequency;
     else
         m_lastSounding = m_frequency;
@@ -130,6 +177,7 @@ SoundCardOutcome CSoundCardProcedure::Answer(int selection)
         outcome.byHalving = true;
         outcome.limit = candidate;
         outcome.resultText = resultText;
+        outcome.logRows.push_back(LimitRow(outcome.limit));
         m_state = SOUNDCARD_FINISHED;
         return outcome;
     }

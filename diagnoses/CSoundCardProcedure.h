@@ -1,7 +1,10 @@
 #pragma once
 // The sound card check without its window: which tone comes next, how the step shrinks, and what
 // the card's limit is. The dialog plays the tones and shows what this class decides.
+#include "results/CheckLog.h"
+
 #include <string>
+#include <vector>
 
 // States; each also indexes the message and Sound-button tables.
 constexpr int SOUNDCARD_READY = 0;  // next sweep tone not yet played
@@ -32,6 +35,8 @@ struct SoundCardOutcome {
     bool byHalving = false;
     double limit = 0.0;     // the card's usable limit when finished
     std::string resultText; // the message box text when finished
+    // For the log: the tone as played and judged, then the card's limit when finished.
+    std::vector<CheckLogRow> logRows;
 };
 
 class CSoundCardProcedure {
@@ -44,8 +49,13 @@ public:
 
     // The 20000 Hz introduction has been played.
     void IntroductionPlayed();
-    // "Check More" after the introduction: the sweep starts at 14000 Hz.
-    void CheckMore();
+    // "Check More" after the introduction: the sweep starts at 14000 Hz. Returns the log's row for
+    // the introduction tone, which was heard.
+    std::vector<CheckLogRow> CheckMore();
+    // "heard no sound" after the introduction: the card is good over the whole range.
+    SoundCardOutcome NoSoundAtIntroduction();
+    // The log's row for the tone at Frequency(), played damaged and so not judged.
+    std::vector<CheckLogRow> DamagedToneRows() const;
     // The tone at Frequency() has been played; an answer is awaited.
     void TonePlayed();
     // Evaluates the listener's answer (a list index; anything unknown counts as sounding).
@@ -56,6 +66,8 @@ public:
 
 private:
     void ResetSweep();
+    CheckLogRow ToneRow(const char* answer, LogJudgement judgement) const;
+    static CheckLogRow LimitRow(double limit);
 
     int m_state;
     double m_frequency;

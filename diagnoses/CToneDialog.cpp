@@ -1,5 +1,6 @@
 #include "diagnoses/CToneDialog.h"
 
+#include "results/CheckLog.h"
 #include "synth/CSynthesizer.h"
 #include "ui/DialogResources.h"
 #include "ui/Message.h"
@@ -265,6 +266,15 @@ void CToneDialog::EndAtOnce()
 {
     if (IsModal())
         EndModal(wxID_CANCEL);
+}
+
+void CToneDialog::LogRows(const std::vector<CheckLogRow>& rows)
+{
+    CCheckLog* log = CurrentCheckLog();
+    if (log == nullptr)
+        return;
+    for (const CheckLogRow& row : rows)
+        log->Append(row);
 }
 
 void CToneDialog::OnCharHook(wxKeyEvent& event)

@@ -12,8 +12,10 @@
 #include <wx/string.h>
 
 #include <atomic>
+#include <vector>
 
 class CSynthesizer;
+struct CheckLogRow;
 class wxThreadEvent;
 
 class CToneDialog : public wxDialog, public CWaveOutOwner {
@@ -68,6 +70,10 @@ protected:
 
     // Escape and the close box end the dialog at once (IDCANCEL), without asking.
     void EndAtOnce();
+
+    // Hands an answer's rows to the run's log. Call only once the question's sound is over: each
+    // row is one short write, and a failure is told when the check ends, not here.
+    static void LogRows(const std::vector<CheckLogRow>& rows);
 
     CSynthesizer* m_pSynth = nullptr;
 

@@ -83,9 +83,8 @@ std::vector<std::string> Components(const std::string& path)
     return parts;
 }
 
-// The rule the kernel applies when fs.protected_symlinks is on, applied here whatever the setting:
-// in a sticky directory everyone may write in, only links of our own or of the directory's owner
-// are followed. Otherwise a link planted in /tmp could point our save at any of our files.
+} // namespace
+
 bool MayFollow(int directory, const struct stat& link)
 {
     struct stat dir {};
@@ -94,6 +93,8 @@ bool MayFollow(int directory, const struct stat& link)
     const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
     return !shared || link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
 }
+
+namespace {
 
 bool ReadLink(int directory, const std::string& name, const struct stat& link, std::string& text)
 {

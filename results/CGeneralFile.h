@@ -3,6 +3,8 @@
 // "CGeneralFile:". No state.
 #include <string>
 
+struct stat;
+
 namespace CGeneralFile {
 
 constexpr int ERROR_OPEN = 0;
@@ -36,6 +38,13 @@ int Load(const std::string& path, void* buffer, int& count);
 // 1 when a regular file at `path` can be opened for reading; no message.
 int Exists(int directory, const std::string& path);
 int Exists(const std::string& path);
+
+// Whether the symbolic link `link` (as fstatat reports it, not followed) in `directory` may be
+// followed. The rule the kernel applies when fs.protected_symlinks is on, applied here whatever
+// the setting: in a sticky directory everyone may write in, only links of our own or of the
+// directory's owner are followed. Otherwise a link planted in /tmp could point a save at any of
+// our files. Every file kept beside result.dat goes by this one rule.
+bool MayFollow(int directory, const struct stat& link);
 
 // Shows the message of `code`: ERROR_OPEN, ERROR_SIZE, ERROR_WRITE, else the undefined error.
 void ReportError(int code);

@@ -1,5 +1,7 @@
 #include "results/CheckLog.h"
 
+#include "results/CGeneralFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -295,20 +297,16 @@ std::vector<LoggedRow> ParseCheckLog(std::string_view text)
     return rows;
 }
 
-bool LogLinkMayBeFollowed(int directoryFd, const char* name)
-{
-    struct stat dir {
-    }, entry{};
-    if (::fstatat(directoryFd, ".", &dir, 0) != 0)
-        return false;
-    const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
-    if (!shared || ::fstatat(directoryFd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(entry.st_mode))
-        return true;
-    // In a folder everyone may write to, someone else's link may lead anywhere.
-    return entry.st_uid == ::geteuid() || entry.st_uid == dir.st_uid;
-}
-
 namespace {
+
+// A link in a shared sticky folder goes by the same rule as one at result.dat's name.
+bool LogLinkMayBeFollowed(int directoryFd)
+{
+    struct stat entry {};
+    if (::fstatat(directoryFd, CHECK_LOG_NAME, &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(entry.st_mode))
+        return true;
+    return CGeneralFile::MayFollow(directoryFd, entry);
+}
 
 // In a shared folder a name that was no link when checked must not become one before the open.
 int OpenFlagsFor(int directoryFd)
@@ -333,7 +331,7 @@ bool IsRegular(int fd)
 int OpenCheckLogAt(int directoryFd, bool& created)
 {
     created = false;
-    if (!LogLinkMayBeFollowed(directoryFd, CHECK_LOG_NAME)) {
+    if (!LogLinkMayBeFollowed(directoryFd)) {
         errno = EPERM;
         return -1;
     }
@@ -361,7 +359,7 @@ int OpenCheckLogAt(int directoryFd, bool& created)
 std::string ReadCheckLogAt(int directoryFd)
 {
     std::string text;
-    if (!LogLinkMayBeFollowed(directoryFd, CHECK_LOG_NAME))
+    if (!LogLinkMayBeFollowed(directoryFd))
         return text;
     const int fd = ::openat(directoryFd, CHECK_LOG_NAME,
                             O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | OpenFlagsFor(directoryFd));
@@ -480,6 +478,13 @@ bool LogQuestionnaireSent(const std::string& ageItem)
         return false;
     g_currentLog->Append(
         {LogCheck::Questionnaire, LogKind::Questionnaire, "", "", ageItem, LogJudgement::None, ""});
+    return EndCurrentCheck();
+}
+
+bool EndCurrentCheck()
+{
+    if (g_currentLog == nullptr)
+        return false;
     g_currentLog->CheckEnded();
     return g_currentLog->TakeFailureNotice();
 }

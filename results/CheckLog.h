@@ -70,13 +70,9 @@ std::string FormatLogRow(std::string_view time, std::string_view run, const Chec
 std::vector<LoggedRow> ParseCheckLog(std::string_view text);
 
 // Opens tonvale-log.csv in the directory `directoryFd` for appending, creating it 0600 when it is
-// not there; `created` says which. Returns the descriptor, or -1.
-//
-// This is the seam for the shared-directory link rule: a symbolic link is refused in a sticky,
-// world-writable directory unless the link belongs to us or to the directory's owner. Replace
-// LogLinkMayBeFollowed with the result file's own rule when that one takes the same descriptor.
+// not there; `created` says which. Returns the descriptor, or -1. A symbolic link at that name is
+// followed as result.dat's would be (CGeneralFile::MayFollow).
 int OpenCheckLogAt(int directoryFd, bool& created);
-bool LogLinkMayBeFollowed(int directoryFd, const char* name);
 
 // Reads the whole log in `directoryFd` (empty when there is none or it cannot be read).
 std::string ReadCheckLogAt(int directoryFd);
@@ -113,6 +109,10 @@ private:
 // The log of this run, for the dialogs to write to; nullptr when there is none.
 CCheckLog* CurrentCheckLog();
 void SetCurrentCheckLog(CCheckLog* log);
+
+// A check has ended: the run's log goes to disk. True when the caller should now show
+// CHECK_LOG_FAILED_MESSAGE (once per run).
+bool EndCurrentCheck();
 
 // The questionnaire was sent: one row with the age item chosen, and nothing else from it. True when
 // the caller should now show CHECK_LOG_FAILED_MESSAGE (once per run).

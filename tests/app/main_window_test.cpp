@@ -25,6 +25,9 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 std::vector<unsigned char> ReadBytes(const std::filesystem::path& path)
@@ -141,6 +144,26 @@ TEST_F(MainWindowTest, QuitWritesTheFortyFourByteRecord)
         EXPECT_EQ(result, wxID_OK);
     }
     EXPECT_EQ(ReadBytes(m_dir.Path() / "result.dat"), FreshRecordBytes());
+}
+
+// The main window keeps the run's log in result.dat's folder, held from the start as result.dat is:
+// a working directory changed later does not move it, and the log is handed back at the end.
+TEST_F(MainWindowTest, TheLogStaysBesideResultDatWhenTheWorkingDirectoryChanges)
+{
+    CTempDir elsewhere;
+    {
+        CMainDlg dlg;
+        CWorkingDirectory moved(elsewhere.Path());
+        ASSERT_NE(CurrentCheckLog(), nullptr);
+        EXPECT_FALSE(LogQuestionnaireSent("30 years old"));
+    }
+    EXPECT_EQ(CurrentCheckLog(), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.Path() / CHECK_LOG_NAME));
+    const int dirFd = ::open(m_dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const auto rows = ParseCheckLog(ReadCheckLogAt(dirFd));
+    ::close(dirFd);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].answer, "30 years old");
 }
 
 TEST_F(MainWindowTest, EscapeEndsWithoutWriting)

@@ -7,8 +7,10 @@
 #include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"
+#include "diagnoses/DiagnosisCommands.h"
 #include "diagnoses/RandomBetween.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "results/CheckLog.h"
 #include "results/ResultRecord.h"
 #include "synth/CSynthesizer.h"
 #include "tests/diagnoses/DialogDriving.h"
@@ -24,10 +26,15 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -554,4 +561,169 @@ TEST_F(DamagedSound, SoundCardIntroductionIsPlayedAgainBeforeHeardNoSoundIsOffer
         UserClick(dlg.FindWindow(wxID_OK));
     });
     EXPECT_EQ(SoundCardLimit, SOUND_CARD_FULL_RANGE);
+}
+
+// The run's log as the checks write it: each check run the way the main window runs it, with
+// every message box answered at once and noted, together with whether a check was open then.
+class CheckLogOfARun : public DamagedSound, public wxModalDialogHook {
+protected:
+    using Row = std::vector<std::string>; // run, check, kind, frequency, played, answer, judgement, value
+
+    void SetUp() override
+    {
+        DamagedSound::SetUp();
+        m_dirFd = ::open(m_dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        Register();
+    }
+    void TearDown() override
+    {
+        Unregister();
+        SetCurrentCheckLog(nullptr);
+        ::close(m_dirFd);
+        DamagedSound::TearDown();
+    }
+    int Enter(wxDialog* dialog) override
+    {
+        auto* box = dynamic_cast<wxMessageDialog*>(dialog);
+        if (box == nullptr) {
+            ++m_openChecks;
+            return wxID_NONE;
+        }
+        const std::string text = box->GetMessage().utf8_str().data();
+        if (text == CHECK_LOG_FAILED_MESSAGE) {
+            ++m_failureNotices;
+            m_failureNoticedDuringACheck |= m_openChecks > 0;
+        }
+        m_boxes.push_back(text);
+        return wxID_OK;
+    }
+    void Exit(wxDialog* dialog) override
+    {
+        if (dynamic_cast<wxMessageDialog*>(dialog) == nullptr)
+            --m_openChecks;
+    }
+
+    // Runs a check through its command, with `script` inside its dialog.
+    template <class Dialog> void RunCheck(void (*command)(), const std::function<void(Dialog&)>& script)
+    {
+        CScriptNextDialog next([&](wxDialog* dialog) {
+            auto* check = dynamic_cast<Dialog*>(dialog);
+            ASSERT_NE(check, nullptr);
+            script(*check);
+        });
+        command();
+        EXPECT_TRUE(next.Ran());
+    }
+
+    // The 55 Hz band answered "Don't know" throughout: seven questions find 1200 cents.
+    void IntervalBandDontKnow(const std::string& run)
+    {
+        RunCheck<CIntervalDlg>(RunIntervalCheck, [&](CIntervalDlg& dlg) {
+            auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
+            ChooseEntry(ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND), 0);
+            ASSERT_EQ(dlg.Procedure().Reference(), 55);
+            for (int question = 0; question < 7; ++question) {
+                UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+                ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 5000));
+                const auto& p = dlg.Procedure();
+                m_expected.push_back({run, "interval", "question", "55",
+                                      std::to_string(p.Tone(0)) + " " + std::to_string(p.Tone(1)),
+                                      "Don't know", "wrong", ""});
+                UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+            }
+            ASSERT_TRUE(dlg.Procedure().Done());
+            m_expected.push_back({run, "interval", "result", "55", "", "", "", "1200"});
+            UserKey(WXK_ESCAPE);
+        });
+    }
+
+    // The introduction tone, then "heard no sound".
+    void SoundCardHeardNoSound(const std::string& run)
+    {
+        RunCheck<CSoundCardDlg>(RunSoundCardCheck, [&](CSoundCardDlg& dlg) {
+            PumpEvents(300);
+            UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+            ASSERT_TRUE(
+                PumpUntil([&] { return dlg.Procedure().State() == SOUNDCARD_INTRODUCTION_PLAYED; }, 3000));
+            UserClick(dlg.FindWindow(wxID_OK));
+        });
+        m_expected.push_back(
+            {run, "sound card", "question", "20000.00", "20000.00", "heard no sound", "not heard", ""});
+        m_expected.push_back({run, "sound card", "result", "", "", "", "", "22050.00"});
+    }
+
+    std::vector<Row> LoggedRows() const
+    {
+        std::vector<Row> rows;
+        for (const LoggedRow& r : ParseCheckLog(ReadCheckLogAt(m_dirFd))) {
+            EXPECT_TRUE(ParseLogTime(r.time).has_value()) << r.time;
+            rows.push_back({r.run, r.check, r.kind, r.frequency, r.played, r.answer, r.judgement, r.value});
+        }
+        return rows;
+    }
+
+    CTempDir m_dir;
+    int m_dirFd = -1;
+    int m_openChecks = 0;
+    std::vector<std::string> m_boxes;
+    int m_failureNotices = 0;
+    bool m_failureNoticedDuringACheck = false;
+    std::vector<Row> m_expected;
+};
+
+TEST_F(CheckLogOfARun, RowsOfEveryQuestionAndResultAreAppendedRunAfterRun)
+{
+    {
+        CCheckLog log(m_dirFd, "run-1");
+        SetCurrentCheckLog(&log);
+        IntervalBandDontKnow("run-1");
+        RunCheck<CRangeDlg>(RunRangeCheck, [&](CRangeDlg& dlg) {
+            auto* answers = ControlById<wxChoice>(&dlg, IDC_RANGE_ANSWER);
+            const auto pattern = [&] {
+                std::string slots;
+                for (int slot = 0; slot < RANGE_SLOT_COUNT; ++slot)
+                    slots += dlg.Procedure().SlotSounds(slot) ? '1' : '0';
+                return slots;
+            };
+            UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
+            ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 9000));
+            const int count = dlg.Procedure().ToneCount();
+            m_expected.push_back({"run-1", "range upper", "question", "11245", pattern(),
+                                  RANGE_ANSWERS[count - 1], "right", ""});
+            ChooseAnswer(answers, count - 1);
+            UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
+            ASSERT_EQ(dlg.Procedure().UpperAudible(), 11245);
+
+            // The next question's sound is damaged: logged, not judged, with no answer.
+            UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
+            BurstAfter(2500);
+            ASSERT_TRUE(
+                PumpUntil([&] { return !m_boxes.empty() && m_boxes.back() == QUESTION_DAMAGED_TEXT; }, 9000));
+            m_expected.push_back(
+                {"run-1", "range upper", "question", "16647", pattern(), "", "not judged", ""});
+            UserKey(WXK_ESCAPE);
+        });
+    }
+    {
+        CCheckLog log(m_dirFd, "run-2");
+        SetCurrentCheckLog(&log);
+        SoundCardHeardNoSound("run-2");
+    }
+    EXPECT_EQ(LoggedRows(), m_expected);
+    EXPECT_EQ(ResultRecord.m_intervalCents[0], 1200);
+    EXPECT_EQ(m_failureNotices, 0);
+}
+
+TEST_F(CheckLogOfARun, AnUnwritableLogIsToldOnceAfterTheCheckAndTheMeasurementsGoOn)
+{
+    std::filesystem::create_directory(m_dir.Path() / CHECK_LOG_NAME);
+    CCheckLog log(m_dirFd, "run-1");
+    SetCurrentCheckLog(&log);
+    IntervalBandDontKnow("run-1");
+    SoundCardHeardNoSound("run-1");
+    EXPECT_EQ(m_failureNotices, 1);
+    EXPECT_FALSE(m_failureNoticedDuringACheck);
+    EXPECT_EQ(ResultRecord.m_intervalCents[0], 1200);
+    EXPECT_EQ(SoundCardLimit, SOUND_CARD_FULL_RANGE);
+    EXPECT_TRUE(std::filesystem::is_directory(m_dir.Path() / CHECK_LOG_NAME));
 }

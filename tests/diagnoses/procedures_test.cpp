@@ -18,6 +18,27 @@
 
 namespace {
 
+// The answer list's text of `index`; none for no selection or an unknown one.
+template <std::size_t N> std::string Listed(const char* const (&answers)[N], int index)
+{
+    return index >= 0 && index < static_cast<int>(N) ? answers[index] : "";
+}
+
+// An answer's rows for the log, compared as the log writes them: the question as asked, then a
+// result row holding `value` when the answer found one (an interval's names its band).
+void ExpectLogRows(const std::vector<CheckLogRow>& rows, const CheckLogRow& asked, const std::string& value)
+{
+    std::vector<std::string> got, expected = {FormatLogRow("", "", asked)};
+    if (!value.empty())
+        expected.push_back(FormatLogRow("", "",
+                                        {asked.check, LogKind::Result,
+                                         asked.check == LogCheck::Interval ? asked.frequency : "", "", "",
+                                         LogJudgement::None, value}));
+    for (const CheckLogRow& row : rows)
+        got.push_back(FormatLogRow("", "", row));
+    EXPECT_EQ(got, expected);
+}
+
 // ---- sound card check ----
 
 struct SweepRun {
@@ -35,7 +56,10 @@ SweepRun RunSweep(const std::function<int(double)>& answer)
     EXPECT_EQ(p.Frequency(), 20000.0);
     p.IntroductionPlayed();
     EXPECT_EQ(p.State(), SOUNDCARD_INTRODUCTION_PLAYED);
-    p.CheckMore();
+    ExpectLogRows(p.CheckMore(),
+                  {LogCheck::SoundCard, LogKind::Question, "20000.00", "20000.00", "Check More",
+                   LogJudgement::Heard, ""},
+                  "");
     EXPECT_EQ(p.State(), SOUNDCARD_READY);
     EXPECT_EQ(p.Frequency(), 14000.0);
     EXPECT_EQ(p.Step(), 100.0);
@@ -45,7 +69,14 @@ SweepRun RunSweep(const std::function<int(double)>& answer)
         EXPECT_EQ(p.State(), SOUNDCARD_ANSWER);
         run.asked.push_back(p.Frequency());
         ++run.answers;
-        run.outcome = p.Answer(answer(p.Frequency()));
+        const std::string tone = FrequencyText(p.Frequency());
+        const int given = answer(p.Frequency());
+        run.outcome = p.Answer(given);
+        const bool heard = given != SOUNDCARD_NO_SOUND && given != SOUNDCARD_VERY_FAINT;
+        ExpectLogRows(run.outcome.logRows,
+                      {LogCheck::SoundCard, LogKind::Question, tone, tone, Listed(SOUNDCARD_ANSWERS, given),
+                       heard ? LogJudgement::Heard : LogJudgement::NotHeard, ""},
+                      run.outcome.finished ? FrequencyText(run.outcome.limit) : "");
         if (run.outcome.finished) {
             EXPECT_EQ(p.State(), SOUNDCARD_FINISHED);
             return run;
@@ -128,13 +159,23 @@ TEST(SoundCardProcedure, StepsHalveAndTheNextToneFollowsTheCandidate)
 TEST(SoundCardProcedure, OutOfOrderCallsChangeNothing)
 {
     CSoundCardProcedure p;
-    p.CheckMore(); // only after the introduction
+    EXPECT_TRUE(p.CheckMore().empty()); // only after the introduction
     EXPECT_EQ(p.State(), SOUNDCARD_INTRODUCTION);
     EXPECT_FALSE(p.Answer(SOUNDCARD_SMALLER).finished);
+    EXPECT_FALSE(p.NoSoundAtIntroduction().finished);
     EXPECT_EQ(p.State(), SOUNDCARD_INTRODUCTION);
     p.IntroductionPlayed();
     p.TonePlayed();
     EXPECT_EQ(p.State(), SOUNDCARD_INTRODUCTION_PLAYED);
+    // "heard no sound": the whole range, the introduction tone logged as not heard.
+    const SoundCardOutcome outcome = p.NoSoundAtIntroduction();
+    EXPECT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.limit, SOUND_CARD_FULL_RANGE);
+    ExpectLogRows(outcome.logRows,
+                  {LogCheck::SoundCard, LogKind::Question, "20000.00", "20000.00", "heard no sound",
+                   LogJudgement::NotHeard, ""},
+                  "22050.00");
+    EXPECT_TRUE(p.CheckMore().empty());
 }
 
 TEST(SoundCardProcedure, TextsAndCaptions)
@@ -175,16 +216,27 @@ RangeRun RunRange(CRangeProcedure& p, const std::function<bool(int)>& hears)
     for (int question = 0; question < 100 && !p.Finished(); ++question) {
         EXPECT_EQ(p.State(), RANGE_READY);
         const bool upper = p.UpperPhase();
-        (upper ? run.upperAsked : run.lowerAsked).push_back(p.TestFrequency());
+        const int asked = p.TestFrequency();
+        (upper ? run.upperAsked : run.lowerAsked).push_back(asked);
         p.StartQuestion();
         EXPECT_EQ(p.State(), RANGE_QUESTION);
         int sounding = 0;
-        for (RangeSlot s = p.NextSlot(); s != RangeSlot::End; s = p.NextSlot())
+        std::string pattern;
+        for (RangeSlot s = p.NextSlot(); s != RangeSlot::End; s = p.NextSlot()) {
             sounding += s == RangeSlot::Tone ? 1 : 0;
+            pattern += s == RangeSlot::Tone ? '1' : '0';
+        }
         EXPECT_EQ(sounding, p.ToneCount());
         const bool heard = hears(p.TestFrequency());
-        RangeOutcome outcome = p.Answer(heard ? sounding - 1 : RANGE_DONT_KNOW);
+        const int answer = heard ? sounding - 1 : RANGE_DONT_KNOW;
+        RangeOutcome outcome = p.Answer(answer);
         EXPECT_EQ(outcome.correct, heard);
+        const int found = outcome.upperLimitHz + outcome.lowerLimitHz;
+        ExpectLogRows(outcome.logRows,
+                      {upper ? LogCheck::RangeUpper : LogCheck::RangeLower, LogKind::Question,
+                       std::to_string(asked), pattern, Listed(RANGE_ANSWERS, answer),
+                       heard ? LogJudgement::Right : LogJudgement::Wrong, ""},
+                      found != 0 ? std::to_string(found) : "");
         if (outcome.upperLimitHz != 0) {
             EXPECT_TRUE(upper);
             EXPECT_EQ(run.upperLimit, 0);
@@ -361,7 +413,15 @@ IntervalRun RunBand(CIntervalProcedure& p, const std::function<int(int, int, int
         EXPECT_EQ(p.Higher() == 1 ? second : first, raised);
         EXPECT_EQ(p.Higher() == 1 ? first : second, p.Reference());
         ++run.questions;
-        run.outcome = p.Answer(answer(first, second, p.Higher()));
+        const int given = answer(first, second, p.Higher());
+        run.outcome = p.Answer(given);
+        const std::string band = std::to_string(p.Reference());
+        ExpectLogRows(run.outcome.logRows,
+                      {LogCheck::Interval, LogKind::Question, band,
+                       std::to_string(first) + " " + std::to_string(second), Listed(INTERVAL_ANSWERS, given),
+                       run.outcome.correct ? LogJudgement::Right : LogJudgement::Wrong, ""},
+                      run.outcome.finished ? std::to_string(run.outcome.cents) : "");
+        EXPECT_EQ(run.outcome.correct, given == p.Higher());
         if (run.outcome.finished) {
             EXPECT_EQ(p.State(), INTERVAL_FINISHED);
             EXPECT_TRUE(p.Done());
@@ -492,8 +552,11 @@ TEST_F(IntervalProcedure, BandChangeMidQuestionRestartsTheBandWhileTheTonesPlayO
     EXPECT_EQ(p.Reference(), 220);
     EXPECT_EQ(p.NextTick(), second);
     EXPECT_EQ(p.NextTick(), 0);
-    // No answer is taken for a question of a band that was left.
-    EXPECT_TRUE(p.Answer(p.Higher()).messageText.empty());
+    // No answer is taken, nor logged, for a question of a band that was left.
+    EXPECT_TRUE(p.AbandonQuestion().empty());
+    const IntervalOutcome late = p.Answer(p.Higher());
+    EXPECT_TRUE(late.messageText.empty());
+    EXPECT_TRUE(late.logRows.empty());
     EXPECT_EQ(p.Difference(), 110.0);
 }
 
@@ -533,7 +596,13 @@ TEST_F(RangeProcedure, AbandonedQuestionKeepsTheBoundsAndDrawsAnew)
         for (RangeSlot s = p.NextSlot(); s != RangeSlot::End; s = p.NextSlot())
             pattern.push_back(s == RangeSlot::Tone);
         patterns.insert(pattern);
-        p.AbandonQuestion();
+        std::string played;
+        for (int tone : pattern)
+            played += tone != 0 ? '1' : '0';
+        ExpectLogRows(
+            p.AbandonQuestion(),
+            {LogCheck::RangeUpper, LogKind::Question, "11245", played, "", LogJudgement::NotJudged, ""}, "");
+        EXPECT_TRUE(p.AbandonQuestion().empty()) << "no question is under way";
         EXPECT_EQ(p.State(), RANGE_READY);
         EXPECT_EQ(p.TestFrequency(), 11245);
         EXPECT_EQ(p.UpperAudible(), 440);
@@ -549,7 +618,11 @@ TEST_F(IntervalProcedure, AbandonedQuestionKeepsTheDifference)
     CIntervalProcedure p;
     p.StartQuestion();
     p.NextTick();
-    p.AbandonQuestion();
+    ExpectLogRows(p.AbandonQuestion(),
+                  {LogCheck::Interval, LogKind::Question, "880",
+                   std::to_string(p.Tone(0)) + " " + std::to_string(p.Tone(1)), "", LogJudgement::NotJudged,
+                   ""},
+                  "");
     EXPECT_EQ(p.State(), INTERVAL_READY);
     EXPECT_EQ(p.Difference(), 440.0);
     EXPECT_TRUE(p.Answer(p.Higher()).messageText.empty());
