@@ -6,6 +6,7 @@
 // The running-engine figure uses PortAudio when a sound server is reachable (source
 // scripts/test-env.sh first) and the virtual device in real time otherwise.
 #include "audio/CVirtualWaveDevice.h"
+#include "bench/CRequeueOwner.h"
 #include "synth/CSynthesizer.h"
 
 #include <benchmark/benchmark.h>
@@ -17,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,30 +137,6 @@ double CpuSeconds(int who = RUSAGE_SELF)
     return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec * 1e-6 + usage.ru_stime.tv_sec +
            usage.ru_stime.tv_usec * 1e-6;
 }
-
-class CRequeueOwner : public CWaveOutOwner {
-public:
-    void PostBufferDone(WaveHeader* header) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_done.push_back(header);
-    }
-    void PostClip(int) override {}
-    void Deliver(CSynthesizer& synth)
-    {
-        std::vector<WaveHeader*> done;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            done.swap(m_done);
-        }
-        for (WaveHeader* header : done)
-            synth.OnBufferDone(header);
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<WaveHeader*> m_done;
-};
 
 // A running engine whose only voice is silent (released before it started), over 10 s: the CPU
 // of the whole process (render thread, notification thread, the device's thread or callback, and

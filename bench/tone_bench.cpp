@@ -6,6 +6,7 @@
 //   tone_bench analyse WAV LOG [REF]  measures the recording against LOG; REF: the quiet run's
 //                                     median tone length in ms (the run's own when absent)
 // Needs PULSE_SERVER (and PortAudio's default device on the sound server).
+#include "bench/CRequeueOwner.h"
 #include "diagnoses/CQuestionDamage.h"
 #include "synth/CSynthesizer.h"
 
@@ -16,9 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,33 +31,8 @@ constexpr double TONE_HZ = 1000.0;
 constexpr int TONE_MS = 500;
 constexpr int SLOT_MS = 1000;
 
-// Hands finished buffers to the main thread, which plays the GUI thread.
-class CBenchOwner : public CWaveOutOwner {
-public:
-    void PostBufferDone(WaveHeader* header) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_done.push_back(header);
-    }
-    void PostClip(int) override {}
-    void Deliver(CSynthesizer& synth)
-    {
-        std::deque<WaveHeader*> done;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            done.swap(m_done);
-        }
-        for (WaveHeader* header : done)
-            synth.OnBufferDone(header);
-    }
-
-private:
-    std::mutex m_mutex;
-    std::deque<WaveHeader*> m_done;
-};
-
 // Waits until `until`, handing finished buffers back meanwhile, as the dialog's event loop does.
-void PumpUntil(CBenchOwner& owner, CSynthesizer& synth, Clock::time_point until)
+void PumpUntil(CRequeueOwner& owner, CSynthesizer& synth, Clock::time_point until)
 {
     while (Clock::now() < until) {
         owner.Deliver(synth);
@@ -69,7 +43,7 @@ void PumpUntil(CBenchOwner& owner, CSynthesizer& synth, Clock::time_point until)
 int Play(int tones, const char* logPath)
 {
     std::ofstream log(logPath);
-    CBenchOwner owner;
+    CRequeueOwner owner;
     CSynthesizer synth(&owner, WAVE_MAPPER, 32768, 4, 80, 10);
     synth.AddVoice();
     synth.SetWaveform(0, WAVEFORM_SINE);
