@@ -12,14 +12,6 @@
 
 namespace {
 
-std::size_t Occurrences(const std::string& text, const std::string& what)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 ResultRecordData Record(int lowest, int highest, int cents440)
 {
     ResultRecordData record{};

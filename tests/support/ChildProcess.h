@@ -98,6 +98,15 @@ inline CChildResult RunChromium(const std::filesystem::path& scratchDir, const s
     return RunChild(args, scratchDir, scratchDir);
 }
 
+// How often `what` stands in `text` (an element of a rendered page, say).
+inline std::size_t Occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
 // What a page said on the browser's console (CSP violations, failed loads, script errors).
 inline std::vector<std::string> ConsoleLines(const std::string& log)
 {
