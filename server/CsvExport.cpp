@@ -30,7 +30,11 @@ CCsvExport::CCsvExport(const std::string& dbPath)
     std::string sql = "SELECT id, received_utc";
     for (int field = 0; field < SURVEY_FIELD_COUNT; ++field)
         sql += ", " + SurveyColumnName(field);
-    m_select = std::make_unique<CStatement>(*m_db, sql + " FROM submissions ORDER BY id");
+    m_select =
+        std::make_unique<CStatement>(*m_db, sql + " FROM submissions WHERE id > ?1 AND id <= ?2 ORDER BY id");
+    CStatement last(*m_db, "SELECT coalesce(max(id), 0) FROM submissions");
+    last.Step();
+    m_lastId = sqlite3_column_int64(last.Handle(), 0);
 }
 
 bool CCsvExport::NextChunk(std::string& out, std::size_t targetBytes)
@@ -43,11 +47,14 @@ bool CCsvExport::NextChunk(std::string& out, std::size_t targetBytes)
         m_headerDone = true;
     }
     sqlite3_stmt* stmt = m_select->Handle();
+    sqlite3_bind_int64(stmt, 1, m_doneId);
+    sqlite3_bind_int64(stmt, 2, m_lastId);
     while (!m_finished && out.size() < targetBytes) {
         if (m_select->Step() != SQLITE_ROW) {
             m_finished = true;
             break;
         }
+        m_doneId = sqlite3_column_int64(stmt, 0);
         const int columns = sqlite3_column_count(stmt);
         for (int column = 0; column < columns; ++column) {
             if (column > 0)
@@ -70,5 +77,7 @@ bool CCsvExport::NextChunk(std::string& out, std::size_t targetBytes)
         }
         out += "\r\n";
     }
+    // Ends this chunk's read transaction.
+    m_select->Reset();
     return !m_finished;
 }

@@ -129,7 +129,7 @@ TEST(SurveyStore, PageRowsFollowTheCommitsAndAreReloaded)
     EXPECT_EQ(rows[0].measurements[MEASUREMENT_FIRST_INTERVAL], STATS_MISSING);
 }
 
-TEST(SurveyStore, WriteAheadLogIsCopiedBackAndKeptSmall)
+TEST(SurveyStore, WriteAheadLogIsCopiedBackAndKeptSmallWhileAnExportRuns)
 {
     CTempDir dir;
     const std::string db = (dir.Path() / "survey.db").string();
@@ -137,6 +137,17 @@ TEST(SurveyStore, WriteAheadLogIsCopiedBackAndKeptSmall)
     // it were never copied back and started over.
     constexpr int THREADS = 8, EACH = 500, SUBMISSIONS = THREADS * EACH;
     CSurveyStore store(db);
+    // An export under way all along: it must not keep the log from starting over, and it shows
+    // the rows stored when it began.
+    constexpr int BEFORE_EXPORT = 40;
+    for (int i = 0; i < BEFORE_EXPORT; ++i) {
+        std::promise<bool> done;
+        store.Submit(Sample("before"), [&done](bool ok) { done.set_value(ok); });
+        ASSERT_TRUE(done.get_future().get());
+    }
+    CCsvExport exporter(db);
+    std::string exported;
+    ASSERT_TRUE(exporter.NextChunk(exported, 1024));
     std::vector<std::thread> clients;
     for (int t = 0; t < THREADS; ++t) {
         clients.emplace_back([&store, t] {
@@ -164,10 +175,21 @@ TEST(SurveyStore, WriteAheadLogIsCopiedBackAndKeptSmall)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_GT(inMainFile, SUBMISSIONS / 2) << "log " << walBytes << " bytes";
+
+    for (bool more = true; more;) {
+        std::string chunk;
+        more = exporter.NextChunk(chunk, 1024);
+        exported += chunk;
+    }
+    const auto records = ParseCsv(exported);
+    ASSERT_EQ(records.size(), 1u + BEFORE_EXPORT);
+    EXPECT_EQ(records.back()[0], std::to_string(BEFORE_EXPORT));
+    EXPECT_EQ(records.back().back(), "before");
 }
 
 // The page is built from a snapshot while the writer goes on appending: the snapshot's rows stay
-// exactly those it was taken with, across the blocks the rows are kept in.
+// exactly those it was taken with, across the blocks the rows are kept in, and the rows after an
+// earlier snapshot are the ones that follow it.
 TEST(SurveyStore, PageSnapshotsStayWhileRowsAreAdded)
 {
     constexpr std::int32_t ROWS = 3 * CStatsRows::BLOCK_ROWS + 100;
