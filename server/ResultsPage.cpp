@@ -6,6 +6,45 @@
 #include <cmath>
 #include <cstdio>
 
+// The values of every group the page shows. A value outside what the program can measure (a
+// negative one, 2^31 - 1, stored before the server checked the range) is no measurement, so it
+// is left out of every figure.
+struct CResultsTally::Groups {
+    // Per age band, and per octave band and answer.
+    using Split = std::vector<CValueCounts>;
+    using BandSplit = std::vector<Split>;
+
+    std::array<std::size_t, AGE_BAND_COUNT> people{};
+    Split highest = Split(AGE_BAND_COUNT, CValueCounts(MAX_MEASURED_HZ));
+    Split lowest = Split(AGE_BAND_COUNT, CValueCounts(MAX_MEASURED_HZ));
+    BandSplit bySchool =
+        BandSplit(INTERVAL_BAND_COUNT, Split(SCHOOL_ITEMS.size(), CValueCounts(MAX_MEASURED_CENTS)));
+    BandSplit byInstrument =
+        BandSplit(INTERVAL_BAND_COUNT, Split(INSTRUMENT_ITEMS.size(), CValueCounts(MAX_MEASURED_CENTS)));
+
+    void Add(const StatsRow& row)
+    {
+        auto measured = [&row](int m) {
+            const std::int32_t value = row.measurements[m];
+            return value != STATS_MISSING && value >= 0 && value <= MaxMeasured(m);
+        };
+        if (row.ageBand >= 0) {
+            ++people[row.ageBand];
+            if (measured(MEASUREMENT_HIGHEST_HZ))
+                highest[row.ageBand].Add(row.measurements[MEASUREMENT_HIGHEST_HZ]);
+            if (measured(MEASUREMENT_LOWEST_HZ))
+                lowest[row.ageBand].Add(row.measurements[MEASUREMENT_LOWEST_HZ]);
+        }
+        for (int band = 0; band < INTERVAL_BAND_COUNT; ++band) {
+            if (!measured(MEASUREMENT_FIRST_INTERVAL + band))
+                continue;
+            const std::int32_t cents = row.measurements[MEASUREMENT_FIRST_INTERVAL + band];
+            bySchool[band][static_cast<std::size_t>(row.school)].Add(cents);
+            byInstrument[band][static_cast<std::size_t>(row.instrument)].Add(cents);
+        }
+    }
+};
+
 namespace {
 
 constexpr std::array<std::string_view, 5> GROUP_COLOURS = {"#0072b2", "#d55e00", "#009e73", "#cc79a7",
@@ -277,57 +316,26 @@ std::string StatsTable(const std::string& caption, const std::vector<Row>& rows,
     return html + "</tbody></table>";
 }
 
-// The values of every group the page shows, gathered in one pass over the rows. A value outside
-// what the program can measure (a negative one, 2^31 - 1, stored before the server checked the
-// range) is no measurement, so it is left out of every figure.
-struct Groups {
-    using Values = std::vector<std::int32_t>;
-    std::array<std::size_t, AGE_BAND_COUNT> people{};
-    std::array<Values, AGE_BAND_COUNT> highest, lowest;
-    std::array<std::array<Values, SCHOOL_ITEMS.size()>, INTERVAL_BAND_COUNT> bySchool;
-    std::array<std::array<Values, INSTRUMENT_ITEMS.size()>, INTERVAL_BAND_COUNT> byInstrument;
+using Groups = CResultsTally::Groups;
+using Values = CValueCounts;
 
-    void Add(const StatsRow& row)
-    {
-        auto measured = [&row](int m) {
-            const std::int32_t value = row.measurements[m];
-            return value != STATS_MISSING && value >= 0 && value <= MaxMeasured(m);
-        };
-        if (row.ageBand >= 0) {
-            ++people[row.ageBand];
-            if (measured(MEASUREMENT_HIGHEST_HZ))
-                highest[row.ageBand].push_back(row.measurements[MEASUREMENT_HIGHEST_HZ]);
-            if (measured(MEASUREMENT_LOWEST_HZ))
-                lowest[row.ageBand].push_back(row.measurements[MEASUREMENT_LOWEST_HZ]);
-        }
-        for (int band = 0; band < INTERVAL_BAND_COUNT; ++band) {
-            if (!measured(MEASUREMENT_FIRST_INTERVAL + band))
-                continue;
-            const std::int32_t cents = row.measurements[MEASUREMENT_FIRST_INTERVAL + band];
-            bySchool[band][static_cast<std::size_t>(row.school)].push_back(cents);
-            byInstrument[band][static_cast<std::size_t>(row.instrument)].push_back(cents);
-        }
-    }
-};
-
-std::vector<Row> AgeRows(std::array<Groups::Values, AGE_BAND_COUNT>& values)
+std::vector<Row> AgeRows(const Groups::Split& values)
 {
     std::vector<Row> result;
     for (int band = 0; band < AGE_BAND_COUNT; ++band)
-        result.push_back({std::string(AGE_BAND_LABELS[band]), {{"", Summarize(std::move(values[band]))}}});
+        result.push_back({std::string(AGE_BAND_LABELS[band]), {{"", Summarize(values[band])}}});
     return result;
 }
 
 template <std::size_t N>
-std::vector<Row> IntervalRows(std::array<std::array<Groups::Values, N>, INTERVAL_BAND_COUNT>& values,
-                              const std::array<std::string_view, N>& items)
+std::vector<Row> IntervalRows(const Groups::BandSplit& values, const std::array<std::string_view, N>& items)
 {
     std::vector<Row> result;
     for (int band = 0; band < INTERVAL_BAND_COUNT; ++band) {
         Row row{Format("%.0f Hz", static_cast<double>(INTERVAL_BAND_HZ[band])), {}};
         // Item 0 is "none": those who did not answer belong to no group of this split.
         for (std::size_t item = 1; item < N; ++item)
-            row.series.push_back({std::string(items[item]), Summarize(std::move(values[band][item]))});
+            row.series.push_back({std::string(items[item]), Summarize(values[band][item])});
         result.push_back(std::move(row));
     }
     return result;
@@ -344,7 +352,7 @@ template <std::size_t N> std::string Legend(const std::array<std::string_view, N
     return html + "</ul>";
 }
 
-std::string ShareTable(const std::array<Groups::Values, AGE_BAND_COUNT>& highest)
+std::string ShareTable(const Groups::Split& highest)
 {
     std::string html = "<table><caption>Share of each age band whose highest audible frequency "
                        "reached 16, 18 and 20 kHz</caption><thead><tr><th>Age</th><th>People</th>";
@@ -352,7 +360,7 @@ std::string ShareTable(const std::array<Groups::Values, AGE_BAND_COUNT>& highest
         html += "<th>" + std::to_string(khz) + " kHz or higher</th>";
     html += "</tr></thead><tbody>";
     for (int band = 0; band < AGE_BAND_COUNT; ++band) {
-        const Groups::Values& values = highest[band];
+        const Values& values = highest[band];
         html += "<tr><th scope=\"row\">" + HtmlEscape(AGE_BAND_LABELS[band]) + "</th>";
         if (values.size() < SMALLEST_SHOWN_GROUP) {
             html += "<td colspan=\"4\" class=\"hidden\">" + std::string(HIDDEN_TEXT) + "</td></tr>";
@@ -360,8 +368,7 @@ std::string ShareTable(const std::array<Groups::Values, AGE_BAND_COUNT>& highest
         }
         html += "<td>" + std::to_string(values.size()) + "</td>";
         for (int khz : MAX_HZ_BANDS_KHZ) {
-            const auto reached = std::count_if(values.begin(), values.end(),
-                                               [khz](std::int32_t hz) { return hz >= khz * 1000; });
+            const std::size_t reached = values.AtLeast(khz * 1000);
             html +=
                 "<td>" +
                 Format("%.1f", 100.0 * static_cast<double>(reached) / static_cast<double>(values.size())) +
@@ -428,51 +435,74 @@ std::string HtmlEscape(std::string_view text)
     return out;
 }
 
-std::optional<BoxStats> Summarize(std::vector<std::int32_t> values)
+std::size_t CValueCounts::AtLeast(std::int32_t value) const
+{
+    std::size_t below = 0;
+    for (std::size_t v = 0; v < m_counts.size() && v < static_cast<std::size_t>(std::max(value, 0)); ++v)
+        below += m_counts[v];
+    return m_total - below;
+}
+
+std::int32_t CValueCounts::Nth(std::size_t k) const
+{
+    std::size_t seen = 0;
+    for (std::size_t v = 0; v < m_counts.size(); ++v) {
+        seen += m_counts[v];
+        if (seen > k)
+            return static_cast<std::int32_t>(v);
+    }
+    return static_cast<std::int32_t>(m_counts.size() - 1);
+}
+
+std::optional<BoxStats> Summarize(const CValueCounts& values)
 {
     if (values.size() < SMALLEST_SHOWN_GROUP)
         return std::nullopt;
-    // Selection instead of a full sort: the page summarises up to a million values.
     auto quantile = [&values](double p) {
         const double position = p * static_cast<double>(values.size() - 1);
         const auto below = static_cast<std::size_t>(std::floor(position));
         const double fraction = position - static_cast<double>(below);
-        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(below), values.end());
-        const double low = values[below];
+        const double low = values.Nth(below);
         if (fraction == 0)
             return low;
-        // Everything after the selected element is at least as large: the next order statistic
-        // is the smallest of them.
-        const double high =
-            *std::min_element(values.begin() + static_cast<std::ptrdiff_t>(below) + 1, values.end());
-        return low + fraction * (high - low);
+        return low + fraction * (values.Nth(below + 1) - low);
     };
     const double q1 = quantile(0.25), median = quantile(0.5), q3 = quantile(0.75);
     return BoxStats{values.size(), q1, median, q3};
 }
 
+CResultsTally::CResultsTally() : m_groups(std::make_unique<Groups>())
+{
+}
+
+CResultsTally::~CResultsTally() = default;
+
+void CResultsTally::Add(const StatsRow& row)
+{
+    m_groups->Add(row);
+    ++m_count;
+}
+
 namespace {
-std::string RenderPage(std::size_t people, Groups& groups);
+std::string RenderPage(std::size_t people, const Groups& groups);
 } // namespace
+
+std::string CResultsTally::Render() const
+{
+    return RenderPage(m_count, *m_groups);
+}
 
 std::string RenderResultsPage(const std::vector<StatsRow>& rows)
 {
-    Groups groups;
+    CResultsTally tally;
     for (const StatsRow& row : rows)
-        groups.Add(row);
-    return RenderPage(rows.size(), groups);
-}
-
-std::string RenderResultsPage(const CStatsRows& rows)
-{
-    Groups groups;
-    rows.ForEach([&groups](const StatsRow& row) { groups.Add(row); });
-    return RenderPage(rows.size(), groups);
+        tally.Add(row);
+    return tally.Render();
 }
 
 namespace {
 
-std::string RenderPage(std::size_t people, Groups& groups)
+std::string RenderPage(std::size_t people, const Groups& groups)
 {
     std::string html;
     html.reserve(64 * 1024);
@@ -497,7 +527,6 @@ std::string RenderPage(std::size_t people, Groups& groups)
     html += CountChart("age-counts", "People by age band", ageCounts);
 
     // Highest audible frequency, with the published points.
-    // The share table reads the values before the summaries take them over.
     const std::string shares = ShareTable(groups.highest);
     const auto highest = AgeRows(groups.highest);
     double highestTop = 22000;

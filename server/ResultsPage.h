@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,8 +14,46 @@
 
 constexpr int SMALLEST_SHOWN_GROUP = 5;
 
+// How many people gave each value, 0 to a largest one, of one measurement in one group: what the
+// page's figures need, in a size that does not grow with the number of people.
+class CValueCounts {
+public:
+    explicit CValueCounts(std::int32_t largest) : m_counts(static_cast<std::size_t>(largest) + 1) {}
+    void Add(std::int32_t value)
+    {
+        ++m_counts[static_cast<std::size_t>(value)];
+        ++m_total;
+    }
+    std::size_t size() const { return m_total; }
+    std::size_t AtLeast(std::int32_t value) const;
+    // The k-th smallest value (from 0); k < size().
+    std::int32_t Nth(std::size_t k) const;
+
+private:
+    std::vector<std::uint32_t> m_counts;
+    std::size_t m_total = 0;
+};
+
+// Everything the page shows, gathered a row at a time; a page is drawn from it at any point.
+class CResultsTally {
+public:
+    CResultsTally();
+    ~CResultsTally();
+    CResultsTally(const CResultsTally&) = delete;
+    CResultsTally& operator=(const CResultsTally&) = delete;
+
+    void Add(const StatsRow& row);
+    std::size_t Count() const { return m_count; }
+    std::string Render() const;
+
+    struct Groups; // the page's groups, each value counted
+
+private:
+    std::size_t m_count = 0;
+    std::unique_ptr<Groups> m_groups;
+};
+
 std::string RenderResultsPage(const std::vector<StatsRow>& rows);
-std::string RenderResultsPage(const CStatsRows& rows);
 
 std::string HtmlEscape(std::string_view text);
 
@@ -24,4 +63,4 @@ struct BoxStats {
     std::size_t count = 0;
     double q1 = 0, median = 0, q3 = 0;
 };
-std::optional<BoxStats> Summarize(std::vector<std::int32_t> values);
+std::optional<BoxStats> Summarize(const CValueCounts& values);

@@ -39,11 +39,13 @@ public:
     std::size_t size() const { return m_count; }
     bool empty() const { return m_count == 0; }
     const StatsRow& operator[](std::size_t i) const { return (*m_blocks)[i / BLOCK_ROWS][i % BLOCK_ROWS]; }
-    template <class F> void ForEach(F&& visit) const
+    // Visits the rows from `from` on, in order.
+    template <class F> void ForEach(std::size_t from, F&& visit) const
     {
-        for (std::size_t done = 0, block = 0; done < m_count; ++block) {
-            const std::size_t n = std::min(BLOCK_ROWS, m_count - done);
-            const StatsRow* rows = (*m_blocks)[block].get();
+        for (std::size_t done = from; done < m_count;) {
+            const std::size_t offset = done % BLOCK_ROWS;
+            const std::size_t n = std::min(BLOCK_ROWS - offset, m_count - done);
+            const StatsRow* rows = (*m_blocks)[done / BLOCK_ROWS].get() + offset;
             for (std::size_t i = 0; i < n; ++i)
                 visit(rows[i]);
             done += n;

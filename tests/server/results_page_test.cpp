@@ -25,6 +25,14 @@ std::size_t Occurrences(const std::string& text, const std::string& what)
     return count;
 }
 
+std::optional<BoxStats> Summarize(std::initializer_list<std::int32_t> values)
+{
+    CValueCounts counts(100);
+    for (std::int32_t value : values)
+        counts.Add(value);
+    return ::Summarize(counts);
+}
+
 } // namespace
 
 TEST(ResultsPage, Quartiles)
@@ -40,6 +48,13 @@ TEST(ResultsPage, Quartiles)
     EXPECT_DOUBLE_EQ(even->median, 35);
     EXPECT_DOUBLE_EQ(even->q1, 22.5);
     EXPECT_DOUBLE_EQ(even->q3, 47.5);
+    // Repeated values count once each.
+    const auto repeated = Summarize({9, 7, 7, 100, 7, 7, 100, 7});
+    ASSERT_TRUE(repeated);
+    EXPECT_EQ(repeated->count, 8u);
+    EXPECT_DOUBLE_EQ(repeated->q1, 7);
+    EXPECT_DOUBLE_EQ(repeated->median, 7);
+    EXPECT_DOUBLE_EQ(repeated->q3, 31.75);
     EXPECT_FALSE(Summarize({1, 2, 3, 4}));
     EXPECT_FALSE(Summarize({}));
 }
@@ -161,6 +176,24 @@ TEST(ResultsPage, NoScriptAndEveryChartDrawn)
     for (const char* id :
          {"age-counts", "highest-frequency", "lowest-frequency", "interval-school", "interval-instrument"})
         EXPECT_NE(page.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
+}
+
+// The server counts in only the rows since its last page: the page must be the one drawn from
+// every row at once.
+TEST(ResultsPage, ATallyGoesOnFromWhereItWas)
+{
+    std::vector<StatsRow> rows;
+    CResultsTally tally;
+    for (int i = 0; i < 60; ++i) {
+        rows.push_back(MakeStatsRow(AgeItemText(10 + i), INSTRUMENT_ITEMS[i % 4], SCHOOL_ITEMS[i % 5],
+                                    Measured(20 + i % 7, 12000 + 97 * i, 3 + i % 11)));
+        tally.Add(rows.back());
+        if (i % 25 == 24) {
+            EXPECT_EQ(tally.Render(), RenderResultsPage(rows)) << i;
+        }
+    }
+    EXPECT_EQ(tally.Count(), 60u);
+    EXPECT_EQ(tally.Render(), RenderResultsPage(rows));
 }
 
 TEST(ResultsPage, HtmlEscape)

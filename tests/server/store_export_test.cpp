@@ -209,10 +209,12 @@ TEST(SurveyStore, PageSnapshotsStayWhileRowsAreAdded)
     while (!done || lastSize < static_cast<std::size_t>(ROWS)) {
         const CStatsRows rows = log.Snapshot();
         ASSERT_GE(rows.size(), lastSize);
-        lastSize = rows.size();
-        std::int32_t expected = 0;
-        rows.ForEach([&expected](const StatsRow& row) { ASSERT_EQ(row.measurements[0], expected++); });
+        // As the page does: only the rows since the last snapshot, from anywhere in a block.
+        auto expected = static_cast<std::int32_t>(lastSize);
+        rows.ForEach(lastSize,
+                     [&expected](const StatsRow& row) { ASSERT_EQ(row.measurements[0], expected++); });
         ASSERT_EQ(static_cast<std::size_t>(expected), rows.size());
+        lastSize = rows.size();
         ++snapshots;
     }
     writer.join();
