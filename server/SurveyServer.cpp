@@ -4,6 +4,7 @@
 #include "server/ResultsPage.h"
 #include "survey/SurveyFields.h"
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -18,8 +19,11 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -97,7 +101,18 @@ struct CachedPage {
 };
 
 constexpr std::chrono::seconds PAGE_MIN_AGE{1};
+constexpr std::chrono::milliseconds SUBMISSION_QUIET{100};
 constexpr int BACKGROUND_NICE = 10;
+
+// Makes the calling thread run only when the processor has nothing else to do: a connection or
+// the store's writer that wakes up takes the processor from it at once (a lower priority alone
+// lets it run on for a while). Where that is refused, a lower priority.
+void RunInBackground()
+{
+    sched_param param{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BACKGROUND_NICE);
+}
 
 // A strong validator from the bytes themselves, so it survives a restart of the server.
 std::string EtagOf(std::string_view body)
@@ -151,14 +166,28 @@ class CSurveyServer::CImpl : public std::enable_shared_from_this<CImpl> {
 public:
     CImpl(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
         : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc), m_retryTimer(ioc),
-          m_pagePool(1), m_exportPool(1)
+          m_pagePool(1), m_exportPool(1), m_bulkWork(m_bulkIoc.get_executor())
     {
-        // Reading every row for the page or the export is background work: on a busy machine
-        // the connections and the store's writer get the processor first, so that submissions
-        // are answered as fast while a page is built or an export runs.
+        // Reading every row for the page or the export, and writing large answers, is background
+        // work: on a busy machine the connections and the store's writer get the processor
+        // first, so that submissions are answered as fast while pages and exports go out.
         for (asio::thread_pool* pool : {&m_pagePool, &m_exportPool})
-            asio::post(*pool,
-                       [] { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BACKGROUND_NICE); });
+            asio::post(*pool, [] { RunInBackground(); });
+        m_bulkThread = std::thread([this] {
+            RunInBackground();
+            m_bulkIoc.run();
+        });
+    }
+
+    // Lets the bulk thread end once what it writes has gone out; called after the connection
+    // thread's loop has returned.
+    void JoinThreads()
+    {
+        m_pagePool.join();
+        m_exportPool.join();
+        m_bulkWork.reset();
+        if (m_bulkThread.joinable())
+            m_bulkThread.join();
     }
 
     unsigned short Listen()
@@ -300,6 +329,19 @@ public:
 
     void TokenAccepted(const asio::ip::address& peer) { m_tokenFailures.erase(peer); }
 
+    // Submissions being stored, or answered less than SUBMISSION_QUIET ago (connection thread).
+    void SubmissionStarted() { ++m_submissionsInFlight; }
+    void SubmissionEnded()
+    {
+        --m_submissionsInFlight;
+        m_lastSubmissionEnded = std::chrono::steady_clock::now();
+    }
+    bool SubmissionsUnderWay() const
+    {
+        return m_submissionsInFlight > 0 ||
+               std::chrono::steady_clock::now() - m_lastSubmissionEnded < SUBMISSION_QUIET;
+    }
+
     asio::io_context& m_ioc;
     const SurveyServerOptions m_options;
     CSurveyStore& m_store;
@@ -310,6 +352,11 @@ public:
     CResultsTally m_tally;
     // The export reads the whole table: on a thread of its own, so that the page never waits.
     asio::thread_pool m_exportPool;
+    // Writes the page's and the export's bytes: a connection moves here while its long answer is
+    // written, so that the connection thread spends its time on submissions.
+    asio::io_context m_bulkIoc{1};
+    asio::executor_work_guard<asio::io_context::executor_type> m_bulkWork;
+    std::thread m_bulkThread;
     // The results page, on the io_context thread only.
     std::shared_ptr<const CachedPage> m_page;
     bool m_pageBuilding = false;
@@ -319,6 +366,8 @@ public:
     // Connections per address that have not yet sent a whole request (under m_sessionsMutex).
     std::map<asio::ip::address, std::size_t> m_pendingByAddress;
     std::map<asio::ip::address, TokenFailures> m_tokenFailures;
+    std::size_t m_submissionsInFlight = 0;
+    std::chrono::steady_clock::time_point m_lastSubmissionEnded{};
     bool m_stopping = false;
 };
 
@@ -485,9 +534,11 @@ private:
         if (!parsed.submission)
             return RespondError(http::status::bad_request, parsed.error);
         auto back = m_server->TrackedExecutor();
+        m_server->SubmissionStarted();
         m_server->m_store.Submit(std::move(*parsed.submission),
                                  [self = shared_from_this(), back](bool committed) {
                                      asio::post(back, [self, committed] {
+                                         self->m_server->SubmissionEnded();
                                          if (committed)
                                              self->Respond(http::status::ok, std::string(THANK_YOU_PAGE),
                                                            "text/html; charset=utf-8", true);
@@ -529,7 +580,19 @@ private:
         response->body() = beast::span<const char>(page->body.data(), page->body.size());
         const std::size_t bytes = page->body.size();
         response->content_length(bytes);
-        Send(std::move(response), bytes, std::move(page));
+        response->keep_alive(KeepAlive(true));
+        LogRequest(m_method, m_path, response->result_int(), bytes, m_started);
+        m_state = State::Busy;
+        // Written here while nobody is sending results: moving the connection costs more than
+        // the write. While submissions come in, the page steps aside to the bulk thread.
+        if (!m_server->SubmissionsUnderWay())
+            return Write(std::move(response), std::move(page));
+        ToBulk([self = shared_from_this(), response, page = std::move(page)](beast::tcp_stream& stream) {
+            stream.expires_after(self->Options().ioTimeout);
+            http::async_write(stream, *response, [self, response, page](beast::error_code ec, std::size_t) {
+                self->FromBulk(!ec, response->keep_alive());
+            });
+        });
     }
 
     template <class Fields> void SetPageHeaders(Fields& response, const CachedPage& page)
@@ -571,25 +634,29 @@ private:
         response.set(http::field::content_type, "text/csv; charset=utf-8");
         response.set(http::field::content_disposition, "attachment; filename=\"tonvale-survey.csv\"");
         response.set(http::field::cache_control, "no-store");
-        response.keep_alive(m_parser->get().keep_alive() && !m_server->m_stopping);
+        response.keep_alive(KeepAlive(true));
         response.chunked(true);
         response.body().data = nullptr;
         response.body().more = true;
         m_exportSerializer = std::make_unique<http::response_serializer<http::buffer_body>>(response);
         m_exportBytes = 0;
-        m_stream.expires_after(Options().ioTimeout);
-        http::async_write_header(m_stream, *m_exportSerializer,
-                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                     if (ec)
-                                         return self->EndExport(false);
-                                     self->ProduceExportChunk();
-                                 });
+        m_state = State::Busy;
+        ToBulk([self = shared_from_this()](beast::tcp_stream& stream) {
+            stream.expires_after(self->Options().ioTimeout);
+            http::async_write_header(stream, *self->m_exportSerializer,
+                                     [self](beast::error_code ec, std::size_t) {
+                                         if (ec)
+                                             return self->EndExport(false);
+                                         self->ProduceExportChunk();
+                                     });
+        });
     }
 
-    // Rows are read on the worker thread; only one chunk is in memory at a time.
+    // Rows are read on the worker thread and written from the bulk thread; only one chunk is in
+    // memory at a time.
     void ProduceExportChunk()
     {
-        auto back = m_server->TrackedExecutor();
+        auto back = m_server->m_bulkIoc.get_executor();
         asio::post(m_server->m_exportPool, [self = shared_from_this(), back] {
             bool more = false;
             bool failed = false;
@@ -622,8 +689,8 @@ private:
             body.more = more;
         }
         const bool last = m_exportChunk.empty() && !more;
-        m_stream.expires_after(Options().ioTimeout);
-        http::async_write(m_stream, *m_exportSerializer,
+        m_bulk->expires_after(Options().ioTimeout);
+        http::async_write(*m_bulk, *m_exportSerializer,
                           [self = shared_from_this(), more, last](beast::error_code ec, std::size_t) {
                               // need_buffer: this chunk went out and the serializer wants the next.
                               if (ec && ec != http::error::need_buffer)
@@ -640,15 +707,75 @@ private:
     void EndExport(bool complete)
     {
         LogRequest(m_method, m_path, complete ? 200 : 500, m_exportBytes, m_started);
-        const bool keepAlive = complete && m_exportResponse->keep_alive();
+        const bool keepAlive = m_exportResponse->keep_alive();
         // The cursor is touched only on the worker thread; let it go there too.
         asio::post(m_server->m_exportPool, [exporter = std::move(m_export)] {});
         m_exportSerializer.reset();
         m_exportResponse.reset();
+        FromBulk(complete, keepAlive);
+    }
+
+    // Whether the connection stays open after this answer.
+    bool KeepAlive(bool wanted) const
+    {
+        return wanted && m_parser && m_parser->is_done() && m_parser->get().keep_alive() &&
+               !m_server->m_stopping;
+    }
+
+    // Moves the connection to the bulk thread, where `write` gets a stream of it and must end with
+    // FromBulk. Nothing else of the session runs meanwhile: the connection thread takes it up
+    // again only when FromBulk hands it back.
+    template <class Write> void ToBulk(Write write)
+    {
+        m_frontWork.emplace(m_server->TrackedExecutor()); // the connection thread waits for it
+        beast::error_code ec;
+        tcp::socket socket = m_stream.release_socket();
+        const int fd = socket.release(ec);
+        if (ec)
+            return FromBulkDone(-1, false, false);
+        asio::post(m_server->m_bulkIoc, [self = shared_from_this(), fd, write = std::move(write)]() mutable {
+            beast::error_code ec;
+            self->m_bulk.emplace(self->m_server->m_bulkIoc);
+            self->m_bulk->socket().assign(self->Protocol(), fd, ec);
+            if (ec) {
+                ::close(fd);
+                return self->FromBulk(false, false);
+            }
+            write(*self->m_bulk);
+        });
+    }
+
+    // On the bulk thread: the answer has gone out (`written`), or not; the connection goes back.
+    void FromBulk(bool written, bool keepAlive)
+    {
+        beast::error_code ec;
+        tcp::socket socket = m_bulk->release_socket();
+        const int fd = socket.is_open() ? socket.release(ec) : -1;
+        m_bulk.reset();
+        asio::post(*m_frontWork, [self = shared_from_this(), fd, written, keepAlive] {
+            self->FromBulkDone(fd, written, keepAlive);
+        });
+    }
+
+    void FromBulkDone(int fd, bool written, bool keepAlive)
+    {
+        m_frontWork.reset();
+        beast::error_code ec;
+        if (fd >= 0)
+            m_stream.socket().assign(Protocol(), fd, ec);
+        if (fd < 0 || ec) {
+            if (fd >= 0)
+                ::close(fd);
+            return Close();
+        }
+        if (!written)
+            return Close();
         if (!keepAlive)
             return CloseGracefully();
         ReadNextRequest();
     }
+
+    tcp Protocol() const { return m_peer.is_v6() ? tcp::v6() : tcp::v4(); }
 
     template <class Message> void SetCommonHeaders(Message& response, std::string_view contentType)
     {
@@ -673,18 +800,24 @@ private:
         response->body() = std::move(body);
         response->prepare_payload();
         const std::size_t bytes = response->body().size();
-        Send(std::move(response), bytes, nullptr, keepAlive);
+        Send(std::move(response), bytes, keepAlive);
     }
 
-    // Writes the response; `keep` lives until it is written.
+    // Writes a short response from the connection thread.
     template <class Body>
-    void Send(std::shared_ptr<http::response<Body>> response, std::size_t bytes,
-              std::shared_ptr<const void> keep = nullptr, bool keepAlive = true)
+    void Send(std::shared_ptr<http::response<Body>> response, std::size_t bytes, bool keepAlive = true)
     {
-        response->keep_alive(keepAlive && m_parser && m_parser->is_done() && m_parser->get().keep_alive() &&
-                             !m_server->m_stopping);
+        response->keep_alive(KeepAlive(keepAlive));
         LogRequest(m_method, m_path, response->result_int(), bytes, m_started);
         m_state = State::Busy;
+        Write(std::move(response));
+    }
+
+    // Writes the response from this thread, then reads the next request or closes; `keep` lives
+    // until it is written.
+    template <class Body>
+    void Write(std::shared_ptr<http::response<Body>> response, std::shared_ptr<const void> keep = nullptr)
+    {
         m_stream.expires_after(Options().ioTimeout);
         http::async_write(m_stream, *response,
                           [self = shared_from_this(), response, keep](beast::error_code ec, std::size_t) {
@@ -747,6 +880,11 @@ private:
     std::string m_path;
     unsigned m_version = 11;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+
+    // While a long answer is written from the bulk thread: the connection there, and what keeps
+    // the connection thread's loop waiting for it to come back.
+    std::optional<beast::tcp_stream> m_bulk;
+    std::optional<decltype(std::declval<CSurveyServer::CImpl&>().TrackedExecutor())> m_frontWork;
 
     std::unique_ptr<CCsvExport> m_export;
     std::unique_ptr<http::response<http::buffer_body>> m_exportResponse;
@@ -870,8 +1008,7 @@ CSurveyServer::CSurveyServer(asio::io_context& ioc, SurveyServerOptions options,
 
 CSurveyServer::~CSurveyServer()
 {
-    m_impl->m_pagePool.join();
-    m_impl->m_exportPool.join();
+    m_impl->JoinThreads();
 }
 
 unsigned short CSurveyServer::Listen()

@@ -1,11 +1,13 @@
 #pragma once
 // The HTTP side of the survey server (Boost.Beast over Asio).
 //
-// Threads: everything of the connections runs on the one thread that runs the io_context. The
-// results page is built on a thread of its own and kept until new submissions make it old; the
-// export's rows are read on another (both read everything, which must not hold up other
-// connections or each other); inserts commit on the store's writer thread. All hand their
-// results back to the io_context thread.
+// Threads: the connections run on the one thread that runs the io_context. The results page is
+// counted on a thread of its own, a batch of new rows at a time, and kept until new submissions
+// make it old; the export's rows are read on another; inserts commit on the store's writer
+// thread. Long answers (the export, and the page while submissions come in) are written from a
+// bulk thread, to which the connection moves for that answer only. The page, export and bulk
+// threads run only when nothing else wants the processor, so that submissions are answered as
+// fast while they work. All hand their results back to the io_context thread.
 #include "server/SurveyStore.h"
 
 #include <boost/asio/io_context.hpp>

@@ -206,6 +206,15 @@ std::string CRawConnection::ReadResponse(bool toHead)
     const std::size_t at = header.find("\r\ncontent-length:");
     if (at != std::string::npos && !toHead)
         length = std::strtoul(header.c_str() + at + 17, nullptr, 10);
+    if (header.find("\r\ntransfer-encoding: chunked") != std::string::npos && !toHead) {
+        // Up to the last chunk; the chunks are left as they came.
+        std::size_t end;
+        while ((end = m_pending.find("\r\n0\r\n\r\n", headerEnd)) == std::string::npos) {
+            if (!fill())
+                return {};
+        }
+        length = end + 7 - (headerEnd + 4);
+    }
     while (m_pending.size() < headerEnd + 4 + length) {
         if (!fill())
             return {};

@@ -304,13 +304,16 @@ TEST_F(SurveyServerE2E, ResultsPageIsCachedWithAValidator)
     }
     connection.Send(GetRequest(path, "If-None-Match: \"other\"\r\n"));
     EXPECT_EQ(BodyOf(connection.ReadResponse()), BodyOf(page));
+    // The page went out from another thread; the connection goes on as before.
+    connection.Send(WriteRequest(WorkedExampleBody()));
+    EXPECT_EQ(StatusOf(connection.ReadResponse()), 200);
 
     // A new submission makes a new page, at the latest a second later.
     EXPECT_EQ(StatusOf(Exchange(WriteRequest(WorkedExampleBody()))), 200);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     const std::string updated = Exchange(GetRequest(path, "If-None-Match: " + etag + "\r\n"));
     EXPECT_EQ(StatusOf(updated), 200);
-    EXPECT_NE(updated.find("2 people have sent"), std::string::npos);
+    EXPECT_NE(updated.find("3 people have sent"), std::string::npos);
     EXPECT_NE(etagOf(updated), etag);
 }
 
@@ -353,10 +356,15 @@ TEST_F(SurveyServerE2E, ExportNeedsTheToken)
     const std::string locked = exportWith(bearer + TOKEN + "\r\n");
     EXPECT_EQ(StatusOf(locked), 429);
     EXPECT_NE(locked.find("Retry-After: 1\r\n"), std::string::npos);
-    // Another address is not locked out by this one.
+    // Another address is not locked out by this one; its connection stays open after the
+    // export for what it asks next.
     CRawConnection other(m_server.Port(), std::chrono::seconds(5), "127.0.0.2");
-    other.Send(GetRequest("/export.csv", bearer + TOKEN + "\r\nConnection: close\r\n"));
-    EXPECT_EQ(StatusOf(other.ReadResponse()), 200);
+    other.Send(GetRequest("/export.csv", bearer + TOKEN + "\r\n"));
+    const std::string kept = other.ReadResponse();
+    EXPECT_EQ(StatusOf(kept), 200);
+    EXPECT_NE(kept.find(",plain\r\n"), std::string::npos);
+    other.Send(GetRequest(std::string(SURVEY_RESULTS_PATH)));
+    EXPECT_NE(other.ReadResponse().find("2 people have sent"), std::string::npos);
     // Once the wait is over, the right token works again.
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     response.clear();
