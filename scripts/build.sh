@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one build tree: scripts/build.sh DIR [cmake options...]
+# TONVALE_TARGETS="a b ...": builds only those targets (and what they need).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1
@@ -11,4 +12,6 @@ if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top}
 fi
 cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+targets=()
+for target in ${TONVALE_TARGETS:-}; do targets+=(--target "$target"); done
+cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
