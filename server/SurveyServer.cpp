@@ -168,9 +168,9 @@ public:
         : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc), m_retryTimer(ioc),
           m_pagePool(1), m_exportPool(1), m_bulkWork(m_bulkIoc.get_executor())
     {
-        // Reading every row for the page or the export, and writing large answers, is background
-        // work: on a busy machine the connections and the store's writer get the processor
-        // first, so that submissions are answered as fast while pages and exports go out.
+        // Counting rows for the page, reading them for the export and writing long answers is
+        // background work: on a busy machine the connections and the store's writer get the
+        // processor first, so that submissions are answered as fast while pages and exports go out.
         for (asio::thread_pool* pool : {&m_pagePool, &m_exportPool})
             asio::post(*pool, [] { RunInBackground(); });
         m_bulkThread = std::thread([this] {
