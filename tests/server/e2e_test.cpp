@@ -317,6 +317,24 @@ TEST_F(SurveyServerE2E, ResultsPageIsCachedWithAValidator)
     EXPECT_NE(etagOf(updated), etag);
 }
 
+// While a submission is being stored, the page goes out from the bulk thread; the connection
+// comes back for what it asks next.
+TEST_F(SurveyServerE2E, PageAskedWhileASubmissionIsStored)
+{
+    m_server.UseTestHooks();
+    StartServer({"--test-commit-delay-ms", "800"});
+    CRawConnection submitter(m_server.Port());
+    submitter.Send(WriteRequest(WorkedExampleBody()));
+    CRawConnection reader(m_server.Port());
+    for (int i = 0; i < 2; ++i) {
+        reader.Send(GetRequest(std::string(SURVEY_RESULTS_PATH)));
+        const std::string page = reader.ReadResponse();
+        EXPECT_EQ(StatusOf(page), 200) << i;
+        EXPECT_NE(page.find("0 people have sent"), std::string::npos) << i;
+    }
+    EXPECT_EQ(StatusOf(submitter.ReadResponse()), 200);
+}
+
 TEST_F(SurveyServerE2E, ExportNeedsTheToken)
 {
     StartServer();
