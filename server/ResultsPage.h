@@ -19,8 +19,11 @@ constexpr int SMALLEST_SHOWN_GROUP = 5;
 class CValueCounts {
 public:
     explicit CValueCounts(std::int32_t largest) : m_counts(static_cast<std::size_t>(largest) + 1) {}
+    // A value outside 0 to the largest is no measurement and is not counted.
     void Add(std::int32_t value)
     {
+        if (value < 0 || static_cast<std::size_t>(value) >= m_counts.size())
+            return;
         ++m_counts[static_cast<std::size_t>(value)];
         ++m_total;
     }

@@ -55,7 +55,7 @@ TEST(ResultsPage, Quartiles)
     EXPECT_DOUBLE_EQ(repeated->q1, 7);
     EXPECT_DOUBLE_EQ(repeated->median, 7);
     EXPECT_DOUBLE_EQ(repeated->q3, 31.75);
-    EXPECT_FALSE(Summarize({1, 2, 3, 4}));
+    EXPECT_FALSE(Summarize({1, 2, 3, 4, -1, 101}));
     EXPECT_FALSE(Summarize({}));
 }
 
