@@ -25,6 +25,21 @@
 #error "TONVALE_SURVEY_HOOKS_EXE must name the server's test build"
 #endif
 
+namespace {
+
+// In the forked child: becomes the program args[0] with these arguments, or ends.
+[[noreturn]] void ExecInChild(std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+} // namespace
+
 CServerProcess::CServerProcess()
     : m_executable(TONVALE_SURVEY_EXE), m_hooksExecutable(TONVALE_SURVEY_HOOKS_EXE)
 {
@@ -42,12 +57,7 @@ int CServerProcess::RunToExit(const std::string& dbPath, const std::string& logP
             dup2(log, STDOUT_FILENO);
             dup2(log, STDERR_FILENO);
         }
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        ExecInChild(args);
     }
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -86,12 +96,7 @@ bool CServerProcess::Start(const std::string& dbPath, const std::string& logPath
             dup2(log, STDERR_FILENO);
         close(out[0]);
         close(out[1]);
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        ExecInChild(args);
     }
     close(out[1]);
     // The server prints "... listening on ADDRESS port N" once it accepts connections.
