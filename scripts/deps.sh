@@ -26,4 +26,14 @@ as_root=()
 [[ $(id -u) -eq 0 ]] || as_root=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
+# Nothing of the machine's own goes: on a desktop, a sound server of the wrong kind would replace
+# the desktop's (PulseAudio and PipeWire's pulse server conflict), and apt would take the desktop
+# with it. Ask apt first, and stop if the installation would remove anything.
+removed=$(apt-get -s install -y --no-install-recommends "${missing[@]}" | sed -n 's/^Remv \([^ ]*\).*/\1/p')
+if [[ -n "$removed" ]]; then
+  echo "deps.sh: installing ${missing[*]} would remove these packages:" >&2
+  echo "$removed" | sed 's/^/  /' >&2
+  echo "deps.sh: nothing was installed; install the packages by hand, or run this in a container or a virtual machine" >&2
+  exit 1
+fi
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -5,9 +5,10 @@
 # them and checks that nothing of them is left but the survey server's system user.
 #
 # It installs into the machine, as CI does, so it needs root; otherwise it says so and skips. The
-# packages are purged on every way out, failures included. Uses the display of the test command's
-# environment (scripts/test-env.sh), or starts one.
-#   scripts/test-packages.sh [BUILD_DIR]     (default build/packaging)
+# packages are purged on every way out, failures included. Runs the program on the display it is
+# given, or in a private one (tests/support/private-desktop.sh).
+#   scripts/test-packages.sh [BUILD_DIR [CMAKE_OPTIONS...]]     (default build/packaging)
+# The options go to scripts/package.sh: the test command packages its plain build this way.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 started=$SECONDS
@@ -17,7 +18,11 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 0
 fi
 
+if [[ -z "${DISPLAY:-}" ]]; then
+  exec "$top/tests/support/private-desktop.sh" --no-sound -- "$0" "$@"
+fi
 dir=$(realpath -m "${1:-$top/build/packaging}")
+shift || true
 packages=(tonvale tonvale-survey)
 service_user=tonvale-survey
 state_dir=/var/lib/tonvale-survey
@@ -32,10 +37,6 @@ fail() {
   exit 1
 }
 
-if [[ -z "${DISPLAY:-}" ]]; then
-  source "$top/scripts/test-env.sh" # sets its own EXIT trap; ours below calls it
-  own_env=1
-fi
 work=$(mktemp -d /tmp/tonvale-packages.XXXXXX)
 installed=0
 tonvale_pid=""
@@ -79,7 +80,6 @@ cleanup() {
   else
     echo "test-packages: logs kept in $work" >&2
   fi
-  if [[ -n "${own_env:-}" ]]; then tv_env_stop; fi
   exit $status
 }
 trap cleanup EXIT
@@ -94,7 +94,7 @@ done
 
 # --- build ---------------------------------------------------------------------------------------
 log "building the packages in $dir"
-timeout 3600 "$top/scripts/package.sh" "$dir" >"$work/build.log" 2>&1 || {
+timeout 3600 "$top/scripts/package.sh" "$dir" "$@" >"$work/build.log" 2>&1 || {
   tail -n 60 "$work/build.log" >&2
   fail "building the packages"
 }

@@ -27,7 +27,13 @@ CSinkRecorder::CSinkRecorder()
 {
     const char* sink = std::getenv("TONVALE_TEST_SINK");
     if (sink == nullptr || *sink == '\0') {
-        m_error = "TONVALE_TEST_SINK is not set: run the test through scripts/test-env.sh";
+        m_error = "TONVALE_TEST_SINK is not set: run the test through tests/support/private-desktop.sh";
+        return;
+    }
+    const char* rate = std::getenv("TONVALE_TEST_RATE");
+    if (rate != nullptr && std::atoi(rate) != SINK_RATE) {
+        m_error = std::string("the sink runs at ") + rate + " Hz; this recorder measures at " +
+                  std::to_string(SINK_RATE);
         return;
     }
     std::random_device rd;
@@ -38,8 +44,16 @@ CSinkRecorder::CSinkRecorder()
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {"parec",          "-d",           device,         "--raw",
-                                     "--format=s16le", "--rate=44100", "--channels=1", "--latency-msec=10"};
+    // Stereo at the sink's own rate, as the sink holds it: a mono recording would be mixed down (and
+    // louder), another rate resampled.
+    std::vector<std::string> args = {"parec",
+                                     "-d",
+                                     device,
+                                     "--raw",
+                                     "--format=s16le",
+                                     "--rate=" + std::to_string(SINK_RATE),
+                                     "--channels=" + std::to_string(SINK_CHANNELS),
+                                     "--latency-msec=10"};
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
@@ -81,7 +95,7 @@ std::int64_t CSinkRecorder::Samples() const
     struct stat st {};
     if (stat(m_file.c_str(), &st) != 0)
         return 0;
-    return static_cast<std::int64_t>(st.st_size) / 2;
+    return static_cast<std::int64_t>(st.st_size) / (2 * SINK_CHANNELS);
 }
 
 std::vector<float> CSinkRecorder::Read(std::int64_t from, std::int64_t to) const
@@ -90,13 +104,14 @@ std::vector<float> CSinkRecorder::Read(std::int64_t from, std::int64_t to) const
     if (to <= from)
         return samples;
     std::ifstream in(m_file, std::ios::binary);
-    in.seekg(from * 2);
-    std::vector<std::int16_t> raw(static_cast<size_t>(to - from));
+    in.seekg(from * 2 * SINK_CHANNELS);
+    std::vector<std::int16_t> raw(static_cast<size_t>(to - from) * SINK_CHANNELS);
     in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size() * 2));
     raw.resize(static_cast<size_t>(in.gcount() / 2));
-    samples.reserve(raw.size());
-    for (std::int16_t s : raw)
-        samples.push_back(static_cast<float>(s) / 32768.0f);
+    samples.reserve(raw.size() / SINK_CHANNELS);
+    // The program plays the same samples on both channels: the left one is the signal.
+    for (size_t i = 0; i + SINK_CHANNELS <= raw.size(); i += SINK_CHANNELS)
+        samples.push_back(static_cast<float>(raw[i]) / 32768.0f);
     return samples;
 }
 

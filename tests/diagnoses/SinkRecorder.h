@@ -1,13 +1,14 @@
 #pragma once
-// Records what the program plays: parec on the monitor of the test command's null sink
-// ($TONVALE_TEST_SINK), as 16-bit mono samples at 44100 per second in a file that grows while the
-// test runs, plus the measurements the listeners and checks make on it.
+// Records what the program plays: parec on the monitor of the test's own null sink
+// ($TONVALE_TEST_SINK), as 16-bit stereo samples at 44100 per second in a file that grows while the
+// test runs, read back as the left channel; plus the measurements the listeners and checks make on it.
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 constexpr int SINK_RATE = 44100;
+constexpr int SINK_CHANNELS = 2;
 
 class CSinkRecorder {
 public:

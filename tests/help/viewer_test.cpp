@@ -195,7 +195,15 @@ TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
         EXPECT_EQ(dlg.m_result, viewer);
         EXPECT_TRUE(PumpUntil([&] { return viewer->IsShown(); }, 2000));
         EXPECT_TRUE(ShowsTopic(viewer, "interval.htm"));
-        PumpEvents(200);
+        // The keys go where the focus is: wait for it rather than for a fixed time, which a busy
+        // machine outlasts.
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                wxWindow* focus = wxWindow::FindFocus();
+                return focus != nullptr && wxGetTopLevelParent(focus) == viewer;
+            },
+            5000))
+            << "the help window did not take the focus";
         UserKey(WXK_ESCAPE);
         EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 2000));
         EXPECT_TRUE(dlg.IsModal()) << "Escape in the help window must not end the dialog";

@@ -40,6 +40,10 @@ struct FailAllocation {
 };
 } // namespace
 
+// These operators are the program's new and delete, both on malloc and free; GCC, inlining them
+// into their callers, takes a free of what operator new returned for a mismatch.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 void* operator new(std::size_t size)
 {
     if (void* p = Allocate(size))

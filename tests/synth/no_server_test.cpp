@@ -52,7 +52,7 @@ TEST(NoSoundServer, StartShowsOneMessageStaysStoppedAndTriesAgainLater)
     messages.shown.clear();
 
     if (!realServer)
-        GTEST_SKIP() << "no sound server to come back (run under scripts/test-env.sh)";
+        GTEST_SKIP() << "no sound server to come back (run through tests/support/private-desktop.sh)";
     setenv("PULSE_SERVER", realServer->c_str(), 1);
     synth.Start();
     EXPECT_TRUE(synth.IsRunning()) << ::testing::PrintToString(messages.Texts());

@@ -1,4 +1,5 @@
-// The engine through PortAudio into the sound server's null sink (scripts/test-env.sh), recorded
+// The engine through PortAudio into the null sink of the test's own sound server
+// (tests/support/private-desktop.sh), recorded
 // from the sink's monitor with parec and measured: frequency, envelope shapes, continuity, and the
 // delay from the gate to the tone's onset. A failing recording is kept as a WAV file.
 #include "audio/CQueuedWaveDevice.h"
@@ -36,8 +37,9 @@ namespace {
 
 constexpr double RATE = 44100.0;
 
-// Records the null sink's monitor as 16-bit mono at 44100 Hz, and notes when each chunk arrived so
-// that a sample's index can be turned into a time.
+// Records the null sink's monitor as 16-bit stereo at 44100 Hz, as the sink holds it (a mono
+// recording would be mixed down, and louder), keeps the left channel, and notes when each chunk
+// arrived so that a sample's index can be turned into a time.
 class CMonitorRecorder {
 public:
     explicit CMonitorRecorder(const std::string& sink)
@@ -50,7 +52,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         const std::string device = "--device=" + sink + ".monitor";
-        const char* argv[] = {"parec",          device.c_str(),     "--rate=44100", "--channels=1",
+        const char* argv[] = {"parec",          device.c_str(),     "--rate=44100", "--channels=2",
                               "--format=s16le", "--latency-msec=5", "--raw",        nullptr};
         if (posix_spawnp(&m_pid, "parec", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
             m_pid = -1;
@@ -118,7 +120,9 @@ private:
                 } else {
                     const auto low = static_cast<unsigned char>(odd);
                     const auto high = static_cast<unsigned char>(buffer[i]);
-                    m_samples.push_back(static_cast<std::int16_t>(low | (high << 8)));
+                    if (m_channel == 0)
+                        m_samples.push_back(static_cast<std::int16_t>(low | (high << 8)));
+                    m_channel ^= 1;
                     pending = 0;
                 }
             }
@@ -134,6 +138,7 @@ private:
     std::thread m_reader;
     std::mutex m_mutex;
     std::vector<std::int16_t> m_samples;
+    int m_channel = 0; // of the next sample: 0 left, 1 right
     Clock::time_point m_start{};
 };
 
@@ -192,8 +197,7 @@ protected:
     void SetUp() override
     {
         const char* sink = std::getenv("TONVALE_TEST_SINK");
-        ASSERT_TRUE(sink && std::getenv("PULSE_SERVER"))
-            << "run with the sound server of scripts/test-env.sh";
+        ASSERT_TRUE(sink && std::getenv("PULSE_SERVER")) << "run through tests/support/private-desktop.sh";
         m_sink = sink;
     }
     std::string m_sink;

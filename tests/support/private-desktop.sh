@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Runs one test in a desktop of its own, so that tests can run side by side and never touch the
+# user's display, bus or sound server:
+#   - a virtual display (Xvfb, DISPLAY);
+#   - a D-Bus session bus, from which the accessibility bus starts on demand;
+#   - a PipeWire sound server (with WirePlumber, and pipewire-pulse for PulseAudio clients such as
+#     parec and pactl) whose graph runs at RATE, with a null sink as the default output. ALSA's
+#     default device reaches it through the pulse plugin, as PortAudio uses it.
+#
+#   private-desktop.sh [--rate HZ] [--no-sound] [--keep-env] -- COMMAND [ARGS...]
+#
+# The test sees TONVALE_TEST_SINK (the sink's name) and TONVALE_TEST_RATE. Its exit status is the
+# wrapper's. Everything the wrapper starts is stopped when the command ends, whatever its outcome,
+# and dies with the wrapper if the wrapper itself is killed (CTest's timeout sends SIGKILL): every
+# server runs in the foreground as the wrapper's own child with a parent-death signal, and at the
+# end any process still carrying this desktop's marker in its environment is killed too.
+set -uo pipefail
+
+rate=44100
+sound=1
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --rate) rate=$2; shift 2 ;;
+    --no-sound) sound=0; shift ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+done
+if [[ $# -eq 0 ]]; then
+  echo "usage: private-desktop.sh [--rate HZ] [--no-sound] -- COMMAND [ARGS...]" >&2
+  exit 2
+fi
+
+dir=$(mktemp -d /tmp/tonvale-desktop.XXXXXX)
+marker="TONVALE_PRIVATE_DESKTOP=$dir"
+export TONVALE_PRIVATE_DESKTOP=$dir
+pids=()
+
+# Our own children cannot be reused by another process before we have waited for them, so the
+# pids below always name what we started.
+start() { # start LOG COMMAND... : a server in the foreground, killed when the wrapper dies
+  local log=$1
+  shift
+  setpriv --pdeathsig KILL -- "$@" >"$log" 2>&1 &
+  pids+=($!)
+}
+
+# Processes of this desktop that are not our children (started by the bus, or left by the test).
+strays() {
+  local file pid
+  for file in $(grep -lzxF "$marker" /proc/[0-9]*/environ 2>/dev/null); do
+    pid=${file#/proc/}
+    pid=${pid%/environ}
+    [[ $pid != "$$" && $pid != "$BASHPID" ]] && echo "$pid"
+  done
+}
+
+stop() {
+  local status=$? pid _
+  trap - EXIT INT TERM
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+  for _ in $(seq 50); do
+    local alive=0
+    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [[ $alive -eq 0 ]] && break
+    sleep 0.05
+  done
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  for pid in $(strays); do kill -KILL "$pid" 2>/dev/null; done
+  if [[ $status -ne 0 && -n "${TONVALE_DESKTOP_LOGS:-}" ]]; then
+    for log in "$dir"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
+  fi
+  rm -rf "$dir"
+  exit "$status"
+}
+trap stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+  echo "private-desktop: $*" >&2
+  for log in "$dir"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
+  exit 2
+}
+
+# Nothing of the user's own session leaks in.
+unset WAYLAND_DISPLAY DISPLAY DBUS_SESSION_BUS_ADDRESS PULSE_SERVER PULSE_RUNTIME_PATH PIPEWIRE_REMOTE
+export XDG_RUNTIME_DIR="$dir/run"
+export XDG_CONFIG_HOME="$dir/config"
+export XDG_STATE_HOME="$dir/state"
+mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME"
+
+# Display. Xvfb writes the display it chose to the pipe once it accepts connections.
+mkfifo "$dir/display"
+exec {display_fd}<>"$dir/display"
+start "$dir/xvfb.log" Xvfb -displayfd "$display_fd" -screen 0 1280x1024x24 -nolisten tcp
+read -r -t 10 -u "$display_fd" number || fail "Xvfb did not start"
+exec {display_fd}<&-
+export DISPLAY=":$number"
+export GDK_BACKEND=x11
+
+# Session bus, in the foreground so that it stays our child.
+mkfifo "$dir/bus"
+exec {bus_fd}<>"$dir/bus"
+start "$dir/bus.log" dbus-daemon --session --nofork --nopidfile --address="unix:path=$dir/run/bus" \
+  --print-address="$bus_fd"
+read -r -t 10 -u "$bus_fd" address || fail "dbus-daemon did not start"
+exec {bus_fd}<&-
+export DBUS_SESSION_BUS_ADDRESS=$address
+export NO_AT_BRIDGE=0
+
+if [[ $sound -eq 1 ]]; then
+  export TONVALE_TEST_SINK=tonvale_null
+  export TONVALE_TEST_RATE=$rate
+  mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" "$XDG_CONFIG_HOME/alsa"
+  # The graph's own clock at the sink's rate: with only the sink's rate set, the graph stays at
+  # 48 kHz and every stream is resampled twice.
+  cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/tonvale-test.conf" <<EOF
+context.properties = {
+    default.clock.rate = $rate
+    default.clock.allowed-rates = [ $rate ]
+}
+context.objects = [
+    { factory = adapter
+      args = {
+          factory.name = support.null-audio-sink
+          node.name = $TONVALE_TEST_SINK
+          node.description = "Tonvale test sink"
+          media.class = Audio/Sink
+          audio.position = [ FL FR ]
+          audio.rate = $rate
+          monitor.channel-volumes = true
+          monitor.passthrough = true
+      }
+    }
+]
+EOF
+  # ALSA's default device to the sound server, for this desktop's processes only.
+  printf 'pcm.!default pulse\nctl.!default pulse\n' >"$XDG_CONFIG_HOME/alsa/asoundrc"
+  export PIPEWIRE_RUNTIME_DIR=$XDG_RUNTIME_DIR
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+  start "$dir/pipewire.log" pipewire
+  # The session manager and the pulse server give up at once if PipeWire is not listening yet.
+  for _ in $(seq 400); do
+    [[ -S "$XDG_RUNTIME_DIR/pipewire-0" ]] && break
+    sleep 0.025
+  done
+  [[ -S "$XDG_RUNTIME_DIR/pipewire-0" ]] || fail "PipeWire did not start"
+  start "$dir/wireplumber.log" wireplumber
+  start "$dir/pipewire-pulse.log" pipewire-pulse
+  # Up to 10 s: on a machine busy with builds the three servers start slowly.
+  ready=0
+  for _ in $(seq 400); do
+    if [[ "$(pactl get-default-sink 2>/dev/null)" == "$TONVALE_TEST_SINK" ]]; then
+      ready=1
+      break
+    fi
+    sleep 0.025
+  done
+  [[ $ready -eq 1 ]] || fail "the sound server did not offer $TONVALE_TEST_SINK as its default sink"
+fi
+
+# The test too dies with the wrapper; what it starts itself loses its display and sound server.
+setpriv --pdeathsig KILL -- "$@"
