@@ -10,6 +10,8 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   # Paths below the checkout are hashed relative to it, so another clone reuses the same cache.
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top}
+  # So that compilations that use precompiled headers are cached too.
+  export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros}
 fi
 cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
 targets=()
