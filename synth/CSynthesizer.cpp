@@ -187,13 +187,17 @@ void CSynthesizer::Start()
         return;
     if (!m_pStream->Prime())
         return;
-    m_pStream->Restart();
     m_clipped.store(0, std::memory_order_relaxed);
     m_lateSteps.store(0, std::memory_order_relaxed);
     m_pWriteCursor->SetPosition(0);
     m_firstStep = true;
     m_writeFrame = 0;
     m_renderedFrom = 0;
+    // The first block goes to the start of the ring: written here while Prime keeps the device
+    // paused, it cannot meet the device's first callback reading the same frames.
+    if (m_renderMode != ERenderMode::Manual)
+        RenderStep();
+    m_pStream->Restart();
     m_running.store(1, std::memory_order_release);
     if (m_renderMode == ERenderMode::Manual)
         return;
