@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test, each once, in the build it needs:
 #   - the plain build: the product as the Debian packages are built, the benchmarks (compiled, not
-#     run), and the tests that the sanitizers would distort (label `plain`);
+#     run), and the tests that the sanitizers would distort or cannot run (label `plain`);
 #   - AddressSanitizer with UndefinedBehaviorSanitizer: every other test;
 #   - ThreadSanitizer: the sound engine's and the survey server's tests (label `thread`);
 #   - the Debian packages from the plain build: checked, installed, run and purged.
 # Every test that needs a display or a sound server starts its own (tests/support/private-desktop.sh),
-# so tests run side by side and nothing here touches the user's own session.
+# so tests run side by side, and nothing here touches the user's own session. The plain build's
+# tests and the package test, which mostly wait on real-time tones and on apt, run beside the
+# sanitizer builds and tests.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -14,63 +16,85 @@ budget=600
 "$top/scripts/deps.sh" test packaging
 
 supp="$top/tests/support"
-cores=$(nproc)
 # Most GUI and audio tests sleep through real-time tones: more at once than there are cores.
-jobs=$((cores * 3))
+jobs=$(($(nproc) * 3))
 results=$(mktemp -d /tmp/tonvale-tests.XXXXXX)
 chmod 1777 "$results" # the permission tests write their reports as another user
-trap 'rm -rf "$results"' EXIT
-passed=0
-skipped=0
-failed=0
-
-# Stages say how long they took, so that the whole stays within its budget.
-stage_start=$SECONDS
-stage() {
-  local now=$SECONDS
-  if [[ -n "${stage_name:-}" ]]; then
-    echo "== $stage_name: $((now - stage_start)) s"
-  fi
-  stage_name=$*
-  stage_start=$now
-  [[ -z "$stage_name" ]] || echo "== $stage_name ($((now / 60)) min $((now % 60)) s so far)"
+background=()
+cleanup() {
+  local pid
+  for pid in "${background[@]}"; do kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$results"
 }
+trap cleanup EXIT
 
-# Runs ctest on one tree and adds up its entries; GoogleTest writes a report per program, from
-# which the skipped cases are counted (CTest counts a program with a skipped case as passed).
+# Each stage says when it began and how long it took, so that the whole stays within its budget.
+stage() { echo "== $* ($((SECONDS / 60)) min $((SECONDS % 60)) s so far)"; }
+
+# run_ctest NAME DIR [ARGS...]: runs ctest on one tree; NAME.counts gets "passed failed".
+# GoogleTest writes a report per program, from which the skipped cases are counted at the end (CTest
+# counts a program with a skipped case as passed).
 run_ctest() {
-  local dir=$1 log
-  shift
-  log=$(mktemp)
-  local status=0
-  GTEST_OUTPUT="xml:$results/$(basename "$dir")/" ctest --test-dir "$dir" --output-on-failure \
-    --no-tests=error "$@" 2>&1 | tee "$log" || status=$?
-  local total failures
-  total=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\2/p' "$log" | tail -n 1)
-  failures=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of.*/\1/p' "$log" | tail -n 1)
-  rm -f "$log"
-  passed=$((passed + ${total:-0} - ${failures:-0}))
-  failed=$((failed + ${failures:-0}))
-  if [[ $status -ne 0 ]]; then
-    summary
-    exit "$status"
+  local name=$1 dir=$2 status=0
+  shift 2
+  mkdir -m 1777 "$results/$name"
+  GTEST_OUTPUT="xml:$results/$name/" ctest --test-dir "$dir" --output-on-failure --no-tests=error "$@" \
+    >"$results/$name.log" 2>&1 || status=$?
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$results/$name.log" | tail -n 1)
+  if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    echo "$((BASH_REMATCH[2] - BASH_REMATCH[1])) ${BASH_REMATCH[1]}" >"$results/$name.counts"
+  else
+    echo "0 1" >"$results/$name.counts"
   fi
+  return $status
 }
 
-count_skipped() {
+passed=0
+failed=0
+skipped=0
+failures=()
+# Adds up what a finished part counted and shows its output.
+report() { # report NAME STATUS
+  local name=$1 status=$2 p f
+  cat "$results/$name.log"
+  read -r p f <"$results/$name.counts"
+  passed=$((passed + p))
+  failed=$((failed + f))
+  [[ $status -eq 0 ]] || failures+=("$name")
+}
+
+# Parts that run beside the rest write their output to a log that is shown when they are done.
+start_beside() { # start_beside NAME COMMAND...
+  local name=$1
+  shift
+  (
+    set +e
+    "$@"
+    echo $? >"$results/$name.status"
+  ) >"$results/$name.beside.log" 2>&1 &
+  background+=($!)
+}
+finish_beside() { # finish_beside NAME
+  local name=$1
+  wait "${background[0]}" || true
+  background=("${background[@]:1}")
+  cat "$results/$name.beside.log"
+}
+
+summary() {
   local n
   n=$(cat "$results"/*/*.xml 2>/dev/null | grep -c 'result="skipped"' || true)
+  skipped=$((skipped + n))
   if [[ $n -gt 0 ]]; then
     echo "Skipped test cases:"
     grep -ho '<testcase name="[^"]*"[^>]*result="skipped"[^>]*classname="[^"]*"' "$results"/*/*.xml |
       sed 's/<testcase name="\([^"]*\)".*classname="\([^"]*\)"/  \2.\1/' | sort -u
   fi
-  skipped=$((skipped + n))
-}
-
-summary() {
-  stage ""
-  count_skipped
+  if [[ ${#failures[@]} -gt 0 ]]; then
+    echo "Failed: ${failures[*]}"
+  fi
   echo "tests: $passed passed, $skipped skipped, $failed failed"
   echo "time: $((SECONDS / 60)) min $((SECONDS % 60)) s of the $((budget / 60)) min budget"
 }
@@ -84,36 +108,55 @@ stage "build: the product as packaged, the benchmarks, the plain build's tests"
 plain_options=(-DTONVALE_BUILD_TESTS=ON -DTONVALE_TEST_SET=plain -DTONVALE_BUILD_BENCHMARKS=ON)
 scripts/package.sh build/test "${plain_options[@]}" >/dev/null
 
+# Beside the sanitizer trees: the plain build's tests, then the package test on the same tree.
+plain_and_packages() {
+  stage "test: plain build (real-time timing, complete listener runs, fuzzing)"
+  local status=0
+  run_ctest plain build/test -j 4 || status=$?
+  echo $status >"$results/plain.status"
+  stage "packages: checked, installed, run and purged"
+  status=0
+  scripts/test-packages.sh build/test "${plain_options[@]}" >"$results/packages.log" 2>&1 || status=$?
+  if grep -q '^test-packages: SKIPPED' "$results/packages.log"; then
+    echo "0 0" >"$results/packages.counts"
+    echo "packages" >"$results/packages.skipped"
+  else
+    echo "$((status == 0 ? 1 : 0)) $((status == 0 ? 0 : 1))" >"$results/packages.counts"
+  fi
+  echo $status >"$results/packages.status"
+  stage "plain build's tests and packages done"
+}
+start_beside plain_and_packages plain_and_packages
+
 stage "build: every other test with AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build/asan -DTONVALE_SANITIZE=address,undefined -DTONVALE_TEST_SET=sanitized \
-  -DTONVALE_BUILD_BENCHMARKS=OFF -DTONVALE_LINKER=mold
+  -DTONVALE_BUILD_BENCHMARKS=OFF -DTONVALE_LINKER=mold >/dev/null
 
 stage "test: AddressSanitizer and UndefinedBehaviorSanitizer"
-export ASAN_OPTIONS="fast_unwind_on_malloc=0:detect_leaks=1:abort_on_error=0"
-export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-run_ctest build/asan -j "$jobs"
-unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
-
-stage "test: plain build (real-time timing, complete listener runs, fuzzing)"
-run_ctest build/test -j "$jobs"
+status=0
+ASAN_OPTIONS="fast_unwind_on_malloc=0:detect_leaks=1:abort_on_error=0" \
+LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0" \
+UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+  run_ctest asan build/asan -j "$jobs" || status=$?
+report asan $status
 
 stage "build and test: the sound engine and the survey server with ThreadSanitizer"
 scripts/build.sh build/tsan -DTONVALE_SANITIZE=thread -DTONVALE_BUILD_GUI=OFF -DTONVALE_TEST_SET=thread \
-  -DTONVALE_BUILD_BENCHMARKS=OFF -DTONVALE_LINKER=mold
-TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" run_ctest build/tsan -j "$jobs"
+  -DTONVALE_BUILD_BENCHMARKS=OFF -DTONVALE_LINKER=mold >/dev/null
+status=0
+TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
+  run_ctest tsan build/tsan -j "$jobs" || status=$?
+report tsan $status
 
-stage "packages: checked, installed, run and purged"
-packages_log=$(mktemp)
-scripts/test-packages.sh build/test "${plain_options[@]}" | tee "$packages_log"
-if grep -q '^test-packages: SKIPPED' "$packages_log"; then
-  skipped=$((skipped + 1))
-else
-  passed=$((passed + 1))
-fi
-rm -f "$packages_log"
+stage "waiting for the plain build's tests and the package test"
+finish_beside plain_and_packages
+report plain "$(cat "$results/plain.status")"
+report packages "$(cat "$results/packages.status")"
+[[ ! -e "$results/packages.skipped" ]] || skipped=$((skipped + 1))
 
+stage "done"
 summary
+[[ $failed -eq 0 && ${#failures[@]} -eq 0 ]] || exit 1
 if [[ $(id -u) -eq 0 && $skipped -gt 0 ]]; then
   echo "FAILED: tests were skipped although this runs as root, where every test can run" >&2
   exit 1
