@@ -15,7 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,8 +32,10 @@ public:
         bool granted;
     };
 
-    explicit CRealtimeKitStandIn(EBehaviour behaviour, std::chrono::milliseconds lateBy = std::chrono::milliseconds(300),
-                                 std::chrono::milliseconds burst = std::chrono::seconds(20), int perBurst = 25)
+    explicit CRealtimeKitStandIn(EBehaviour behaviour,
+                                 std::chrono::milliseconds lateBy = std::chrono::milliseconds(300),
+                                 std::chrono::milliseconds burst = std::chrono::seconds(20),
+                                 int perBurst = 25)
         : m_behaviour(behaviour), m_lateBy(lateBy), m_burst(burst), m_perBurst(perBurst)
     {
         dbus_threads_init_default();
@@ -86,6 +90,12 @@ private:
         const std::string printAddress = "--print-address=" + std::to_string(pipeFds[1]);
         m_daemon = ::fork();
         if (m_daemon == 0) {
+            // It ends with us, however we end, and leaves our output alone.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
             ::close(pipeFds[0]);
             ::execl("/usr/bin/dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nopidfile",
                     printAddress.c_str(), static_cast<char*>(nullptr));
@@ -139,7 +149,8 @@ private:
                 dbus_message_iter_append_basic(&variant, DBUS_TYPE_INT32, &value);
             }
             dbus_message_iter_close_container(&iter, &variant);
-        } else if (dbus_message_is_method_call(message, "org.freedesktop.RealtimeKit1", "MakeThreadRealtime")) {
+        } else if (dbus_message_is_method_call(message, "org.freedesktop.RealtimeKit1",
+                                               "MakeThreadRealtime")) {
             dbus_uint64_t tid = 0;
             dbus_uint32_t priority = 0;
             dbus_message_get_args(message, nullptr, DBUS_TYPE_UINT64, &tid, DBUS_TYPE_UINT32, &priority,
