@@ -74,6 +74,9 @@ public:
     // Whether it serves (not Absent, and the name is ours).
     bool Serving() const { return m_thread.joinable(); }
 
+    // Requests answered so far (a late answer counts once it is sent).
+    std::size_t Answered() const { return m_answered; }
+
     std::vector<Request> Requests() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -128,8 +131,6 @@ private:
         if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_METHOD_CALL ||
             m_behaviour == EBehaviour::NeverAnswers)
             return;
-        if (m_behaviour == EBehaviour::AnswersLate)
-            std::this_thread::sleep_for(m_lateBy);
         DBusMessage* reply = nullptr;
         if (dbus_message_is_method_call(message, "org.freedesktop.DBus.Properties", "Get")) {
             const char* interface = nullptr;
@@ -167,6 +168,9 @@ private:
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_requests.push_back({tid, priority, dbus_message_get_sender(message), granted});
             }
+            if (m_behaviour == EBehaviour::AnswersLate)
+                std::this_thread::sleep_for(m_lateBy);
+            ++m_answered;
             reply = granted ? dbus_message_new_method_return(message)
                             : dbus_message_new_error(message, DBUS_ERROR_ACCESS_DENIED, "burst limit");
         } else {
@@ -185,6 +189,7 @@ private:
     DBusConnection* m_connection = nullptr;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<std::size_t> m_answered{0};
     mutable std::mutex m_mutex;
     std::vector<Request> m_requests;
     std::chrono::steady_clock::time_point m_burstStart{};
