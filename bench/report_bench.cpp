@@ -25,22 +25,24 @@ constexpr int ROWS = 100000;
 std::string RunRows(int run)
 {
     char time[40];
-    std::snprintf(time, sizeof time, "20%02d-%02d-%02dT10:%02d:00.000+09:00", 10 + run / 336, 1 + run / 28 % 12,
-                  1 + run % 28, run % 60);
+    std::snprintf(time, sizeof time, "20%02d-%02d-%02dT10:%02d:00.000+09:00", 10 + run / 336,
+                  1 + run / 28 % 12, 1 + run % 28, run % 60);
     const std::string id = "run-" + std::to_string(run);
     const bool slots[5] = {true, false, true, true, false};
     std::string rows = FormatLogRow(time, id,
                                     {LogCheck::SoundCard, LogKind::Question, "20000.00", "20000.00",
                                      "heard no sound", LogJudgement::NotHeard, ""});
-    rows += FormatLogRow(time, id, {LogCheck::SoundCard, LogKind::Result, "", "", "", LogJudgement::None, "22050.00"});
+    rows += FormatLogRow(time, id,
+                         {LogCheck::SoundCard, LogKind::Result, "", "", "", LogJudgement::None, "22050.00"});
     for (LogCheck check : {LogCheck::RangeUpper, LogCheck::RangeLower}) {
         for (int q = 0; q < 14; ++q)
             rows += FormatLogRow(time, id,
-                                 {check, LogKind::Question, std::to_string(11245 + q), RangePatternText(slots), "3回",
-                                  LogJudgement::Right, ""});
-        rows += FormatLogRow(time, id,
-                             {check, LogKind::Result, "", "", "", LogJudgement::None,
-                              std::to_string(check == LogCheck::RangeUpper ? 15000 + run % 900 : 30 + run % 20)});
+                                 {check, LogKind::Question, std::to_string(11245 + q),
+                                  RangePatternText(slots), "3回", LogJudgement::Right, ""});
+        rows +=
+            FormatLogRow(time, id,
+                         {check, LogKind::Result, "", "", "", LogJudgement::None,
+                          std::to_string(check == LogCheck::RangeUpper ? 15000 + run % 900 : 30 + run % 20)});
     }
     const int band = INTERVAL_BAND_HZ[run % INTERVAL_BAND_COUNT];
     for (int q = 0; q < 15; ++q)
@@ -48,8 +50,8 @@ std::string RunRows(int run)
                              {LogCheck::Interval, LogKind::Question, std::to_string(band),
                               IntervalTonesText(band, band + q), "Former sound", LogJudgement::Wrong, ""});
     rows += FormatLogRow(time, id,
-                         {LogCheck::Interval, LogKind::Result, std::to_string(band), "", "", LogJudgement::None,
-                          std::to_string(5 + run % 30)});
+                         {LogCheck::Interval, LogKind::Result, std::to_string(band), "", "",
+                          LogJudgement::None, std::to_string(5 + run % 30)});
     return rows;
 }
 
