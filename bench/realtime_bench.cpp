@@ -100,7 +100,8 @@ void BM_ListenerPacedRun(benchmark::State& state)
                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 });
             };
-            std::thread callback = deviceThread(CALLBACK_RT_PRIORITY), client = deviceThread(CALLBACK_RT_PRIORITY);
+            std::thread callback = deviceThread(CALLBACK_RT_PRIORITY),
+                        client = deviceThread(CALLBACK_RT_PRIORITY);
             while (Clock::now() < next - scaled(1500)) { // the question plays, then the listener answers
                 owner.Deliver(synth);
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -122,7 +123,12 @@ void BM_ListenerPacedRun(benchmark::State& state)
     state.counters["refused_by_limit"] = double(refused);
     realtime_testing::UseBus("");
 }
-BENCHMARK(BM_ListenerPacedRun)->ArgName("time_divided_by")->Arg(10)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_ListenerPacedRun)
+    ->ArgName("time_divided_by")
+    ->Arg(10)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 } // namespace
 
