@@ -194,6 +194,8 @@ void CMainDlg::OnAbout(wxCommandEvent&)
 
 void CMainDlg::OnMyResults(wxCommandEvent&)
 {
-    // The log lies beside result.dat, in the working directory of the start.
-    ShowMyResults(this, AT_FDCWD);
+    // The log lies beside result.dat: through the descriptor held since the start, wherever the
+    // working directory has moved since.
+    ShowMyResults(this, m_workingDirectory >= 0 ? m_workingDirectory : AT_FDCWD,
+                  m_resultFile && m_resultFile->IsForeign());
 }

@@ -2,7 +2,8 @@
 
 #include "Version.h"
 #include "results/ReportPage.h"
-#include "results/ResultReport.h"
+#include "results/ResultFile.h"
+#include "results/ResultRecord.h"
 
 #include <ostream>
 #include <string_view>
@@ -30,11 +31,13 @@ int Report(std::ostream& out, std::ostream& err)
     record.m_lowestHz = record.m_highestHz = NOT_MEASURED;
     for (auto& cents : record.m_intervalCents)
         cents = NOT_MEASURED;
-    if (!ReadResultRecordAt(AT_FDCWD, record)) {
+    // By the main window's own rules: the same links followed, and a file that is not ours left out.
+    const CFileBackedBlock::ELoad loaded = ReadResultFile(AT_FDCWD, record);
+    if (loaded == CFileBackedBlock::ELoad::Failed) {
         err << "tonvale: result.dat in the current folder cannot be read\n";
         return 1;
     }
-    out << BuildReportForFolder(record, AT_FDCWD) << std::flush;
+    out << BuildReportForFolder(record, AT_FDCWD, loaded == CFileBackedBlock::ELoad::Foreign) << std::flush;
     if (!out) {
         err << "tonvale: the page could not be written to standard output\n";
         return 1;

@@ -101,18 +101,19 @@ protected:
     }
 
     // The callback only copies, so it may run ahead of everything else on a busy machine: its
-    // thread is made real-time where the system grants it. Asked here, on the notification
-    // thread, once per stream start: the request may block, which the callback never may.
+    // thread is made real-time where the system grants it. Queued here, on the notification
+    // thread, once per stream start (the callback never takes a lock); the request itself is made
+    // on a thread of its own, so that buffers are handed back meanwhile.
     void NotifierTick() override
     {
         const std::uint64_t thread = m_callbackThread.load(std::memory_order_acquire);
         if (thread == 0 || thread == m_realtimeAsked)
             return;
         m_realtimeAsked = thread;
-        MakeThreadRealtime(static_cast<pid_t>(thread & 0xFFFFFFFFu), CALLBACK_RT_PRIORITY);
+        RequestThreadRealtime(static_cast<pid_t>(thread & 0xFFFFFFFFu), CALLBACK_RT_PRIORITY);
         // Through ALSA's pulse plugin the samples go on to the sound server from a thread of
         // the plugin's, which exists once the stream is open.
-        MakeThreadsNamedRealtime(SOUND_CLIENT_THREAD, CALLBACK_RT_PRIORITY);
+        RequestThreadsNamedRealtime(SOUND_CLIENT_THREAD, CALLBACK_RT_PRIORITY);
     }
 
 private:

@@ -7,6 +7,15 @@
 
 class CFileBackedBlock {
 public:
+    enum class ELoad {
+        Missing, // no file (or one that cannot be opened): the block holds the defaults
+        Loaded,  // the file filled the block's leading bytes
+        Foreign, // longer than the block, so not one of ours: the block holds the defaults
+        Failed,  // there, but could not be read (the message was shown): the block is unchanged
+    };
+    // Loads `name` in `directory` into the block exactly as a binding does, without binding it.
+    static ELoad Load(int directory, const std::string& name, void* block, int length, const void* defaults);
+
     // `name` is looked up relative to the directory descriptor `directory` (AT_FDCWD for the
     // working directory of each access); the binding keeps a duplicate of the descriptor, so the
     // caller may close its own.

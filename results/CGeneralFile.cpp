@@ -260,6 +260,23 @@ int OpenForReading(int start, const std::string& path)
 
 } // namespace
 
+int OpenAt(int directory, const std::string& path, int flags, unsigned mode)
+{
+    CDirectory dir(directory);
+    std::string name;
+    errno = 0;
+    if (!Resolve(path, dir, name)) {
+        if (errno == 0) // a link refused, or too many
+            errno = EACCES;
+        return -1;
+    }
+    const int fd =
+        ::openat(dir.Get(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd >= 0 && (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL))
+        SyncDirectory(dir.Get());
+    return fd;
+}
+
 int Save(int directory, const std::string& path, const void* buffer, int length)
 {
     if (length < 0)

@@ -46,6 +46,13 @@ int Exists(const std::string& path);
 // our files. Every file kept beside result.dat goes by this one rule.
 bool MayFollow(int directory, const struct stat& link);
 
+// Opens what `path` leads to with `flags` (and `mode` for a file it creates), looking it up as the
+// functions above do: one name at a time, every symbolic link on the way checked by MayFollow, the
+// final name opened with O_NOFOLLOW so that it cannot turn into a link meanwhile. A file created
+// with O_CREAT | O_EXCL has its directory flushed too, so that its name survives a crash. Returns
+// the descriptor, or -1 with errno set; no message.
+int OpenAt(int directory, const std::string& path, int flags, unsigned mode = 0);
+
 // Shows the message of `code`: ERROR_OPEN, ERROR_SIZE, ERROR_WRITE, else the undefined error.
 void ReportError(int code);
 

@@ -13,9 +13,6 @@
 
 namespace {
 
-// Big enough for years of checks; a larger file is not ours to load whole.
-constexpr off_t MAX_LOG_BYTES = 64 * 1024 * 1024;
-
 CCheckLog* g_currentLog = nullptr;
 
 void AppendField(std::string& line, std::string_view field)
@@ -57,15 +54,22 @@ long long DaysFromCivil(int year, int month, int day)
     return era * 146097 + dayOfEra - 719468;
 }
 
-// Splits `text` into records of fields. A record counts only when its line end was read: a row cut
-// short by a kill or a full disk has none.
-std::vector<std::vector<std::string>> SplitRecords(std::string_view text)
-{
+struct Records {
     std::vector<std::vector<std::string>> records;
+    std::size_t malformed = 0;
+};
+
+// Splits `text` into records of fields. A record counts only when its line end was read: a row cut
+// short by a kill or a full disk has none, and is counted as malformed with rows whose quoting is
+// broken.
+Records SplitRecords(std::string_view text)
+{
+    Records out;
     std::size_t at = 0;
     while (at < text.size()) {
+        const std::size_t lineStart = at;
         std::vector<std::string> fields(1);
-        bool complete = false, malformed = false;
+        bool complete = false, malformed = false, unclosed = false;
         while (at < text.size()) {
             const char c = text[at];
             if (c == '"' && fields.back().empty()) {
@@ -84,9 +88,11 @@ std::vector<std::vector<std::string>> SplitRecords(std::string_view text)
                     }
                     fields.back() += text[end++];
                 }
+                if (!closed) {
+                    unclosed = true;
+                    break;
+                }
                 at = end + 1;
-                if (!closed)
-                    return records;
                 if (at < text.size() && text[at] != ',' && text[at] != '\r' && text[at] != '\n')
                     malformed = true;
                 continue;
@@ -105,12 +111,26 @@ std::vector<std::vector<std::string>> SplitRecords(std::string_view text)
                 fields.back() += c;
             }
         }
-        if (!complete)
+        if (unclosed) {
+            // A quote that never closes would take every later row with it: the damaged row ends
+            // at its own line end instead.
+            ++out.malformed;
+            const std::size_t lineEnd = text.find('\n', lineStart);
+            if (lineEnd == std::string_view::npos)
+                break;
+            at = lineEnd + 1;
+            continue;
+        }
+        if (!complete) {
+            ++out.malformed;
             break;
-        if (!malformed)
-            records.push_back(std::move(fields));
+        }
+        if (malformed)
+            ++out.malformed;
+        else
+            out.records.push_back(std::move(fields));
     }
-    return records;
+    return out;
 }
 
 bool IsOurHeaderLine(std::string_view start)
@@ -281,44 +301,30 @@ std::string FormatLogRow(std::string_view time, std::string_view run, const Chec
     return line + "\r\n";
 }
 
-std::vector<LoggedRow> ParseCheckLog(std::string_view text)
+std::vector<LoggedRow> ParseCheckLog(std::string_view text, std::size_t* malformedRows)
 {
     std::vector<LoggedRow> rows;
+    if (malformedRows != nullptr)
+        *malformedRows = 0;
     if (!IsOurHeaderLine(text))
         return rows;
-    auto records = SplitRecords(text);
+    auto [records, malformed] = SplitRecords(text);
+    rows.reserve(records.size());
     for (std::size_t i = 1; i < records.size(); ++i) {
         auto& f = records[i];
-        if (f.size() != CHECK_LOG_COLUMNS)
+        if (f.size() != CHECK_LOG_COLUMNS) {
+            ++malformed;
             continue;
+        }
         rows.push_back({std::move(f[0]), std::move(f[1]), std::move(f[2]), std::move(f[3]), std::move(f[4]),
                         std::move(f[5]), std::move(f[6]), std::move(f[7]), std::move(f[8])});
     }
+    if (malformedRows != nullptr)
+        *malformedRows = malformed;
     return rows;
 }
 
 namespace {
-
-// A link in a shared sticky folder goes by the same rule as one at result.dat's name.
-bool LogLinkMayBeFollowed(int directoryFd)
-{
-    struct stat entry {};
-    if (::fstatat(directoryFd, CHECK_LOG_NAME, &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(entry.st_mode))
-        return true;
-    return CGeneralFile::MayFollow(directoryFd, entry);
-}
-
-// In a shared folder a name that was no link when checked must not become one before the open.
-int OpenFlagsFor(int directoryFd)
-{
-    struct stat dir {};
-    const bool shared = ::fstatat(directoryFd, ".", &dir, 0) == 0 && (dir.st_mode & S_ISVTX) != 0 &&
-                        (dir.st_mode & S_IWOTH) != 0;
-    struct stat entry {};
-    const bool link =
-        ::fstatat(directoryFd, CHECK_LOG_NAME, &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode);
-    return shared && !link ? O_NOFOLLOW : 0;
-}
 
 bool IsRegular(int fd)
 {
@@ -326,18 +332,32 @@ bool IsRegular(int fd)
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool ReadAt(int fd, off_t offset, std::size_t count, std::string& text)
+{
+    text.resize(count);
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, text.data() + got, count - got, offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    return true;
+}
+
 } // namespace
 
 int OpenCheckLogAt(int directoryFd, bool& created)
 {
     created = false;
-    if (!LogLinkMayBeFollowed(directoryFd)) {
-        errno = EPERM;
-        return -1;
-    }
-    const int follow = OpenFlagsFor(directoryFd);
-    int fd = ::openat(directoryFd, CHECK_LOG_NAME,
-                      O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | follow, 0600);
+    // Links go by result.dat's rule at every hop of a chain.
+    int fd = CGeneralFile::OpenAt(directoryFd, CHECK_LOG_NAME,
+                                  O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOCTTY, 0600);
     if (fd >= 0) {
         created = true;
         // Whatever the umask: the answers are the listener's own.
@@ -347,8 +367,7 @@ int OpenCheckLogAt(int directoryFd, bool& created)
     if (errno != EEXIST)
         return -1;
     // Never open a device or a pipe: that could block or act.
-    fd =
-        ::openat(directoryFd, CHECK_LOG_NAME, O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | follow);
+    fd = CGeneralFile::OpenAt(directoryFd, CHECK_LOG_NAME, O_RDWR | O_APPEND | O_NOCTTY | O_NONBLOCK);
     if (fd >= 0 && !IsRegular(fd)) {
         ::close(fd);
         return -1;
@@ -359,14 +378,16 @@ int OpenCheckLogAt(int directoryFd, bool& created)
 std::string ReadCheckLogAt(int directoryFd)
 {
     std::string text;
-    if (!LogLinkMayBeFollowed(directoryFd))
-        return text;
-    const int fd = ::openat(directoryFd, CHECK_LOG_NAME,
-                            O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | OpenFlagsFor(directoryFd));
+    const int fd = CGeneralFile::OpenAt(directoryFd, CHECK_LOG_NAME, O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return text;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MAX_LOG_BYTES) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return text;
+    }
+    if (st.st_size <= static_cast<off_t>(MAX_LOG_BYTES)) {
+        // Read to the end, even should the file have grown since.
         char buffer[65536];
         ssize_t n;
         while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
@@ -377,9 +398,26 @@ std::string ReadCheckLogAt(int directoryFd)
                 break;
             }
             text.append(buffer, static_cast<std::size_t>(n));
+            if (text.size() > MAX_LOG_BYTES)
+                break;
         }
+        ::close(fd);
+        return text;
     }
+    // Too long to load whole: our header and the rows of its last part, from the first line end
+    // in it on (the row the cut falls in is not a row).
+    const std::string header = std::string(CHECK_LOG_HEADER) + "\r\n";
+    const std::size_t tailBytes = MAX_LOG_BYTES - header.size();
+    std::string start, tail;
+    const bool read = ReadAt(fd, 0, header.size(), start) && IsOurHeaderLine(start) &&
+                      ReadAt(fd, st.st_size - static_cast<off_t>(tailBytes) - 1, tailBytes + 1, tail);
     ::close(fd);
+    const std::size_t firstLineEnd = tail.find('\n');
+    if (!read || firstLineEnd == std::string::npos)
+        return text;
+    text.reserve(header.size() + tail.size() - firstLineEnd - 1);
+    text = header;
+    text.append(tail, firstLineEnd + 1);
     return text;
 }
 
@@ -425,9 +463,18 @@ bool CCheckLog::Open()
         while (n < 0 && errno == EINTR);
         if (n < 0)
             return false;
-        if (n > 0)
+        if (n > 0) {
             // Someone else's file, or one we cannot recognise: left as it is.
-            return IsOurHeaderLine(std::string_view(start, static_cast<std::size_t>(n)));
+            if (!IsOurHeaderLine(std::string_view(start, static_cast<std::size_t>(n))))
+                return false;
+            // A run that ended mid-row left no line end: the broken row stays broken, and the
+            // first row of this run starts a line of its own.
+            struct stat st {};
+            std::string last;
+            if (::fstat(m_file, &st) != 0 || !ReadAt(m_file, st.st_size - 1, 1, last))
+                return false;
+            return last == "\n" || WriteOnce(m_file, "\r\n");
+        }
         // Empty: a start cut short right after creating it.
     }
     return WriteOnce(m_file, std::string(CHECK_LOG_HEADER) + "\r\n");

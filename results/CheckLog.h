@@ -6,6 +6,7 @@
 // second instance never leaves half a row between whole ones. A failure never stops a check: the
 // log remembers it, stops writing for the rest of the run, and lets the caller say so once.
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,8 @@ constexpr const char* CHECK_LOG_NAME = "tonvale-log.csv";
 // The first line of every log this program writes (without its CR LF).
 constexpr const char* CHECK_LOG_HEADER = "time,run,check,kind,frequency,played,answer,judgement,value";
 constexpr int CHECK_LOG_COLUMNS = 9;
+// The most of a log that is read back: years of checks. Of a longer one only its last part is read.
+constexpr std::size_t MAX_LOG_BYTES = 64 * 1024 * 1024;
 // Shown once per run, after a check, when rows could not be written.
 constexpr const char* CHECK_LOG_FAILED_MESSAGE =
     "tonvale-log.csv に記録できませんでした。結果は result.dat にだけ保存されます。";
@@ -65,16 +68,18 @@ const std::string& CurrentRunId();
 // One row as the log writes it: RFC 4180 fields, CR LF at the end.
 std::string FormatLogRow(std::string_view time, std::string_view run, const CheckLogRow& row);
 
-// Parses a whole log. Rows before our header, rows with the wrong number of fields and an unfinished
-// last row are skipped; a text whose first line is not our header gives no rows.
-std::vector<LoggedRow> ParseCheckLog(std::string_view text);
+// Parses a whole log. Malformed rows (the wrong number of fields, broken quoting, an unfinished last
+// row) are skipped, and counted in `malformedRows` when given; a text whose first line is not our
+// header gives no rows.
+std::vector<LoggedRow> ParseCheckLog(std::string_view text, std::size_t* malformedRows = nullptr);
 
-// Opens tonvale-log.csv in the directory `directoryFd` for appending, creating it 0600 when it is
-// not there; `created` says which. Returns the descriptor, or -1. A symbolic link at that name is
-// followed as result.dat's would be (CGeneralFile::MayFollow).
+// Opens tonvale-log.csv in the directory `directoryFd` for appending, creating it 0600 (and
+// flushing the directory) when it is not there; `created` says which. Returns the descriptor, or
+// -1. Symbolic links are followed as result.dat's are (CGeneralFile::OpenAt).
 int OpenCheckLogAt(int directoryFd, bool& created);
 
-// Reads the whole log in `directoryFd` (empty when there is none or it cannot be read).
+// Reads the log in `directoryFd` (empty when there is none or it cannot be read). A log longer than
+// the most that is loaded gives its header and the whole rows of its last part.
 std::string ReadCheckLogAt(int directoryFd);
 
 class CCheckLog {

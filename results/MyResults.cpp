@@ -5,9 +5,10 @@
 #include "results/ResultRecord.h"
 #include "ui/Message.h"
 
-void ShowMyResults(wxWindow* owner, int directoryFd)
+void ShowMyResults(wxWindow* owner, int directoryFd, bool foreignResultFile)
 {
-    const std::string page = WriteReportPage(BuildReportForFolder(ResultRecord, directoryFd));
+    const std::string page =
+        WriteReportPage(BuildReportForFolder(ResultRecord, directoryFd, foreignResultFile));
     if (page.empty()) {
         ShowMessage(MY_RESULTS_FAILED_MESSAGE);
         return;

@@ -6,4 +6,5 @@ constexpr const char* MY_RESULTS_FAILED_MESSAGE = "結果のページを書き�
 
 // Writes the page for the current measurements and the log in `directoryFd` (the folder of
 // result.dat) to the cache folder and opens it in the browser, as Show Result opens its page.
-void ShowMyResults(wxWindow* owner, int directoryFd);
+// `foreignResultFile`: the result.dat there is not Tonvale's, and the page says so.
+void ShowMyResults(wxWindow* owner, int directoryFd, bool foreignResultFile);

@@ -110,7 +110,10 @@ std::string ReportTimeNow()
     return text;
 }
 
-std::string BuildReportForFolder(const ResultRecordData& record, int directoryFd)
+std::string BuildReportForFolder(const ResultRecordData& record, int directoryFd, bool foreignResultFile)
 {
-    return BuildResultReport(record, ParseCheckLog(ReadCheckLogAt(directoryFd)), ReportTimeNow());
+    ReportSources sources;
+    sources.foreignResultFile = foreignResultFile;
+    const auto rows = ParseCheckLog(ReadCheckLogAt(directoryFd), &sources.malformedRows);
+    return BuildResultReport(record, rows, ReportTimeNow(), sources);
 }

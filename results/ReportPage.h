@@ -19,5 +19,7 @@ std::string FileUrl(const std::string& path);
 // The time a page is made, as it shows it: "2026-12-07 11:25".
 std::string ReportTimeNow();
 
-// The page for `record` and the log in `directoryFd` (the folder of result.dat).
-std::string BuildReportForFolder(const ResultRecordData& record, int directoryFd);
+// The page for `record` and the log in `directoryFd` (the folder of result.dat); `foreignResultFile`
+// when the result.dat there is not Tonvale's.
+std::string BuildReportForFolder(const ResultRecordData& record, int directoryFd,
+                                 bool foreignResultFile = false);

@@ -12,6 +12,11 @@ std::unique_ptr<CFileBackedBlock> OpenResultFile(int directory)
     return binding;
 }
 
+CFileBackedBlock::ELoad ReadResultFile(int directory, ResultRecordData& record)
+{
+    return CFileBackedBlock::Load(directory, RESULT_FILE_NAME, &record, RESULT_RECORD_BYTES, &record);
+}
+
 void CloseResultFile(std::unique_ptr<CFileBackedBlock>& binding)
 {
     if (binding && binding->IsForeign())

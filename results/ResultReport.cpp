@@ -7,13 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <optional>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -266,6 +261,15 @@ int AgeYears(const std::string& item)
     return years && *years >= 0 && *years < 200 && std::floor(*years) == *years ? int(*years) : -1;
 }
 
+// One of the questionnaire's age items other than "none".
+bool IsAgeItem(const std::string& text)
+{
+    for (int item = 1; item < AGE_ITEM_COUNT; ++item)
+        if (text == AgeItemText(item))
+            return true;
+    return false;
+}
+
 // The reference group an age falls in, or -1.
 int GroupOfAge(int years)
 {
@@ -390,6 +394,27 @@ std::string MeasurementCell(std::int32_t value, const char* unit)
     return value == NOT_MEASURED ? std::string("not measured") : std::to_string(value) + " " + unit;
 }
 
+// The most points one line of a chart draws: its latest ones, so that years of checks still give
+// a readable chart and a page of bounded size.
+constexpr std::size_t MAX_CHART_POINTS = 400;
+
+// Keeps the latest MAX_CHART_POINTS of `points`, in time order; true when some were dropped.
+bool KeepLatest(std::vector<Point>& points)
+{
+    std::stable_sort(points.begin(), points.end(),
+                     [](const Point& a, const Point& b) { return a.ms < b.ms; });
+    if (points.size() <= MAX_CHART_POINTS)
+        return false;
+    points.erase(points.begin(), points.end() - MAX_CHART_POINTS);
+    return true;
+}
+
+std::string LatestNote()
+{
+    return "<p class=\"note\">Each line shows its latest " + std::to_string(MAX_CHART_POINTS) +
+           " results.</p>\n";
+}
+
 bool IsResult(const LoggedRow& row, const char* check)
 {
     return row.kind == "result" && row.check == check;
@@ -400,13 +425,13 @@ bool IsResult(const LoggedRow& row, const char* check)
 std::string LastChosenAge(const std::vector<LoggedRow>& log)
 {
     for (auto it = log.rbegin(); it != log.rend(); ++it)
-        if (it->kind == "questionnaire" && !it->answer.empty() && it->answer != "none")
+        if (it->kind == "questionnaire" && IsAgeItem(it->answer))
             return it->answer;
     return {};
 }
 
 std::string BuildResultReport(const ResultRecordData& record, const std::vector<LoggedRow>& log,
-                              std::string_view generatedAt)
+                              std::string_view generatedAt, const ReportSources& sources)
 {
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
@@ -428,9 +453,11 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
         page += "<tr><th>Smallest pitch difference you told apart, " +
                 std::to_string(INTERVAL_BAND_HZ[band]) + " Hz band</th><td class=\"value\">" +
                 MeasurementCell(record.m_intervalCents[band], "cents") + "</td></tr>\n";
-    page +=
-        "</table>\n<p class=\"note\">A cent is a hundredth of a semitone. The smaller the difference, the "
-        "finer your pitch discrimination.</p>\n</section>\n";
+    page += "</table>\n";
+    if (sources.foreignResultFile)
+        page += "<p>result.dat in this folder is not Tonvale's result file, so it was not read.</p>\n";
+    page += "<p class=\"note\">A cent is a hundredth of a semitone. The smaller the difference, the "
+            "finer your pitch discrimination.</p>\n</section>\n";
 
     // The highest audible frequency beside the age reference points.
     const std::string age = LastChosenAge(log);
@@ -463,32 +490,50 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
         "and room, so a difference from them says nothing certain about your ears.</p>\n";
     page += std::string("<p class=\"citation\">Source: ") + REFERENCE_CITATION + "</p>\n</section>\n";
 
-    // The history.
+    // The history. The log is a file anyone may edit: a value the program cannot have measured is
+    // left out, and counted, so that no damaged row can stretch an axis or hide the others.
     Series upper{"upper limit", "upper", {}}, lower{"lower limit", "lower", {}};
     std::map<int, Series> bands;
     std::vector<std::string> runOrder;
     std::map<std::string, Point> cardByRun;
+    std::size_t leftOut = sources.malformedRows;
     for (const LoggedRow& row : log) {
+        const bool range = IsResult(row, "range upper") || IsResult(row, "range lower");
+        const bool interval = IsResult(row, "interval");
+        const bool card = IsResult(row, "sound card");
+        if (!range && !interval && !card) {
+            // An age the questionnaire does not offer is no answer of it.
+            if (row.kind == "questionnaire" && row.answer != "none" && !IsAgeItem(row.answer))
+                ++leftOut;
+            continue;
+        }
         const auto ms = ParseLogTime(row.time);
         const auto value = ParseNumber(row.value);
-        if (!ms || !value)
+        const double largest = interval ? MAX_MEASURED_CENTS : MAX_MEASURED_HZ;
+        int band = 0;
+        if (interval)
+            for (int hz : INTERVAL_BAND_HZ)
+                if (row.frequency == std::to_string(hz))
+                    band = hz;
+        if (!ms || !value || *value < 0 || *value > largest || (interval && band == 0)) {
+            ++leftOut;
             continue;
+        }
         const Point point{*ms, *value, row.time};
-        if (IsResult(row, "range upper") && *value > 0)
+        if (IsResult(row, "range upper"))
             upper.points.push_back(point);
-        else if (IsResult(row, "range lower") && *value > 0)
+        else if (range)
             lower.points.push_back(point);
-        else if (IsResult(row, "interval") && *value >= 0) {
-            const auto band = ParseNumber(row.frequency);
-            if (band && std::find(std::begin(INTERVAL_BAND_HZ), std::end(INTERVAL_BAND_HZ), int(*band)) !=
-                            std::end(INTERVAL_BAND_HZ))
-                bands[int(*band)].points.push_back(point);
-        } else if (IsResult(row, "sound card") && *value > 0) {
+        else if (interval)
+            bands[band].points.push_back(point);
+        else {
             if (cardByRun.find(row.run) == cardByRun.end())
                 runOrder.push_back(row.run);
             cardByRun[row.run] = point; // the run's last check counts
         }
     }
+    bool trimmed = KeepLatest(upper.points);
+    trimmed = KeepLatest(lower.points) || trimmed;
 
     page += "<section id=\"history\">\n<h2>How your results changed</h2>\n";
     page += "<h3>Highest and lowest frequency you heard</h3>\n";
@@ -497,6 +542,8 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
     else
         page += TimeChart("range-history", "Your upper and lower limits over time", {upper, lower},
                           {true, 10, 25000, {20, 100, 1000, 10000}, "Hz"}, 640, 260);
+    if (trimmed)
+        page += LatestNote();
 
     page += "<h3>Smallest pitch difference, per band</h3>\n";
     if (bands.empty()) {
@@ -504,12 +551,14 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
     } else {
         page += "<div class=\"bands\">\n";
         for (auto& [hz, series] : bands) {
+            const bool bandTrimmed = KeepLatest(series.points);
             double top = 10;
             for (const Point& p : series.points)
                 top = std::max(top, p.value * 1.15);
             series.name = std::to_string(hz) + " Hz band";
             series.cssClass = "band";
-            const double step = top > 100 ? 50 : top > 40 ? 20 : top > 20 ? 10 : 5;
+            // At most eight ticks, whatever the values (they are at most an octave).
+            const double step = top > 400 ? 200 : top > 100 ? 50 : top > 40 ? 20 : top > 20 ? 10 : 5;
             std::vector<double> ticks;
             for (double t = 0; t <= top; t += step)
                 ticks.push_back(t);
@@ -517,7 +566,7 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
                     TimeChart("band-" + std::to_string(hz),
                               "Your smallest pitch difference in the " + series.name + " over time", {series},
                               {false, 0, top, ticks, "cents"}, 320, 170) +
-                    "</figure>\n";
+                    (bandTrimmed ? LatestNote() : std::string()) + "</figure>\n";
         }
         page += "</div>\n";
     }
@@ -537,6 +586,12 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
             page += "<p class=\"note\">The last " + std::to_string(MAX_RUNS) + " of " +
                     std::to_string(runOrder.size()) + " runs.</p>\n";
     }
+    if (leftOut > 0)
+        page += "<p class=\"note\" id=\"left-out\">" + std::to_string(leftOut) +
+                (leftOut == 1 ? " entry" : " entries") +
+                " of tonvale-log.csv could not be read or held a value outside what Tonvale can measure, "
+                "and " +
+                (leftOut == 1 ? "is" : "are") + " left out.</p>\n";
     page += "</section>\n";
 
     page += R"(<section id="affects">
@@ -559,29 +614,4 @@ notice a change in your hearing, or it worries you, see a doctor or an audiologi
 </html>
 )";
     return page;
-}
-
-bool ReadResultRecordAt(int directoryFd, ResultRecordData& record)
-{
-    const int fd = ::openat(directoryFd, "result.dat", O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return errno == ENOENT;
-    struct stat st {};
-    unsigned char bytes[RESULT_RECORD_BYTES];
-    std::size_t got = 0;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    while (ok && got < sizeof bytes) {
-        const ssize_t n = ::read(fd, bytes + got, sizeof bytes - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            ok = false;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (ok)
-        std::memcpy(&record, bytes, got);
-    return ok;
 }

@@ -211,12 +211,13 @@ void CSynthesizer::Start()
         ShowMessage(OUT_OF_MEMORY_TEXT);
         return;
     }
-    // Asked from here, not by the render thread itself: the request may block on the system bus.
-    // The thread stores its id at once; a thread that has not started within the wait keeps the
+    // Queued from here, not by the render thread itself, which never takes a lock; the request
+    // itself is made on a thread of its own, so that a slow bus never holds up this one. The
+    // thread stores its id at once; a thread that has not started within the wait keeps the
     // normal scheduling.
     for (int waited = 0; waited < RENDER_THREAD_ID_WAIT_MS; ++waited) {
         if (const int tid = m_renderThreadId.load(std::memory_order_acquire)) {
-            MakeThreadRealtime(static_cast<pid_t>(tid), RENDER_RT_PRIORITY);
+            RequestThreadRealtime(static_cast<pid_t>(tid), RENDER_RT_PRIORITY);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

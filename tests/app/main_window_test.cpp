@@ -279,14 +279,23 @@ TEST_F(MainWindowTest, MyResultsWritesThePageAndOpensItByKeyboardAlone)
     std::vector<std::string> opened;
     BrowserLauncher previous =
         SetBrowserLauncher([&](const std::string& url, wxWindow*) { opened.push_back(url); });
+    // A damaged log (see the report's own tests) must not bring the program down with this run's
+    // measurements.
     std::ofstream(m_dir.Path() / CHECK_LOG_NAME, std::ios::binary)
         << CHECK_LOG_HEADER << "\r\n"
         << FormatLogRow("2026-12-01T10:00:00.000+09:00", "r1",
                         {LogCheck::Questionnaire, LogKind::Questionnaire, "", "", "65 years old",
-                         LogJudgement::None, ""});
+                         LogJudgement::None, ""})
+        << FormatLogRow("2026-12-01T10:00:00.000+09:00", "r1",
+                        {LogCheck::Interval, LogKind::Result, "440", "", "", LogJudgement::None,
+                         "100000000000000000000"})
+        << std::string(10'000'000, 'x');
     ResultRecord.m_highestHz = 14321;
+    CTempDir elsewhere;
     {
         CMainDlg dlg;
+        // The log is read beside result.dat, not in the working directory of the moment.
+        CWorkingDirectory moved(elsewhere.Path());
         RunModalScript(dlg, [&] {
             // About comes first in the menu, My Results after it.
             AfterDelay(600, [] {
@@ -313,6 +322,7 @@ TEST_F(MainWindowTest, MyResultsWritesThePageAndOpensItByKeyboardAlone)
     const std::string html{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_NE(html.find("<strong>14321 Hz</strong>"), std::string::npos);
     EXPECT_NE(html.find("61 to 70 years: no listener heard 18 kHz. (your age band)"), std::string::npos);
+    EXPECT_NE(html.find(">2 entries of tonvale-log.csv"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, HelpShowsTheIndexTopicAndLeavesTheWindowUsable)

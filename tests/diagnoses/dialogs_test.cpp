@@ -566,6 +566,39 @@ TEST_F(DamagedSound, RangeQuestionIsNotJudgedAndAskedAgain)
     EXPECT_EQ(ResultRecord.m_highestHz, NOT_MEASURED);
 }
 
+TEST_F(DamagedSound, IntervalQuestionIsNotJudgedAndAskedAgain)
+{
+    CIntervalDlg dlg;
+    RunDialog(dlg, [&] {
+        auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
+        ASSERT_NE(answers, nullptr);
+        UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+        BurstRepeatedly(); // through the question, however late its tones come
+        wxTEST_DIALOG(
+            EXPECT_TRUE(PumpUntil([&] { return IsEnabledControl(&dlg, IDC_INTERVAL_QUESTION); }, 9000)),
+            CExpectMessageBox(QUESTION_DAMAGED_TEXT));
+        StopBursts();
+        EXPECT_FALSE(dlg.Synthesizer()->IsRunning());
+        EXPECT_GT(dlg.Synthesizer()->Damage().unrenderedFrames, 0u);
+        EXPECT_FALSE(answers->IsShown());
+        EXPECT_EQ(dlg.Procedure().State(), INTERVAL_READY);
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_CENT), "1200");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_QUESTION), "Question");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), CIntervalProcedure::MessageText(INTERVAL_READY));
+
+        // Asked again, played whole, it is answered and judged.
+        UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+        ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 9000));
+        const bool formerHigher = dlg.Procedure().Tone(0) > dlg.Procedure().Tone(1);
+        ChooseAnswer(answers, formerHigher ? INTERVAL_FORMER : INTERVAL_LATER);
+        UserClick(dlg.FindWindow(IDC_INTERVAL_QUESTION));
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_MESSAGE), "Correct, the next quetion will be given.");
+        EXPECT_EQ(TextOf(&dlg, IDC_INTERVAL_CENT), "701");
+        UserKey(WXK_ESCAPE);
+    });
+    EXPECT_EQ(ResultRecord.m_intervalCents[INTERVAL_FIRST_BAND], NOT_MEASURED);
+}
+
 TEST_F(DamagedSound, SoundCardIntroductionIsPlayedAgainBeforeHeardNoSoundIsOffered)
 {
     SoundCardLimit = SOUND_CARD_UNCHECKED;

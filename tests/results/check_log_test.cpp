@@ -126,13 +126,26 @@ TEST_F(CheckLogTest, AFileThatIsNotOursOrCannotBeWrittenIsToldOnceAndLeftAlone)
     ExpectOneNotice(m_dirFd);
 }
 
-TEST_F(CheckLogTest, TheReaderSkipsDamagedRows)
+TEST_F(CheckLogTest, TheReaderSkipsAndCountsDamagedRowsAndTheNextRunStartsAWholeRow)
 {
+    // A row cut short by a power cut comes last, with no line end.
     Write(HEADER + FormatLogRow("A", "r", RangeQuestion()) + "only,three,fields\r\n" +
-          FormatLogRow("B", "r", RangeQuestion()) + "2026-12-07T11:25:33.120+09:00,r,range upp");
-    const auto rows = Rows();
+          "\"never closed,x\r\n" + FormatLogRow("B", "r", RangeQuestion()) +
+          "2026-12-07T11:25:33.120+09:00,r,range upp");
+    std::size_t malformed = 0;
+    auto rows = ParseCheckLog(ReadCheckLogAt(m_dirFd), &malformed);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].time + rows[1].time, "AB");
+    EXPECT_EQ(malformed, 3u);
+
+    // The next run's row is not appended onto the broken one: both would be lost.
+    EXPECT_TRUE(CCheckLog(m_dirFd, "run-2").Append(RangeQuestion()));
+    rows = ParseCheckLog(ReadCheckLogAt(m_dirFd), &malformed);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].run, "run-2");
+    EXPECT_EQ(malformed, 3u);
+    EXPECT_NE(ReadWholeFile(File()).find("range upp\r\n2"), std::string::npos);
+
     // An empty file (a start cut short after creating it) gets its header, and then rows.
     Write("");
     CCheckLog log(m_dirFd, "run-1");
@@ -140,12 +153,14 @@ TEST_F(CheckLogTest, TheReaderSkipsDamagedRows)
     EXPECT_EQ(Rows().size(), 1u);
 }
 
-TEST_F(CheckLogTest, AKillLeavesWholeRowsOnly)
+// The kernel may end a write cut short by SIGKILL at a page boundary: such a row is never read as
+// one, and the next run's rows still are.
+TEST_F(CheckLogTest, AKilledRunLeavesNoRowThatReadsWrong)
 {
     const pid_t child = ::fork();
     if (child == 0) {
         CCheckLog log(m_dirFd, "killed");
-        // Long rows make a split more likely, should one be possible.
+        // Long rows make a split more likely.
         for (const CheckLogRow row = RangeQuestion(std::string(1500, 'x'));;)
             log.Append(row);
     }
@@ -155,15 +170,37 @@ TEST_F(CheckLogTest, AKillLeavesWholeRowsOnly)
     ::waitpid(child, nullptr, 0);
 
     const std::string text = ReadWholeFile(File());
-    ASSERT_GT(text.size(), HEADER.size());
-    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "the last row was cut";
-    std::size_t lines = 0;
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
-        ++lines;
-    const auto rows = Rows();
+    ASSERT_GT(text.size(), 200000u);
+    const std::size_t lines = Occurrences(text, "\n");
+    const bool cut = text.back() != '\n';
+    std::size_t malformed = 0;
+    auto rows = ParseCheckLog(text, &malformed);
     EXPECT_EQ(rows.size(), lines - 1);
+    EXPECT_EQ(malformed, cut ? 1u : 0u);
     for (const LoggedRow& row : rows)
         ASSERT_EQ(row.answer.size(), 1500u);
+
+    EXPECT_TRUE(CCheckLog(m_dirFd, "next").Append(RangeQuestion()));
+    rows = ParseCheckLog(ReadCheckLogAt(m_dirFd), &malformed);
+    EXPECT_EQ(rows.back().run, "next");
+    EXPECT_EQ(rows.size() + malformed, lines + (cut ? 1 : 0));
+}
+
+TEST_F(CheckLogTest, OfALogTooLongToLoadTheLatestRowsAreRead)
+{
+    const std::string filler = FormatLogRow("T", "filler", RangeQuestion(std::string(4000, 'x')));
+    std::string text = HEADER + FormatLogRow("T", "first", RangeQuestion());
+    while (text.size() <= MAX_LOG_BYTES)
+        text += filler;
+    Write(text + FormatLogRow("T", "last", RangeQuestion()));
+
+    std::size_t malformed = 0;
+    const auto rows = ParseCheckLog(ReadCheckLogAt(m_dirFd), &malformed);
+    ASSERT_GT(rows.size(), MAX_LOG_BYTES / filler.size() - 2);
+    EXPECT_EQ(rows.front().run, "filler");
+    EXPECT_EQ(rows.back().run, "last");
+    // The row the cut falls in is not one of the log's rows, nor a damaged one.
+    EXPECT_EQ(malformed, 0u);
 }
 
 TEST_F(CheckLogTest, SomeoneElsesLinkInASharedFolderIsNotFollowed)
@@ -184,4 +221,13 @@ TEST_F(CheckLogTest, SomeoneElsesLinkInASharedFolderIsNotFollowed)
     EXPECT_TRUE(CCheckLog(sharedFd, "run-2").Append(RangeQuestion()));
     EXPECT_GT(fs::file_size(target), 0u);
     ::close(sharedFd);
+
+    // Every hop of a chain goes by the rule: our own link here leads to that one.
+    ASSERT_EQ(::lchown((shared / CHECK_LOG_NAME).c_str(), 65534, 65534), 0);
+    std::ofstream(target) << "";
+    fs::create_symlink(shared / CHECK_LOG_NAME, File());
+    ExpectOneNotice(m_dirFd);
+    EXPECT_EQ(fs::file_size(target), 0u);
+    std::ofstream(target) << HEADER << FormatLogRow("A", "r", RangeQuestion());
+    EXPECT_TRUE(Rows().empty());
 }

@@ -1,5 +1,6 @@
 // The "My Results" page: what it says for the measurements and the age band, that nothing from
 // the log reaches it unescaped, and how headless Chromium renders it for no, one and several runs.
+#include "results/ReportPage.h"
 #include "results/ResultReport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
@@ -102,16 +103,62 @@ TEST(ResultReport, MarksTheAgeBandLastChosenAndEscapesTheLog)
     EXPECT_EQ(Occurrences(page, "(your age band)"), 1u);
     EXPECT_NE(page.find("51 to 60 years: no listener heard 20 kHz. (your age band)"), std::string::npos);
 
-    // An age the study has no point for marks none, and says so; nothing from the log is markup.
+    // An age the questionnaire does not offer is left out and counted; nothing from the log is markup.
     log.push_back(Age("12-03", "<img src=x onerror=alert(1)> years old"));
     page = BuildResultReport(record, log, "<b>now</b>");
-    EXPECT_EQ(page.find("(your age band)"), std::string::npos);
-    EXPECT_NE(
-        page.find("the age you chose in the questionnaire (&lt;img src=x onerror=alert(1)&gt; years old)"),
-        std::string::npos);
+    EXPECT_NE(page.find("51 to 60 years: no listener heard 20 kHz. (your age band)"), std::string::npos);
+    EXPECT_NE(page.find(">1 entry of tonvale-log.csv could not be read"), std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("<img"), std::string::npos);
     EXPECT_EQ(page.find("<b>now"), std::string::npos);
+
+    // An age the study has no point for marks none, and says so.
+    log.push_back(Age("12-04", "over 80"));
+    page = BuildResultReport(record, log, "");
+    EXPECT_EQ(page.find("(your age band)"), std::string::npos);
+    EXPECT_NE(page.find("the age you chose in the questionnaire (over 80)"), std::string::npos);
+}
+
+// A damaged log (a disk error, a sync tool, a hand edit) gives a page of bounded size that draws
+// what can be drawn and counts the rest.
+TEST(ResultReport, ADamagedLogIsLeftOutAndCountedOnAPageOfBoundedSize)
+{
+    CTempDir dir;
+    const auto result = [](const char* check, const std::string& frequency, const std::string& value) {
+        return FormatLogRow("2026-12-01T10:00:00.000+09:00", "r",
+                            {check == std::string("interval")      ? LogCheck::Interval
+                             : check == std::string("sound card")  ? LogCheck::SoundCard
+                             : check == std::string("range lower") ? LogCheck::RangeLower
+                                                                   : LogCheck::RangeUpper,
+                             LogKind::Result, frequency, "", "", LogJudgement::None, value});
+    };
+    std::string log = std::string(CHECK_LOG_HEADER) + "\r\n" + result("range upper", "", "16000") +
+                      result("interval", "440", "9") + result("sound card", "", "22050.00");
+    // Left out: ten entries.
+    for (const char* value : {"100000000000000000000", "1000000000", "1201", "-5", "abc", "inf", "nan"})
+        log += result("interval", "440", value);
+    log += result("range upper", "", "22051");
+    log += FormatLogRow("2026-12-01T10:00:00.000+09:00", "r",
+                        {LogCheck::Questionnaire, LogKind::Questionnaire, "", "",
+                         std::string(10'000'000, '9'), LogJudgement::None, ""});
+    log += std::string(10'000'000, 'x') + "\r\n";
+    // Years of checks: only the latest results are drawn.
+    for (int i = 0; i < 1000; ++i)
+        log += result("range lower", "", std::to_string(20 + i % 50));
+    log += "2026-12-01T10:00:00.000+09:00,r,interval,result,440,,,,1000000"; // cut short
+    std::ofstream(dir.Path() / CHECK_LOG_NAME, std::ios::binary) << log;
+
+    const int dirFd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string page = BuildReportForFolder(Record(35, 15000, 8), dirFd);
+    ::close(dirFd);
+    EXPECT_LT(page.size(), 200'000u);
+    EXPECT_NE(page.find(">11 entries of tonvale-log.csv could not be read"), std::string::npos);
+    EXPECT_NE(page.find("id=\"range-history\""), std::string::npos);
+    EXPECT_NE(page.find("id=\"band-440\""), std::string::npos);
+    EXPECT_NE(page.find("id=\"soundcard-history\""), std::string::npos);
+    EXPECT_NE(page.find("Each line shows its latest 400 results."), std::string::npos);
+    EXPECT_EQ(Occurrences(page, "r=\"3.5\""), 400u + 1u + 1u);
+    EXPECT_LE(Occurrences(page, "class=\"tick\""), 60u);
 }
 
 TEST(ResultReport, BrowserConsoleErrorsAreSeen)

@@ -3,7 +3,7 @@
 # run as root could never fail. Without root, the program runs as it is.
 #
 # The checkout may lie where that user cannot read (a clone under /root), so the program, and the
-# leak suppressions a sanitizer build reads, are copied into a directory of the user's own first.
+# suppressions a sanitizer build reads, are copied into a directory of the user's own first.
 set -eu
 if [ "$(id -u)" -ne 0 ]; then
     exec "$@"
@@ -20,6 +20,14 @@ if [ -n "${LSAN_OPTIONS:-}" ]; then
         cp "$supp" "$tmp/bin/lsan.supp"
         LSAN_OPTIONS=$(printf '%s' "$LSAN_OPTIONS" | sed "s|suppressions=[^:]*|suppressions=$tmp/bin/lsan.supp|")
         export LSAN_OPTIONS
+    fi
+fi
+if [ -n "${TSAN_OPTIONS:-}" ]; then
+    supp=$(printf '%s\n' "$TSAN_OPTIONS" | tr ':' '\n' | sed -n 's/^suppressions=//p' | head -n 1)
+    if [ -n "$supp" ] && [ -f "$supp" ]; then
+        cp "$supp" "$tmp/bin/tsan.supp"
+        TSAN_OPTIONS=$(printf '%s' "$TSAN_OPTIONS" | sed "s|suppressions=[^:]*|suppressions=$tmp/bin/tsan.supp|")
+        export TSAN_OPTIONS
     fi
 fi
 chown -R nobody:nogroup "$tmp"
