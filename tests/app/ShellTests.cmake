@@ -1,6 +1,6 @@
 if(TONVALE_BUILD_GUI)
   # The main window and the About box, under Xvfb.
-  tv_add_test(app_main_window_test SOURCES main_window_test.cpp LIBS tv_shell GUI TIMEOUT 120)
+  tv_add_test(app_main_window_test SOURCES main_window_test.cpp LIBS tv_shell GUI SHARDS 2 TIMEOUT 120)
 
   # The real program as a process: how it ends, and what it leaves in its working directory.
   tv_add_test(app_process_test COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/process_test.sh $<TARGET_FILE:tonvale>

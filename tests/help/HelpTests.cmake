@@ -6,6 +6,6 @@ if(TONVALE_BUILD_GUI)
       TONVALE_TEST_PROGRAM_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
   tv_add_test(help_reader_test SOURCES reader_test.cpp LIBS tv_help_reader tv_version ${CHMLIB_LIBRARY}
               DEFINITIONS ${help_test_definitions} DEPENDS tv_help)
-  tv_add_test(help_viewer_test SOURCES viewer_test.cpp LIBS tv_help_viewer GUI TIMEOUT 180
+  tv_add_test(help_viewer_test SOURCES viewer_test.cpp LIBS tv_help_viewer GUI SHARDS 3 TIMEOUT 180
               DEFINITIONS ${help_test_definitions} DEPENDS tv_help)
 endif()

@@ -139,20 +139,20 @@ TEST_F(HelpViewerTest, OpensTheTopicBesideTheCallerAndFollowsLinks)
     EXPECT_EQ(m_caller->GetTitle(), "Caller");
 
     ClickLink(viewer->Html(), "range.htm");
-    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "range.htm"); }, 2000)) << viewer->CurrentPage();
+    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "range.htm"); }, 5000)) << viewer->CurrentPage();
     EXPECT_EQ(viewer->GetTitle(), "Tonvale Help - Audible Range Check");
 
     ClickLink(viewer->Html(), "question.htm");
-    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "question.htm"); }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "question.htm"); }, 5000));
     EXPECT_EQ(viewer->GetTitle(), "Tonvale Help - Questionnaire");
 
     UserClick(viewer->FindWindow(wxID_BACKWARD));
-    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "range.htm"); }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "range.htm"); }, 5000));
     UserClick(viewer->FindWindow(wxID_BACKWARD));
-    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "index.htm"); }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "index.htm"); }, 5000));
     EXPECT_FALSE(viewer->FindWindow(wxID_BACKWARD)->IsEnabled());
     UserClick(viewer->FindWindow(wxID_FORWARD));
-    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "range.htm"); }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "range.htm"); }, 5000));
 }
 
 TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
@@ -179,21 +179,21 @@ TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
             << "the topic must be longer than the window";
         EXPECT_EQ(html->GetViewStart().y, 0);
         UserKey(WXK_END);
-        EXPECT_TRUE(PumpUntil([&] { return html->GetViewStart().y > 0; }, 2000)) << "the key did not scroll";
+        EXPECT_TRUE(PumpUntil([&] { return html->GetViewStart().y > 0; }, 5000)) << "the key did not scroll";
         UserKey(WXK_HOME);
-        EXPECT_TRUE(PumpUntil([&] { return html->GetViewStart().y == 0; }, 2000));
+        EXPECT_TRUE(PumpUntil([&] { return html->GetViewStart().y == 0; }, 5000));
 
         // Clicks reach it: a link leads to another topic.
         ClickLink(html, "index.htm");
-        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "index.htm"); }, 2000))
+        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "index.htm"); }, 5000))
             << viewer->CurrentPage();
 
         // Its Close button closes it; Help shows the same window again; Escape closes it too.
         UserClick(viewer->FindWindow(wxID_CLOSE));
-        EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 2000));
+        EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 5000));
         UserClick(dlg.m_help);
         EXPECT_EQ(dlg.m_result, viewer);
-        EXPECT_TRUE(PumpUntil([&] { return viewer->IsShown(); }, 2000));
+        EXPECT_TRUE(PumpUntil([&] { return viewer->IsShown(); }, 5000));
         EXPECT_TRUE(ShowsTopic(viewer, "interval.htm"));
         // The keys go where the focus is: wait for it rather than for a fixed time, which a busy
         // machine outlasts.
@@ -205,7 +205,7 @@ TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
             5000))
             << "the help window did not take the focus";
         UserKey(WXK_ESCAPE);
-        EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 2000));
+        EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 5000));
         EXPECT_TRUE(dlg.IsModal()) << "Escape in the help window must not end the dialog";
         UserClick(dlg.m_other);
         EXPECT_EQ(dlg.m_otherClicks, 2) << "the closed help window blocks the dialog";
@@ -249,7 +249,7 @@ TEST_F(HelpViewerTest, AHelpWindowOpenedBeforeADialogStaysUsableWhileItRuns)
         PumpEvents(200);
         EXPECT_TRUE(viewer->IsEnabled());
         ClickLink(viewer->Html(), "question.htm");
-        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "question.htm"); }, 2000))
+        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "question.htm"); }, 5000))
             << viewer->CurrentPage();
         dlg.EndModal(wxID_OK);
     });
@@ -349,6 +349,6 @@ TEST_F(HelpViewerTest, LinksWorkWhereTheFolderNameHasSpacesAndHashes)
     PumpEvents(200);
     EXPECT_EQ(viewer->GetTitle(), "Tonvale Help - Questionnaire");
     ClickLink(viewer->Html(), "interval.htm");
-    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "interval.htm"); }, 2000)) << viewer->CurrentPage();
+    EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "interval.htm"); }, 5000)) << viewer->CurrentPage();
     EXPECT_EQ(viewer->GetTitle(), "Tonvale Help - Interval Check");
 }

@@ -11,10 +11,10 @@ endforeach()
 if(TONVALE_BUILD_GUI)
   # Help opens the questionnaire's topic from the compiled help file beside the tests.
   tv_add_test(results_questionnaire_dialog_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/questionnaire_dialog_test.cpp
-              LIBS tv_results_gui tv_loopback_http GUI TIMEOUT 120 DEPENDS tv_help)
+              LIBS tv_results_gui tv_loopback_http GUI SHARDS 3 TIMEOUT 120 DEPENDS tv_help)
   tv_add_test(results_questionnaire_main_window_test
               SOURCES ${CMAKE_CURRENT_LIST_DIR}/questionnaire_main_window_test.cpp
-              LIBS tv_shell tv_loopback_http GUI TIMEOUT 120)
+              LIBS tv_shell tv_loopback_http GUI SHARDS 2 TIMEOUT 120)
   # Reads the dialog through the accessibility bus with a pyatspi script, in the distribution's
   # Python, where python3-pyatspi installs (a Python of one's own may shadow it).
   tv_add_test(results_questionnaire_a11y_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/questionnaire_a11y_test.cpp

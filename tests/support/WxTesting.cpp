@@ -126,14 +126,24 @@ int RunModalScript(wxDialog& dialog, std::function<void()> script, int timeoutMs
     return result;
 }
 
+// A round trip to the X server: what the simulated input made of it has been sent to the program
+// by then, however long a busy server took, and the pumping that follows handles it.
+static void SyncWithDisplay()
+{
+    if (GdkDisplay* display = gdk_display_get_default())
+        gdk_display_sync(display);
+}
+
 void UserClick(wxWindow* window, int button)
 {
     ASSERT_NE(window, nullptr);
     wxUIActionSimulator sim;
     const wxRect rect = window->GetScreenRect();
     sim.MouseMove(rect.GetX() + rect.GetWidth() / 2, rect.GetY() + rect.GetHeight() / 2);
+    SyncWithDisplay();
     PumpEvents(30);
     sim.MouseClick(button);
+    SyncWithDisplay();
     PumpEvents(50);
 }
 
@@ -160,5 +170,6 @@ void UserKey(int keyCode, int modifiers)
 {
     wxUIActionSimulator sim;
     sim.Char(keyCode, modifiers);
+    SyncWithDisplay();
     PumpEvents(50);
 }

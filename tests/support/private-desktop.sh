@@ -95,7 +95,8 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME"
 mkfifo "$dir/display"
 exec {display_fd}<>"$dir/display"
 start "$dir/xvfb.log" Xvfb -displayfd "$display_fd" -screen 0 1280x1024x24 -nolisten tcp
-read -r -t 10 -u "$display_fd" number || fail "Xvfb did not start"
+# Up to 30 s: on a busy machine with many displays open, Xvfb probes its way to a free number slowly.
+read -r -t 30 -u "$display_fd" number || fail "Xvfb did not start"
 exec {display_fd}<&-
 export DISPLAY=":$number"
 export GDK_BACKEND=x11
@@ -105,7 +106,7 @@ mkfifo "$dir/bus"
 exec {bus_fd}<>"$dir/bus"
 start "$dir/bus.log" dbus-daemon --session --nofork --nopidfile --address="unix:path=$dir/run/bus" \
   --print-address="$bus_fd"
-read -r -t 10 -u "$bus_fd" address || fail "dbus-daemon did not start"
+read -r -t 30 -u "$bus_fd" address || fail "dbus-daemon did not start"
 exec {bus_fd}<&-
 export DBUS_SESSION_BUS_ADDRESS=$address
 export NO_AT_BRIDGE=0
