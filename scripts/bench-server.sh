@@ -54,7 +54,8 @@ token=bench-token-$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
 start_survey() {
   : >"$work/survey.out"
   "$build/bin/tonvale-survey" --port "$survey_port" --listen 127.0.0.1 --db "$work/survey.db" \
-    --max-connections 1024 --admin-token-file "$work/token" >"$work/survey.out" 2>>"$work/survey.log" &
+    --max-connections 1024 --admin-token-file "$work/token" \
+    --max-pending-per-address 0 --submission-burst 0 >"$work/survey.out" 2>>"$work/survey.log" &
   survey_pid=$!
   pids+=("$survey_pid")
   for _ in $(seq 200); do grep -q listening "$work/survey.out" 2>/dev/null && return; sleep 0.05; done
