@@ -80,20 +80,6 @@ std::string_view PathOf(std::string_view target)
     return target.substr(0, target.find('?'));
 }
 
-// What limits count against: an IPv4 address, or the /64 network of an IPv6 one (one household
-// or one machine is usually given a whole /64, and could otherwise take a new address each time).
-asio::ip::address ClientKey(const asio::ip::address& peer)
-{
-    if (!peer.is_v6())
-        return peer;
-    const asio::ip::address_v6 v6 = peer.to_v6();
-    if (v6.is_v4_mapped())
-        return asio::ip::make_address_v4(asio::ip::v4_mapped, v6);
-    asio::ip::address_v6::bytes_type bytes = v6.to_bytes();
-    std::fill(bytes.begin() + 8, bytes.end(), 0);
-    return asio::ip::address_v6(bytes);
-}
-
 bool IsHttpParseError(const beast::error_code& ec)
 {
     return &ec.category() == &http::make_error_code(http::error::bad_method).category();
@@ -195,6 +181,18 @@ bool ConstantTimeEquals(std::string_view presented, std::string_view expected)
     // Keep the compiler from ending the loop early once a difference is known.
     volatile unsigned char result = difference;
     return result == 0;
+}
+
+asio::ip::address ClientKey(const asio::ip::address& peer)
+{
+    if (!peer.is_v6())
+        return peer;
+    const asio::ip::address_v6 v6 = peer.to_v6();
+    if (v6.is_v4_mapped())
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, v6);
+    asio::ip::address_v6::bytes_type bytes = v6.to_bytes();
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return asio::ip::address_v6(bytes);
 }
 
 class CSession;

@@ -11,6 +11,7 @@
 #include "server/SurveyStore.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -64,6 +65,11 @@ public:
 private:
     std::shared_ptr<CImpl> m_impl;
 };
+
+// What the per-address limits count against: an IPv4 address, or the /64 network of an IPv6 one
+// (a household or a machine is usually given a whole /64, and could otherwise take a new address
+// for each connection). An IPv4 address mapped into IPv6 is that IPv4 address.
+boost::asio::ip::address ClientKey(const boost::asio::ip::address& peer);
 
 // Compares a presented secret with the configured one; the time taken depends only on the
 // configured secret's length.

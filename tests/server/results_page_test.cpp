@@ -292,6 +292,17 @@ TEST(ResultsPage, HtmlEscape)
     EXPECT_EQ(HtmlEscape("plain テキスト"), "plain テキスト");
 }
 
+TEST(ClientLimits, AnIpv6ClientIsCountedByItsSlash64)
+{
+    using boost::asio::ip::make_address;
+    EXPECT_EQ(ClientKey(make_address("2001:db8:1:2:aaaa::1")),
+              ClientKey(make_address("2001:db8:1:2:ffff:1:2:3")));
+    EXPECT_NE(ClientKey(make_address("2001:db8:1:2::1")), ClientKey(make_address("2001:db8:1:3::1")));
+    EXPECT_EQ(ClientKey(make_address("::ffff:192.0.2.7")), make_address("192.0.2.7"));
+    EXPECT_EQ(ClientKey(make_address("192.0.2.7")), make_address("192.0.2.7"));
+    EXPECT_NE(ClientKey(make_address("192.0.2.7")), ClientKey(make_address("192.0.2.8")));
+}
+
 TEST(AdminToken, ConstantTimeEquals)
 {
     EXPECT_TRUE(ConstantTimeEquals("s3cret-token", "s3cret-token"));
