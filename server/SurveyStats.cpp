@@ -50,7 +50,9 @@ void ForEachStatsRow(const CSqliteDb& db, const std::function<void(const StatsRo
     std::string sql = "SELECT age, instrument, school";
     for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
         const std::string_view name = SURVEY_FIELDS[FIELD_MIN_FREQ + m].name;
-        sql += ", " + std::string(name.substr(0, name.size() - 1));
+        // NULL (not measured) comes back as the marker itself: one call a value, not two.
+        sql += ", ifnull(" + std::string(name.substr(0, name.size() - 1)) + ", " +
+               std::to_string(STATS_MISSING) + ")";
     }
     sql += " FROM submissions";
     CStatement select(db, sql);
@@ -61,11 +63,8 @@ void ForEachStatsRow(const CSqliteDb& db, const std::function<void(const StatsRo
     };
     while (select.Step() == SQLITE_ROW) {
         std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> measurements;
-        for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
-            measurements[m] = sqlite3_column_type(select.Handle(), 3 + m) == SQLITE_NULL
-                                  ? STATS_MISSING
-                                  : sqlite3_column_int(select.Handle(), 3 + m);
-        }
+        for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
+            measurements[m] = sqlite3_column_int(select.Handle(), 3 + m);
         visit(MakeStatsRow(text(0), text(1), text(2), measurements));
     }
 }
