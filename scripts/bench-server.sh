@@ -4,6 +4,8 @@
 #     every request a distinct submission, each answered only after its commit;
 #   - the results page's time over 100,000 and over 1,000,000 stored submissions;
 #   - submissions' latency while the page and the CSV export are being served;
+#   - the server's start-up time and memory (resident, and its peak while the rows load) over
+#     20,000, 100,000 and 1,000,000 stored submissions;
 #   - nginx on the same machine in the same run, serving static files of the same sizes with the
 #     same load, as the ceiling.
 # Usage: scripts/bench-server.sh [SECONDS per load run, default 10]
@@ -49,15 +51,26 @@ cleanup() {
 trap cleanup EXIT
 
 survey_pid=
+startup_ms=
 token=bench-token-$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
 (umask 077; printf '%s\n' "$token" >"$work/token")
 start_survey() {
   : >"$work/survey.out"
+  local began
+  began=$(date +%s%N)
   "$build/bin/tonvale-survey" --port "$survey_port" --listen 127.0.0.1 --db "$work/survey.db" \
-    --max-connections 1024 --admin-token-file "$work/token" >"$work/survey.out" 2>>"$work/survey.log" &
+    --max-connections 1024 --admin-token-file "$work/token" \
+    --max-pending-per-address 0 --submission-burst 0 >"$work/survey.out" 2>>"$work/survey.log" &
   survey_pid=$!
   pids+=("$survey_pid")
-  for _ in $(seq 200); do grep -q listening "$work/survey.out" 2>/dev/null && return; sleep 0.05; done
+  # The server listens once it has counted every stored row for the page.
+  for _ in $(seq 2000); do
+    if grep -q listening "$work/survey.out" 2>/dev/null; then
+      startup_ms=$((($(date +%s%N) - began) / 1000000))
+      return
+    fi
+    sleep 0.005
+  done
   echo "bench-server: the survey server did not start" >&2
   exit 1
 }
@@ -188,8 +201,21 @@ wrk -t2 -c"$connections" -d"${seconds}s" --latency -s "$work/submit.lua" \
 read -r ng_rps ng_avg ng_p50 ng_p99 ng_bad ng_err < <(wrk_summary "$work/wrk-nginx-submit.txt")
 
 ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
+# The middle one of three.
+median() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+# Resident and peak resident memory of the server, in MB.
+memory() { awk '/^VmRSS/ {rss = $2} /^VmHWM/ {hwm = $2} END {printf "%.1f MB (peak %.1f MB)", rss / 1024, hwm / 1024}' "/proc/$survey_pid/status"; }
+memory_report=""
+# Over each size, after a fresh start and one page: the memory must not grow with the rows.
+measure_memory() {
+  curl -s --noproxy '*' "$page_url" -o /dev/null
+  memory_report+="  $1 rows: start-up $startup_ms ms, memory after the first page $(memory)
+"
+}
 page_url="http://127.0.0.1:$survey_port/Questionnaire/TonvaleDisp.asp"
 page_report=""
+fill_to 20000
+measure_memory 20000
 for stored in "${page_sizes[@]}"; do
   fill_to "$stored"
   curl -s --noproxy '*' "$page_url" -o "$work/www/Questionnaire/TonvaleDisp.asp"
@@ -199,14 +225,23 @@ for stored in "${page_sizes[@]}"; do
   # The first request after a start builds the page; the ones after it are served from memory.
   fill_to "$stored"
   build_ms=$(curl -s --noproxy '*' "$page_url" -o /dev/null -w '%{time_total}' | python3 -c 'import sys; print(f"{float(sys.stdin.read()) * 1000:.1f}")')
+  measure_memory "$stored"
+  # The two servers in turn, three times: one quiet or busy moment of the machine does not decide
+  # the ratio, which is given as the median of the three with its range.
   for c in 1 16; do
-    wrk -t1 -c"$c" -d"${seconds}s" --latency "$page_url" >"$work/wrk-page-$stored-$c.txt"
-    read -r p_rps p_avg p_p50 p_p99 p_bad p_err < <(wrk_summary "$work/wrk-page-$stored-$c.txt")
-    wrk -t1 -c"$c" -d"${seconds}s" --latency "http://127.0.0.1:$nginx_port/Questionnaire/TonvaleDisp.asp" \
-      >"$work/wrk-nginx-page-$stored-$c.txt"
-    read -r n_rps n_avg n_p50 n_p99 n_bad n_err < <(wrk_summary "$work/wrk-nginx-page-$stored-$c.txt")
-    page_report+="  $stored rows ($page_bytes bytes), $c connection(s): tonvale-survey avg $p_avg ms, p99 $p_p99 ms ($p_rps pages/s, non-2xx $p_bad)
+    ratios=()
+    for round in 1 2 3; do
+      wrk -t1 -c"$c" -d"${seconds}s" --latency "$page_url" >"$work/wrk-page-$stored-$c-$round.txt"
+      read -r p_rps p_avg p_p50 p_p99 p_bad p_err < <(wrk_summary "$work/wrk-page-$stored-$c-$round.txt")
+      wrk -t1 -c"$c" -d"${seconds}s" --latency "http://127.0.0.1:$nginx_port/Questionnaire/TonvaleDisp.asp" \
+        >"$work/wrk-nginx-page-$stored-$c-$round.txt"
+      read -r n_rps n_avg n_p50 n_p99 n_bad n_err < <(wrk_summary "$work/wrk-nginx-page-$stored-$c-$round.txt")
+      ratios+=("$(ratio "$p_avg" "$n_avg")")
+      page_report+="  $stored rows ($page_bytes bytes), $c connection(s), round $round: tonvale-survey avg $p_avg ms, p99 $p_p99 ms ($p_rps pages/s, non-2xx $p_bad)
       nginx avg $n_avg ms, p99 $n_p99 ms ($n_rps pages/s); ratio $(ratio "$p_avg" "$n_avg") (mean time)
+"
+    done
+    page_report+="  $stored rows, $c connection(s): median ratio $(median "${ratios[@]}") (of $(printf '%s\n' "${ratios[@]}" | sort -g | tr '\n' ' '))
 "
   done
   page_report+="  $stored rows: first request after a start (builds the page) $build_ms ms
@@ -248,7 +283,6 @@ for round in 1 2 3; do
 "
 done
 export_runs=$(wc -l <"$work/export-runs")
-median() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
 wal_bytes=$(stat -c %s "$work/survey.db-wal" 2>/dev/null || echo 0)
 
 cat <<REPORT
@@ -261,6 +295,8 @@ submissions, $connections connections (GET with a distinct form body each, answe
   ratio tonvale-survey / nginx: $(ratio "$durable" "$ng_rps") (throughput), $(ratio "$sub_p99" "$ng_p99") (p99 latency)
 results page (nginx serves the same bytes from a file):
 $page_report
+start-up and memory of tonvale-survey:
+$memory_report
 submissions over 1,000,000 rows, alone and while 4 connections read the page and the export runs ($export_runs exports):
 $mix_report  median p99: alone $(median "${alone_p99s[@]}") ms, beside them $(median "${mix_p99s[@]}") ms; write-ahead log afterwards $wal_bytes bytes
 REPORT

@@ -477,6 +477,33 @@ CResultsTally::CResultsTally() : m_groups(std::make_unique<Groups>())
 
 CResultsTally::~CResultsTally() = default;
 
+CResultsTally::CResultsTally(const CResultsTally& other)
+    : m_count(other.m_count), m_groups(std::make_unique<Groups>(*other.m_groups))
+{
+}
+
+CResultsTally& CResultsTally::operator=(const CResultsTally& other)
+{
+    *m_groups = *other.m_groups;
+    m_count = other.m_count;
+    return *this;
+}
+
+std::optional<BoxStats> CResultsTally::Summary(Figure figure, int band, std::size_t item) const
+{
+    switch (figure) {
+    case Figure::HighestHz:
+        return ::Summarize(m_groups->highest.at(static_cast<std::size_t>(band)));
+    case Figure::LowestHz:
+        return ::Summarize(m_groups->lowest.at(static_cast<std::size_t>(band)));
+    case Figure::IntervalBySchool:
+        return ::Summarize(m_groups->bySchool.at(static_cast<std::size_t>(band)).at(item));
+    case Figure::IntervalByInstrument:
+        return ::Summarize(m_groups->byInstrument.at(static_cast<std::size_t>(band)).at(item));
+    }
+    return std::nullopt;
+}
+
 void CResultsTally::Add(const StatsRow& row)
 {
     m_groups->Add(row);

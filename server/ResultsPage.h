@@ -37,17 +37,32 @@ private:
     std::size_t m_total = 0;
 };
 
+// Median and quartiles (linear interpolation between order statistics) of a group, or nothing
+// when the group is smaller than SMALLEST_SHOWN_GROUP.
+struct BoxStats {
+    std::size_t count = 0;
+    double q1 = 0, median = 0, q3 = 0;
+};
+
 // Everything the page shows, gathered a row at a time; a page is drawn from it at any point.
 class CResultsTally {
 public:
     CResultsTally();
     ~CResultsTally();
-    CResultsTally(const CResultsTally&) = delete;
-    CResultsTally& operator=(const CResultsTally&) = delete;
+    // A copy is a few hundred kilobytes of counts, whatever the number of rows; assigning into an
+    // existing tally reuses its memory.
+    CResultsTally(const CResultsTally& other);
+    CResultsTally& operator=(const CResultsTally& other);
 
     void Add(const StatsRow& row);
     std::size_t Count() const { return m_count; }
     std::string Render() const;
+
+    // One group of one figure, as the page summarises it: `band` is the age band for the
+    // frequencies and the octave band for the intervals, `item` the answer (school or instrument)
+    // that splits an interval band.
+    enum class Figure { HighestHz, LowestHz, IntervalBySchool, IntervalByInstrument };
+    std::optional<BoxStats> Summary(Figure figure, int band, std::size_t item = 0) const;
 
     struct Groups; // the page's groups, each value counted
 
@@ -60,10 +75,4 @@ std::string RenderResultsPage(const std::vector<StatsRow>& rows);
 
 std::string HtmlEscape(std::string_view text);
 
-// Median and quartiles (linear interpolation between order statistics) of a group, or nothing
-// when the group is smaller than SMALLEST_SHOWN_GROUP.
-struct BoxStats {
-    std::size_t count = 0;
-    double q1 = 0, median = 0, q3 = 0;
-};
 std::optional<BoxStats> Summarize(const CValueCounts& values);

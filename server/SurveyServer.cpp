@@ -13,6 +13,7 @@
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -47,6 +48,28 @@ constexpr int FREE_TOKEN_FAILURES = 3;
 constexpr std::chrono::seconds MAX_TOKEN_LOCKOUT{60};
 constexpr std::chrono::minutes TOKEN_FAILURE_MEMORY{15};
 constexpr std::size_t MAX_REMEMBERED_ADDRESSES = 4096;
+
+// A budget refilled at a steady rate, spent one at a time.
+struct TokenBucket {
+    double tokens = 0;
+    std::chrono::steady_clock::time_point updated;
+
+    void Refill(double capacity, double perSecond, std::chrono::steady_clock::time_point now)
+    {
+        tokens =
+            std::min(capacity, tokens + perSecond * std::chrono::duration<double>(now - updated).count());
+        updated = now;
+    }
+    // Spends one and returns 0, or returns the seconds until one is there.
+    long Take(double perSecond)
+    {
+        if (tokens >= 1) {
+            tokens -= 1;
+            return 0;
+        }
+        return std::max(1L, static_cast<long>(std::ceil((1 - tokens) / perSecond)));
+    }
+};
 
 constexpr std::string_view THANK_YOU_PAGE =
     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Thank you</title>"
@@ -160,6 +183,18 @@ bool ConstantTimeEquals(std::string_view presented, std::string_view expected)
     return result == 0;
 }
 
+asio::ip::address ClientKey(const asio::ip::address& peer)
+{
+    if (!peer.is_v6())
+        return peer;
+    const asio::ip::address_v6 v6 = peer.to_v6();
+    if (v6.is_v4_mapped())
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, v6);
+    asio::ip::address_v6::bytes_type bytes = v6.to_bytes();
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return asio::ip::address_v6(bytes);
+}
+
 class CSession;
 
 class CSurveyServer::CImpl : public std::enable_shared_from_this<CImpl> {
@@ -233,13 +268,12 @@ public:
         asio::post(m_pagePool, [self = shared_from_this(), back = TrackedExecutor()] {
             std::shared_ptr<const CachedPage> page;
             try {
-                // Only the rows committed since the last build are counted in: a build takes
-                // about as long at a million rows as at a hundred.
-                const CStatsRows rows = self->m_store.StatsSnapshot();
-                CResultsTally& tally = self->m_tally;
-                rows.ForEach(tally.Count(), [&tally](const StatsRow& row) { tally.Add(row); });
+                // The counts, not the rows: a build takes as long at a million rows as at a
+                // hundred.
+                CResultsTally& tally = self->m_pageTally;
+                self->m_store.CopyTally(tally);
                 auto built = std::make_shared<CachedPage>();
-                built->generation = rows.size();
+                built->generation = tally.Count();
                 built->body = tally.Render();
                 built->etag = EtagOf(built->body);
                 built->builtAt = std::chrono::steady_clock::now();
@@ -264,18 +298,26 @@ public:
 
     // A session's last reference may be dropped on the writer or a worker thread (a callback that
     // held it finishes there after the answer went out), so the map has a lock of its own.
-    void SessionEnded(CSession* session, const asio::ip::address& peer, bool pending)
+    void SessionEnded(CSession* session, const asio::ip::address& key, bool pending)
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
         m_sessions.erase(session);
         if (pending)
-            ReleasePendingLocked(peer);
+            ReleasePendingLocked(key);
     }
 
-    void ReleasePending(const asio::ip::address& peer)
+    bool CountsPending() const { return m_options.maxPendingPerAddress > 0; }
+
+    void AcquirePending(const asio::ip::address& key)
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
-        ReleasePendingLocked(peer);
+        ++m_pendingByAddress[key];
+    }
+
+    void ReleasePending(const asio::ip::address& key)
+    {
+        std::lock_guard<std::mutex> lock(m_sessionsMutex);
+        ReleasePendingLocked(key);
     }
 
     void ReleasePendingLocked(const asio::ip::address& peer)
@@ -329,6 +371,54 @@ public:
 
     void TokenAccepted(const asio::ip::address& peer) { m_tokenFailures.erase(peer); }
 
+    // Seconds until the server takes another wrong token from anyone; 0 when it does now, and
+    // then the guess is counted. Behind a proxy every guess has one address: this bounds them
+    // whatever their number of addresses.
+    long TakeWrongTokenBudget()
+    {
+        if (m_options.wrongTokensPerMinute == 0)
+            return 0;
+        const double capacity = m_options.wrongTokensPerMinute;
+        const double perSecond = capacity / 60;
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_wrongTokenBudgetStarted) {
+            m_wrongTokenBudget = TokenBucket{capacity, now};
+            m_wrongTokenBudgetStarted = true;
+        }
+        m_wrongTokenBudget.Refill(capacity, perSecond, now);
+        return m_wrongTokenBudget.Take(perSecond);
+    }
+
+    // Seconds until this address may submit again; 0 when it may now, and then the submission is
+    // counted.
+    long TakeSubmission(const asio::ip::address& key)
+    {
+        if (m_options.submissionBurst == 0)
+            return 0;
+        const double capacity = m_options.submissionBurst;
+        const double perSecond = m_options.submissionsPerSecond;
+        const auto now = std::chrono::steady_clock::now();
+        auto it = m_submissionBuckets.find(key);
+        if (it == m_submissionBuckets.end()) {
+            if (m_submissionBuckets.size() >= MAX_REMEMBERED_ADDRESSES) {
+                // A full bucket is the same as none.
+                std::erase_if(m_submissionBuckets, [&](const auto& entry) {
+                    TokenBucket bucket = entry.second;
+                    bucket.Refill(capacity, perSecond, now);
+                    return bucket.tokens >= capacity;
+                });
+                if (m_submissionBuckets.size() >= MAX_REMEMBERED_ADDRESSES) {
+                    m_submissionBuckets.erase(std::min_element(
+                        m_submissionBuckets.begin(), m_submissionBuckets.end(),
+                        [](const auto& a, const auto& b) { return a.second.updated < b.second.updated; }));
+                }
+            }
+            it = m_submissionBuckets.emplace(key, TokenBucket{capacity, now}).first;
+        }
+        it->second.Refill(capacity, perSecond, now);
+        return it->second.Take(perSecond);
+    }
+
     // Submissions being stored, or answered less than SUBMISSION_QUIET ago (connection thread).
     void SubmissionStarted() { ++m_submissionsInFlight; }
     void SubmissionEnded()
@@ -348,8 +438,8 @@ public:
     tcp::acceptor m_acceptor;
     asio::steady_timer m_retryTimer;
     asio::thread_pool m_pagePool;
-    // Every row's values counted so far, for the page; the page pool's thread's own.
-    CResultsTally m_tally;
+    // The store's counts as copied for the last page; the page pool's thread's own.
+    CResultsTally m_pageTally;
     // The export reads the whole table: on a thread of its own, so that the page never waits.
     asio::thread_pool m_exportPool;
     // Writes the page's and the export's bytes: a connection moves here while its long answer is
@@ -366,6 +456,9 @@ public:
     // Connections per address that have not yet sent a whole request (under m_sessionsMutex).
     std::map<asio::ip::address, std::size_t> m_pendingByAddress;
     std::map<asio::ip::address, TokenFailures> m_tokenFailures;
+    TokenBucket m_wrongTokenBudget;
+    bool m_wrongTokenBudgetStarted = false;
+    std::map<asio::ip::address, TokenBucket> m_submissionBuckets;
     std::size_t m_submissionsInFlight = 0;
     std::chrono::steady_clock::time_point m_lastSubmissionEnded{};
     bool m_stopping = false;
@@ -373,14 +466,15 @@ public:
 
 class CSession : public std::enable_shared_from_this<CSession> {
 public:
-    // `pending`: the connection counts against its address's limit until it has sent a request.
+    // `pending`: the connection counts against its address's limit while it waits for or
+    // receives a request.
     CSession(std::shared_ptr<CSurveyServer::CImpl> server, tcp::socket socket, asio::ip::address peer,
              bool pending)
         : m_server(std::move(server)), m_stream(std::move(socket)), m_peer(std::move(peer)),
-          m_pending(pending)
+          m_key(ClientKey(m_peer)), m_pending(pending), m_deadline(m_stream.get_executor())
     {
     }
-    ~CSession() { m_server->SessionEnded(this, m_peer, m_pending); }
+    ~CSession() { m_server->SessionEnded(this, m_key, m_pending); }
 
     void Start() { ReadNextRequest(); }
 
@@ -392,13 +486,16 @@ public:
             Close();
     }
 
-    // Waiting for a request of which nothing has arrived yet: since when (for choosing which
-    // connection to close when the server is full).
-    std::optional<std::chrono::steady_clock::time_point> IdleSince() const
+    const asio::ip::address& Key() const { return m_key; }
+    bool Idle() const { return m_state == State::Idle; }
+    // Since when a connection that may be closed to make room has been waiting for its request:
+    // one of which nothing has arrived, or whose header is still arriving. Connections that are
+    // sending a body or being answered stay.
+    std::optional<std::chrono::steady_clock::time_point> EvictableSince() const
     {
-        if (m_state != State::Idle)
+        if (m_state != State::Idle && m_state != State::ReadingHeader)
             return std::nullopt;
-        return m_idleSince;
+        return m_waitingSince;
     }
 
     void Evict()
@@ -413,51 +510,117 @@ private:
 
     const SurveyServerOptions& Options() const { return m_server->m_options; }
 
+    // Reads have deadlines of their own rather than the stream's: the stream closes the socket
+    // when its time runs out, and a client whose body stalls is owed a 408 first.
+    void ArmDeadline(std::chrono::milliseconds after)
+    {
+        const unsigned armed = ++m_deadlineArmed;
+        m_timedOut = false;
+        m_deadline.expires_after(after);
+        m_deadline.async_wait([weak = weak_from_this(), armed](beast::error_code ec) {
+            const auto self = weak.lock();
+            if (ec || !self || self->m_deadlineArmed != armed)
+                return;
+            self->m_timedOut = true;
+            beast::error_code ignored;
+            self->m_stream.socket().cancel(ignored);
+        });
+    }
+
+    void Disarm()
+    {
+        ++m_deadlineArmed;
+        m_deadline.cancel();
+    }
+
+    // A read that the deadline cut short is a timeout.
+    beast::error_code ReadResult(beast::error_code ec) const
+    {
+        return ec && m_timedOut ? beast::error_code(beast::error::timeout) : ec;
+    }
+
     void ReadNextRequest()
     {
         m_state = State::Idle;
-        m_idleSince = std::chrono::steady_clock::now();
+        m_waitingSince = std::chrono::steady_clock::now();
         if (m_server->m_stopping)
             return Close();
+        // Waiting for the next request counts against the address as a new connection does.
+        if (!m_pending && m_server->CountsPending()) {
+            m_pending = true;
+            m_server->AcquirePending(m_key);
+        }
         m_parser.emplace();
         m_parser->header_limit(MAX_HEADER_BYTES);
         m_parser->body_limit(MAX_BODY_BYTES);
+        m_headerBytes = 0;
         m_method.clear();
         m_path.clear();
         m_version = 11;
-        m_stream.expires_after(Options().idleTimeout);
+        m_stream.expires_never();
         if (m_buffer.size() > 0)
-            return ReadHeader(); // the next request came with the last one
+            return StartHeader(); // the next request came with the last one
         // Wait for the first bytes apart from the header, so that an idle connection can be told
         // from one that is sending.
+        ArmDeadline(Options().idleTimeout);
         m_stream.async_read_some(m_buffer.prepare(MAX_HEADER_BYTES),
                                  [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                                      if (ec)
                                          return self->Close();
                                      self->m_buffer.commit(n);
-                                     self->ReadHeader();
+                                     self->StartHeader();
                                  });
     }
 
-    void ReadHeader()
+    void StartHeader()
     {
         m_state = State::ReadingHeader;
-        http::async_read_header(
-            m_stream, m_buffer, *m_parser,
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
+        m_started = std::chrono::steady_clock::now();
+        ArmDeadline(std::min(Options().headerTimeout, Options().idleTimeout));
+        ParseHeader();
     }
 
-    void OnHeader(beast::error_code ec)
+    // Hands what has arrived to the parser and reads on until the header is whole. Its bytes are
+    // counted here across reads: the parser's own limit applies to each read's remainder only.
+    void ParseHeader()
+    {
+        while (m_buffer.size() > 0 && !m_parser->is_header_done()) {
+            beast::error_code ec;
+            const std::size_t used = m_parser->put(m_buffer.data(), ec);
+            m_buffer.consume(used);
+            m_headerBytes += used;
+            if (ec == http::error::need_more || (!ec && used == 0))
+                break;
+            if (ec)
+                return OnReadError(ec);
+        }
+        const std::size_t unparsed = m_parser->is_header_done() ? 0 : m_buffer.size();
+        if (m_headerBytes + unparsed > MAX_HEADER_BYTES)
+            return OnReadError(http::error::header_limit);
+        if (m_parser->is_header_done())
+            return OnHeader();
+        if (m_timedOut)
+            return OnReadError(beast::error::timeout);
+        // One byte more than the limit allows is enough to know it is exceeded.
+        m_stream.async_read_some(m_buffer.prepare(MAX_HEADER_BYTES + 1 - m_headerBytes - unparsed),
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                     if (ec)
+                                         return self->OnReadError(self->ReadResult(ec));
+                                     self->m_buffer.commit(n);
+                                     self->ParseHeader();
+                                 });
+    }
+
+    void OnHeader()
     {
         m_started = std::chrono::steady_clock::now();
-        if (ec)
-            return OnReadError(ec);
         m_state = State::ReadingBody;
         const auto& request = m_parser->get();
         m_method = std::string(request.method_string());
         m_path = std::string(PathOf(request.target()));
         m_version = request.version();
         if (beast::iequals(request[http::field::expect], "100-continue") && !m_parser->is_done()) {
+            Disarm();
             auto interim =
                 std::make_shared<http::response<http::empty_body>>(http::status::continue_, m_version);
             m_stream.expires_after(Options().ioTimeout);
@@ -465,6 +628,7 @@ private:
                               [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
                                   if (ec)
                                       return self->Close();
+                                  self->m_stream.expires_never();
                                   self->ReadBody();
                               });
             return;
@@ -476,36 +640,39 @@ private:
     {
         if (m_parser->is_done())
             return OnRequest();
-        m_stream.expires_after(Options().ioTimeout);
+        ArmDeadline(Options().ioTimeout);
         http::async_read(m_stream, m_buffer, *m_parser,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
                              if (ec)
-                                 return self->OnReadError(ec);
+                                 return self->OnReadError(self->ReadResult(ec));
                              self->OnRequest();
                          });
     }
 
     void OnReadError(beast::error_code ec)
     {
+        Disarm();
         if (ec == http::error::body_limit)
             return RespondError(http::status::payload_too_large, "body larger than 4096 bytes");
         if (ec == http::error::header_limit)
             return RespondError(http::status::request_header_fields_too_large, "");
-        // A client that went away or stalled gets no answer; one that sent something that is
-        // not HTTP is told so.
+        // A request that stalls is told so; an idle connection is just closed.
+        if (ec == beast::error::timeout && m_state != State::Idle)
+            return RespondError(http::status::request_timeout, "");
+        // A client that went away gets no answer; one that sent something that is not HTTP is
+        // told so.
         if (IsHttpParseError(ec) && ec != http::error::end_of_stream && ec != http::error::partial_message)
             return RespondError(http::status::bad_request, "malformed request");
-        if (ec == beast::error::timeout && m_state == State::ReadingBody)
-            LogRequest(m_method, m_path, 408, 0, m_started);
         Close();
     }
 
     void OnRequest()
     {
+        Disarm();
         m_state = State::Busy;
         if (m_pending) {
             m_pending = false;
-            m_server->ReleasePending(m_peer);
+            m_server->ReleasePending(m_key);
         }
         const auto& request = m_parser->get();
         const http::verb method = request.method();
@@ -533,6 +700,9 @@ private:
         SurveyParseResult parsed = ParseSurveyBody(m_parser->get().body());
         if (!parsed.submission)
             return RespondError(http::status::bad_request, parsed.error);
+        if (const long wait = m_server->TakeSubmission(m_key); wait > 0)
+            return RespondError(http::status::too_many_requests, "too many submissions from this address",
+                                wait);
         auto back = m_server->TrackedExecutor();
         m_server->SubmissionStarted();
         m_server->m_store.Submit(std::move(*parsed.submission),
@@ -617,16 +787,21 @@ private:
     {
         if (Options().adminToken.empty())
             return RespondError(http::status::not_found, "");
-        if (const long wait = m_server->TokenLockout(m_peer); wait > 0)
-            return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
         const auto token = PresentedToken();
-        if (!token || !ConstantTimeEquals(*token, Options().adminToken)) {
-            // Only a presented token is a guess; a request without one learns nothing.
-            if (token)
-                m_server->TokenFailed(m_peer);
+        // Only a presented token is a guess; a request without one learns nothing.
+        if (!token)
+            return RespondError(http::status::forbidden, "");
+        // The right token is always taken: a lockout that held it back would let anyone who can
+        // guess wrong keep the researcher out. Only wrong guesses wait, per address and in total.
+        if (!ConstantTimeEquals(*token, Options().adminToken)) {
+            if (const long wait = m_server->TokenLockout(m_key); wait > 0)
+                return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
+            if (const long wait = m_server->TakeWrongTokenBudget(); wait > 0)
+                return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
+            m_server->TokenFailed(m_key);
             return RespondError(http::status::forbidden, "");
         }
-        m_server->TokenAccepted(m_peer);
+        m_server->TokenAccepted(m_key);
 
         m_exportResponse = std::make_unique<http::response<http::buffer_body>>(http::status::ok, m_version);
         auto& response = *m_exportResponse;
@@ -871,8 +1046,13 @@ private:
     const std::shared_ptr<CSurveyServer::CImpl> m_server;
     beast::tcp_stream m_stream;
     const asio::ip::address m_peer;
+    const asio::ip::address m_key; // what the limits count against
     bool m_pending;
-    std::chrono::steady_clock::time_point m_idleSince;
+    std::chrono::steady_clock::time_point m_waitingSince;
+    asio::steady_timer m_deadline;
+    unsigned m_deadlineArmed = 0; // which arming a firing belongs to
+    bool m_timedOut = false;
+    std::size_t m_headerBytes = 0;
     beast::flat_buffer m_buffer{MAX_HEADER_BYTES + MAX_BODY_BYTES};
     std::optional<http::request_parser<http::string_body>> m_parser;
     State m_state = State::Idle;
@@ -936,6 +1116,7 @@ bool CSurveyServer::CImpl::Admit(tcp::socket& socket)
     const asio::ip::address peer = socket.remote_endpoint(ec).address();
     if (ec)
         return false;
+    const asio::ip::address key = ClientKey(peer);
     const std::size_t perAddress = m_options.maxPendingPerAddress;
     std::shared_ptr<CSession> evicted;
     std::shared_ptr<CSession> session;
@@ -944,33 +1125,48 @@ bool CSurveyServer::CImpl::Admit(tcp::socket& socket)
     std::vector<std::shared_ptr<CSession>> looked;
     {
         std::lock_guard<std::mutex> lock(m_sessionsMutex);
-        if (perAddress > 0) {
-            const auto it = m_pendingByAddress.find(peer);
-            if (it != m_pendingByAddress.end() && it->second >= perAddress)
-                return false;
-        }
-        if (m_sessions.size() >= m_options.maxConnections) {
-            // Full: make room by closing the connection that has waited longest without sending
-            // anything of a request. Connections that are sending or being answered stay.
-            std::optional<std::chrono::steady_clock::time_point> oldest;
+        const auto pending = m_pendingByAddress.find(key);
+        const bool atAddressLimit =
+            perAddress > 0 && pending != m_pendingByAddress.end() && pending->second >= perAddress;
+        const bool full = m_sessions.size() >= m_options.maxConnections;
+        if (atAddressLimit || full) {
             for (auto& entry : m_sessions) {
                 if (auto candidate = entry.second.lock())
                     looked.push_back(std::move(candidate));
             }
+        }
+        // Choose the connection that has waited longest among those `may` allows.
+        auto longestWaiting = [&looked](auto may) {
+            std::shared_ptr<CSession> chosen;
+            std::optional<std::chrono::steady_clock::time_point> oldest;
             for (const auto& candidate : looked) {
-                const auto since = candidate->IdleSince();
-                if (since && (!oldest || *since < *oldest)) {
+                const auto since = candidate->EvictableSince();
+                if (since && may(*candidate) && (!oldest || *since < *oldest)) {
                     oldest = since;
-                    evicted = candidate;
+                    chosen = candidate;
                 }
             }
+            return chosen;
+        };
+        if (atAddressLimit) {
+            // A browser keeps several connections open for later: the address's own idle one
+            // that has waited longest makes way. Only connections whose requests are arriving
+            // keep the address out.
+            evicted = longestWaiting([&key](const CSession& s) { return s.Idle() && s.Key() == key; });
+            if (!evicted)
+                return false;
+        } else if (full) {
+            // Full: make room by closing the connection that has waited longest for its request,
+            // idle or with its header still arriving (each header has a deadline of its own).
+            // Connections that are sending a body or being answered stay.
+            evicted = longestWaiting([](const CSession&) { return true; });
             if (!evicted)
                 return false;
         }
         session = std::make_shared<CSession>(shared_from_this(), std::move(socket), peer, perAddress > 0);
         m_sessions.emplace(session.get(), session);
         if (perAddress > 0)
-            ++m_pendingByAddress[peer];
+            ++m_pendingByAddress[key];
     }
     // Outside the lock: dropping a reference may end a session, which takes the lock.
     if (evicted)

@@ -11,6 +11,7 @@
 #include "server/SurveyStore.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -23,13 +24,22 @@ struct SurveyServerOptions {
     std::string dbPath;
     std::string adminToken; // empty: the export is off
     std::size_t maxConnections = 512;
-    // Connections from one address that have not yet sent a whole request; 0: no limit (behind a
-    // reverse proxy, where every client has the proxy's address).
+    // Connections from one address (an IPv6 /64) that are waiting for or receiving a request;
+    // 0: no limit (behind a reverse proxy, where every client has the proxy's address).
     std::size_t maxPendingPerAddress = 64;
-    // Waiting for a request's header (also between requests on a kept-alive connection).
+    // Waiting for a request while nothing of it has arrived (also between requests on a
+    // kept-alive connection).
     std::chrono::milliseconds idleTimeout{15000};
+    // Receiving a request's header once its first byte has arrived; at most the idle wait.
+    std::chrono::milliseconds headerTimeout{5000};
     // Reading a request's body, and writing a response.
     std::chrono::milliseconds ioTimeout{10000};
+    // Submissions from one address: this many at once, then this many a second; a burst of 0:
+    // no limit (behind a reverse proxy).
+    unsigned submissionBurst = 120;
+    unsigned submissionsPerSecond = 2;
+    // Wrong export tokens the server takes from all addresses together in a minute; 0: no limit.
+    unsigned wrongTokensPerMinute = 30;
 };
 
 constexpr std::string_view EXPORT_PATH = "/export.csv";
@@ -55,6 +65,11 @@ public:
 private:
     std::shared_ptr<CImpl> m_impl;
 };
+
+// What the per-address limits count against: an IPv4 address, or the /64 network of an IPv6 one
+// (a household or a machine is usually given a whole /64, and could otherwise take a new address
+// for each connection). An IPv4 address mapped into IPv6 is that IPv4 address.
+boost::asio::ip::address ClientKey(const boost::asio::ip::address& peer);
 
 // Compares a presented secret with the configured one; the time taken depends only on the
 // configured secret's length.

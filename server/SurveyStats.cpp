@@ -45,16 +45,17 @@ StatsRow MakeStatsRow(std::string_view age, std::string_view instrument, std::st
     return row;
 }
 
-std::vector<StatsRow> LoadStatsRows(const CSqliteDb& db)
+void ForEachStatsRow(const CSqliteDb& db, const std::function<void(const StatsRow&)>& visit)
 {
     std::string sql = "SELECT age, instrument, school";
     for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
         const std::string_view name = SURVEY_FIELDS[FIELD_MIN_FREQ + m].name;
-        sql += ", " + std::string(name.substr(0, name.size() - 1));
+        // NULL (not measured) comes back as the marker itself: one call a value, not two.
+        sql += ", ifnull(" + std::string(name.substr(0, name.size() - 1)) + ", " +
+               std::to_string(STATS_MISSING) + ")";
     }
     sql += " FROM submissions";
     CStatement select(db, sql);
-    std::vector<StatsRow> rows;
     auto text = [&select](int column) {
         const auto* bytes = sqlite3_column_text(select.Handle(), column);
         return std::string_view(reinterpret_cast<const char*>(bytes),
@@ -62,45 +63,10 @@ std::vector<StatsRow> LoadStatsRows(const CSqliteDb& db)
     };
     while (select.Step() == SQLITE_ROW) {
         std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> measurements;
-        for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m) {
-            measurements[m] = sqlite3_column_type(select.Handle(), 3 + m) == SQLITE_NULL
-                                  ? STATS_MISSING
-                                  : sqlite3_column_int(select.Handle(), 3 + m);
-        }
-        rows.push_back(MakeStatsRow(text(0), text(1), text(2), measurements));
+        for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
+            measurements[m] = sqlite3_column_int(select.Handle(), 3 + m);
+        visit(MakeStatsRow(text(0), text(1), text(2), measurements));
     }
-    return rows;
-}
-
-void CStatsLog::Append(const StatsRow& row)
-{
-    if (m_count == m_blocks->size() * CStatsRows::BLOCK_ROWS) {
-        // Snapshots hold the old list: a new block goes into a new list.
-        auto blocks = std::make_shared<std::vector<CStatsRows::Block>>(*m_blocks);
-        blocks->push_back(std::make_shared<StatsRow[]>(CStatsRows::BLOCK_ROWS));
-        m_blocks = std::move(blocks);
-    }
-    (*m_blocks)[m_count / CStatsRows::BLOCK_ROWS][m_count % CStatsRows::BLOCK_ROWS] = row;
-    ++m_count;
-}
-
-void CStatsLog::Publish()
-{
-    std::lock_guard lock(m_mutex);
-    m_published.m_blocks = m_blocks;
-    m_published.m_count = m_count;
-}
-
-CStatsRows CStatsLog::Snapshot() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_published;
-}
-
-std::size_t CStatsLog::Count() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_published.m_count;
 }
 
 StatsRow StatsRowOf(const SurveySubmission& submission)

@@ -1,14 +1,13 @@
 #pragma once
-// What the results page needs of each submission, kept compact: the answers that form its groups
-// and the ten measurements. The store keeps these rows in memory beside the database, so that
-// the page never has to read the whole table.
+// What the results page needs of each submission: the answers that form its groups and the ten
+// measurements. A row lives only until it is counted into the page's tally; nothing per row is
+// kept, so the server's memory does not grow with the table.
 #include "survey/SurveyBody.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <memory>
-#include <mutex>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -30,56 +29,9 @@ struct StatsRow {
     std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> measurements{}; // STATS_MISSING if none
 };
 
-// An unchanging view of the first size() rows of a CStatsLog, however many are added later.
-class CStatsRows {
-public:
-    static constexpr std::size_t BLOCK_ROWS = 4096;
-    using Block = std::shared_ptr<StatsRow[]>;
-
-    std::size_t size() const { return m_count; }
-    bool empty() const { return m_count == 0; }
-    const StatsRow& operator[](std::size_t i) const { return (*m_blocks)[i / BLOCK_ROWS][i % BLOCK_ROWS]; }
-    // Visits the rows from `from` on, in order.
-    template <class F> void ForEach(std::size_t from, F&& visit) const
-    {
-        for (std::size_t done = from; done < m_count;) {
-            const std::size_t offset = done % BLOCK_ROWS;
-            const std::size_t n = std::min(BLOCK_ROWS - offset, m_count - done);
-            const StatsRow* rows = (*m_blocks)[done / BLOCK_ROWS].get() + offset;
-            for (std::size_t i = 0; i < n; ++i)
-                visit(rows[i]);
-            done += n;
-        }
-    }
-
-private:
-    friend class CStatsLog;
-    std::shared_ptr<const std::vector<Block>> m_blocks = std::make_shared<std::vector<Block>>();
-    std::size_t m_count = 0;
-};
-
-// The page's rows of every committed submission. One thread appends; a snapshot from any thread
-// costs a lock held for two copies, not a copy of the rows: rows are written in blocks that never
-// move, beyond the count that any snapshot can see.
-class CStatsLog {
-public:
-    // Appending thread only.
-    void Append(const StatsRow& row);
-    // Makes what was appended visible to snapshots.
-    void Publish();
-    CStatsRows Snapshot() const;
-    std::size_t Count() const;
-
-private:
-    mutable std::mutex m_mutex;
-    CStatsRows m_published; // under m_mutex
-    std::shared_ptr<std::vector<CStatsRows::Block>> m_blocks =
-        std::make_shared<std::vector<CStatsRows::Block>>(); // the appending thread's
-    std::size_t m_count = 0;                                // the appending thread's
-};
-
 int AgeBandOf(std::string_view ageItem);
 StatsRow MakeStatsRow(std::string_view age, std::string_view instrument, std::string_view school,
                       const std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT>& measurements);
 StatsRow StatsRowOf(const SurveySubmission& submission);
-std::vector<StatsRow> LoadStatsRows(const CSqliteDb& db);
+// Visits the page's row of every stored submission, one at a time, in the table's order.
+void ForEachStatsRow(const CSqliteDb& db, const std::function<void(const StatsRow&)>& visit);

@@ -84,10 +84,11 @@ CSurveyStore::CSurveyStore(const std::string& path, std::chrono::milliseconds co
     // Fail here, in the caller's thread, if the file cannot be used at all.
     InitSurveySchema(path);
     {
-        CSqliteDb db(path, SQLITE_OPEN_READONLY);
-        for (const StatsRow& row : LoadStatsRows(db))
-            m_stats.Append(row);
-        m_stats.Publish();
+        // Row by row into the counts: a million rows cost no more memory than a hundred.
+        // Used by this thread alone: no lock around each of the million calls.
+        CSqliteDb db(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+        ForEachStatsRow(db, [this](const StatsRow& row) { m_tally.Add(row); });
+        m_committed.store(m_tally.Count(), std::memory_order_release);
     }
     m_checkpointer = std::thread([this] { CheckpointLoop(); });
     m_writer = std::thread([this] { WriterLoop(); });
@@ -96,6 +97,25 @@ CSurveyStore::CSurveyStore(const std::string& path, std::chrono::milliseconds co
 CSurveyStore::~CSurveyStore()
 {
     Stop();
+}
+
+void CSurveyStore::CopyTally(CResultsTally& into) const
+{
+    std::lock_guard lock(m_tallyMutex);
+    FoldRecent();
+    into = m_tally;
+}
+
+// Under m_tallyMutex.
+void CSurveyStore::FoldRecent() const
+{
+    std::vector<StatsRow> rows;
+    {
+        std::lock_guard lock(m_recentMutex);
+        rows.swap(m_recent);
+    }
+    for (const StatsRow& row : rows)
+        m_tally.Add(row);
 }
 
 void CSurveyStore::Submit(SurveySubmission submission, Done done)
@@ -262,9 +282,14 @@ void CSurveyStore::RunWriter()
                 std::this_thread::sleep_for(m_commitDelay);
             db.Exec("COMMIT");
             committed = true;
-            for (const Pending& pending : batch)
-                m_stats.Append(StatsRowOf(pending.m_submission));
-            m_stats.Publish();
+            {
+                std::lock_guard lock(m_recentMutex);
+                for (const Pending& pending : batch)
+                    m_recent.push_back(StatsRowOf(pending.m_submission));
+            }
+            m_committed.fetch_add(batch.size(), std::memory_order_release);
+            if (std::unique_lock tally(m_tallyMutex, std::try_to_lock); tally)
+                FoldRecent();
         } catch (const CSqliteError& error) {
             std::fprintf(stderr, "tonvale-survey: storing %zu submissions failed: %s\n", batch.size(),
                          error.what());

@@ -3,11 +3,13 @@
 // submissions are waiting into one transaction: many clients share each commit (and its fsync)
 // instead of each paying for one, and nobody is told "stored" before the commit has returned.
 // A second thread copies the write-ahead log back into the database (checkpoints), so that the
-// writer never stalls on that. The store also keeps the results page's rows of every committed
-// submission in memory; it is the database's only writer, so the two cannot drift apart.
+// writer never stalls on that. The store also keeps the results page's counts of every committed
+// submission (counts per value, not rows, so their size does not grow with the table); it is the
+// database's only writer, so the two cannot drift apart.
 //
-// Threads: Submit, StatsSnapshot and Stop may be called from any thread; the callbacks run on the
-// writer thread.
+// Threads: Submit, CopyTally, CommittedCount and Stop may be called from any thread; the callbacks
+// run on the writer thread.
+#include "server/ResultsPage.h"
 #include "server/SurveyStats.h"
 #include "survey/SurveyBody.h"
 
@@ -50,10 +52,11 @@ public:
     CSurveyStore& operator=(const CSurveyStore&) = delete;
 
     void Submit(SurveySubmission submission, Done done);
-    // The page's rows of everything committed so far.
-    CStatsRows StatsSnapshot() const { return m_stats.Snapshot(); }
+    // Copies the page's counts of everything committed so far into `into`; the writer waits only
+    // for the copy, never for a page to be drawn.
+    void CopyTally(CResultsTally& into) const;
     // How many submissions are committed; grows with every commit.
-    std::size_t CommittedCount() const { return m_stats.Count(); }
+    std::size_t CommittedCount() const { return m_committed.load(std::memory_order_acquire); }
     // Stores what is queued, then ends the writer thread. Later submissions fail at once.
     void Stop();
 
@@ -84,7 +87,16 @@ private:
     bool m_stopping = false;
     std::thread m_writer;
 
-    CStatsLog m_stats;
+    // Committed rows go first into a short list, then into the counts. The page's thread holds
+    // the counts while it copies them, and it runs only when the processor is otherwise idle: the
+    // writer never waits for that, it leaves the rows on the list for whoever takes the counts
+    // next. The list's own lock is only ever held to append or to take its rows.
+    void FoldRecent() const;
+    mutable std::mutex m_tallyMutex;
+    mutable CResultsTally m_tally; // under m_tallyMutex
+    mutable std::mutex m_recentMutex;
+    mutable std::vector<StatsRow> m_recent; // under m_recentMutex
+    std::atomic<std::size_t> m_committed{0};
 
     std::mutex m_checkpointMutex;
     std::mutex m_checkpointRunning; // held while a checkpoint runs on the checkpoint thread

@@ -19,8 +19,9 @@ namespace {
 constexpr const char* USAGE =
     "usage: tonvale-survey --port N --db FILE [--admin-token-file FILE]\n"
     "                      [--listen ADDRESS] [--max-connections N]\n"
-    "                      [--max-pending-per-address N]\n"
-    "                      [--idle-timeout-ms N] [--io-timeout-ms N]\n"
+    "                      [--max-pending-per-address N] [--submission-burst N]\n"
+    "                      [--submissions-per-second N] [--wrong-tokens-per-minute N]\n"
+    "                      [--idle-timeout-ms N] [--header-timeout-ms N] [--io-timeout-ms N]\n"
     "  --port N               TCP port (0: any free port; the port is printed)\n"
     "  --db FILE              SQLite database of the submissions (created if missing)\n"
     "  --admin-token-file F   file holding the token that unlocks /export.csv\n"
@@ -28,9 +29,19 @@ constexpr const char* USAGE =
     "  --listen ADDRESS       address to listen on (default 0.0.0.0)\n"
     "  --max-connections N    connections served at once (default 512)\n"
     "  --max-pending-per-address N\n"
-    "                         connections from one address that have not yet sent a whole\n"
-    "                         request (default 64; 0: no limit, behind a reverse proxy)\n"
-    "  --idle-timeout-ms N    wait for a request's header (default 15000)\n"
+    "                         connections from one address (IPv6: one /64) that are waiting\n"
+    "                         for or receiving a request (default 64; 0: no limit, behind a\n"
+    "                         reverse proxy)\n"
+    "  --submission-burst N   submissions one address may send at once (default 120; 0: no\n"
+    "                         limit, behind a reverse proxy)\n"
+    "  --submissions-per-second N\n"
+    "                         and then how many a second (default 2)\n"
+    "  --wrong-tokens-per-minute N\n"
+    "                         wrong export tokens taken from all addresses together\n"
+    "                         (default 30; 0: no limit)\n"
+    "  --idle-timeout-ms N    wait for a request to begin (default 15000)\n"
+    "  --header-timeout-ms N  receive a request's header once it has begun (default 5000,\n"
+    "                         at most the idle wait)\n"
     "  --io-timeout-ms N      read a body or write an answer (default 10000)\n";
 
 bool ParseNumber(std::string_view text, unsigned long& value, unsigned long max)
@@ -46,13 +57,15 @@ public:
 };
 
 constexpr std::size_t MIN_TOKEN_LENGTH = 16;
+// 22 characters of base64 (or 32 hexadecimal digits) carry 128 bits; fewer may be guessable.
+constexpr std::size_t WARN_TOKEN_LENGTH = 22;
 
 std::string ReadToken(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
     struct stat status {};
     if (!file || stat(path.c_str(), &status) != 0)
-        throw std::runtime_error("cannot read the admin token file " + path);
+        throw CBadTokenFile("cannot read the admin token file " + path);
     // Whoever can read it can export every answer; whoever can write it can choose the token.
     if (status.st_mode & (S_IROTH | S_IWOTH))
         throw CBadTokenFile("the admin token file " + path +
@@ -135,6 +148,18 @@ int main(int argc, char** argv)
         } else if (arg == "--idle-timeout-ms") {
             ok = ParseNumber(value, number, 3600000) && number > 0;
             options.idleTimeout = std::chrono::milliseconds(number);
+        } else if (arg == "--header-timeout-ms") {
+            ok = ParseNumber(value, number, 3600000) && number > 0;
+            options.headerTimeout = std::chrono::milliseconds(number);
+        } else if (arg == "--submission-burst") {
+            ok = ParseNumber(value, number, 1000000);
+            options.submissionBurst = static_cast<unsigned>(number);
+        } else if (arg == "--submissions-per-second") {
+            ok = ParseNumber(value, number, 1000000) && number > 0;
+            options.submissionsPerSecond = static_cast<unsigned>(number);
+        } else if (arg == "--wrong-tokens-per-minute") {
+            ok = ParseNumber(value, number, 1000000);
+            options.wrongTokensPerMinute = static_cast<unsigned>(number);
         } else if (arg == "--io-timeout-ms") {
             ok = ParseNumber(value, number, 3600000) && number > 0;
             options.ioTimeout = std::chrono::milliseconds(number);
@@ -153,13 +178,19 @@ int main(int argc, char** argv)
     }
 
     try {
-        if (!tokenFile.empty())
+        std::string warnings;
+        if (!tokenFile.empty()) {
             options.adminToken = ReadToken(tokenFile);
+            if (options.adminToken.size() < WARN_TOKEN_LENGTH)
+                warnings += "; warning: the admin token is shorter than " +
+                            std::to_string(WARN_TOKEN_LENGTH) +
+                            " characters (use 128 random bits, e.g. openssl rand -hex 16)";
+        }
         const std::string listenAddress = options.listenAddress;
 
         // A database created here is the server's and its group's only; an existing one keeps
         // its mode, and the start-up line says when others can read it.
-        const std::string modeWarning = DatabaseModeWarning(options.dbPath);
+        warnings += DatabaseModeWarning(options.dbPath);
         umask(S_IWGRP | S_IRWXO);
         CSurveyStore store(options.dbPath, commitDelay);
         boost::asio::io_context ioc(1);
@@ -173,7 +204,7 @@ int main(int argc, char** argv)
         });
 
         std::printf("tonvale-survey: listening on %s port %u%s\n", listenAddress.c_str(), port,
-                    modeWarning.c_str());
+                    warnings.c_str());
         std::fflush(stdout);
         ioc.run();
         // Every connection has ended; what was queued for storage has been committed already,

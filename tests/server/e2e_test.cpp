@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr const char* TOKEN = "tk-4d1f0c9e7a2b5e8";
+constexpr const char* TOKEN = "tk-4d1f0c9e7a2b5e8f3c9a61"; // 25 characters
 
 // Column positions in the submissions table: id, received_utc, then the sixteen fields.
 constexpr int COLUMN_FIRST_FIELD = 2;
@@ -367,13 +368,15 @@ TEST_F(SurveyServerE2E, ExportNeedsTheToken)
     EXPECT_NE(response.find(",plain\r\n"), std::string::npos);
     EXPECT_NE(response.find(",male,30 years old,35,15000,not finished,"), std::string::npos);
 
-    // A few wrong tokens are mistakes; after them the address must wait, even with the right one.
+    // A few wrong tokens are mistakes; after them the address's wrong guesses must wait, but the
+    // right token is always taken.
     for (const std::string& wrong : {std::string("wrong"), std::string(TOKEN) + "x", std::string("x")})
         EXPECT_EQ(StatusOf(exportWith(bearer + wrong + "\r\n")), 403) << wrong;
     EXPECT_EQ(StatusOf(exportWith(bearer + "wrong-again\r\n")), 403);
-    const std::string locked = exportWith(bearer + TOKEN + "\r\n");
+    const std::string locked = exportWith(bearer + "wrong-while-locked\r\n");
     EXPECT_EQ(StatusOf(locked), 429);
     EXPECT_NE(locked.find("Retry-After: 1\r\n"), std::string::npos);
+    EXPECT_EQ(StatusOf(exportWith(bearer + TOKEN + "\r\nConnection: close\r\n")), 200);
     // Another address is not locked out by this one; its connection stays open after the
     // export for what it asks next.
     CRawConnection other(m_server.Port(), std::chrono::seconds(5), "127.0.0.2");
@@ -383,13 +386,48 @@ TEST_F(SurveyServerE2E, ExportNeedsTheToken)
     EXPECT_NE(kept.find(",plain\r\n"), std::string::npos);
     other.Send(GetRequest(std::string(SURVEY_RESULTS_PATH)));
     EXPECT_NE(other.ReadResponse().find("2 people have sent"), std::string::npos);
-    // Once the wait is over, the right token works again.
+    // Once the wait is over, a wrong token is judged again.
+    ASSERT_EQ(StatusOf(exportWith(bearer + "wrong-1\r\n")), 403);
+    ASSERT_EQ(StatusOf(exportWith(bearer + "wrong-2\r\n")), 403);
+    ASSERT_EQ(StatusOf(exportWith(bearer + "wrong-3\r\n")), 403);
+    ASSERT_EQ(StatusOf(exportWith(bearer + "wrong-4\r\n")), 403);
+    ASSERT_EQ(StatusOf(exportWith(bearer + "wrong-5\r\n")), 429);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    response.clear();
-    CRawConnection later(m_server.Port());
-    later.Send(GetRequest("/export.csv", bearer + TOKEN + "\r\nConnection: close\r\n"));
-    EXPECT_TRUE(later.WaitForClose(&response));
-    EXPECT_EQ(StatusOf(response), 200);
+    EXPECT_EQ(StatusOf(exportWith(bearer + "wrong-6\r\n")), 403);
+}
+
+// Behind a proxy, or from many addresses, wrong guesses are bounded in total; the right token
+// still goes through once the budget is spent.
+TEST_F(SurveyServerE2E, WrongTokensFromManyAddressesAreBoundedInTotal)
+{
+    StartServer({"--wrong-tokens-per-minute", "5"});
+    const std::string bearer = "Authorization: Bearer ";
+    int judged = 0, refused = 0;
+    for (int address = 2; address <= 9; ++address) {
+        const std::string from = "127.0.0." + std::to_string(address);
+        // Two each: fewer than one address may get wrong before it must wait.
+        for (int guess = 0; guess < 2; ++guess) {
+            CRawConnection connection(m_server.Port(), std::chrono::seconds(5), from.c_str());
+            connection.Send(
+                GetRequest("/export.csv", bearer + "guess-" + from + "-" + std::to_string(guess) + "\r\n"));
+            const std::string response = connection.ReadResponse();
+            const int status = StatusOf(response);
+            judged += status == 403 ? 1 : 0;
+            if (status == 429) {
+                ++refused;
+                EXPECT_NE(response.find("Retry-After: "), std::string::npos);
+            }
+        }
+    }
+    EXPECT_EQ(judged, 5);
+    EXPECT_EQ(refused, 16 - 5);
+    for (const char* from : {"127.0.0.9", "127.0.0.10"}) {
+        CRawConnection connection(m_server.Port(), std::chrono::seconds(5), from);
+        connection.Send(GetRequest("/export.csv", bearer + TOKEN + "\r\nConnection: close\r\n"));
+        std::string response;
+        EXPECT_TRUE(connection.WaitForClose(&response));
+        EXPECT_EQ(StatusOf(response), 200) << from;
+    }
 }
 
 TEST_F(SurveyServerE2E, UnsafeTokenFilesAreRefusedAtStart)
@@ -414,10 +452,23 @@ TEST_F(SurveyServerE2E, UnsafeTokenFilesAreRefusedAtStart)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << c.message << ": " << status;
         EXPECT_NE(ReadFile(log).find(c.message), std::string::npos) << ReadFile(log);
     }
+    const std::string missing = (m_dir.Path() / "refused.log").string();
+    const int status =
+        m_server.RunToExit(m_db, missing, {"--admin-token-file", (m_dir.Path() / "no-such-file").string()});
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    EXPECT_NE(ReadFile(missing).find("cannot read the admin token file"), std::string::npos);
+
+    // A token that may be guessable starts, with a warning.
+    WriteTokenFile(std::string(TOKEN).substr(0, 21), 0600);
+    StartServer();
+    EXPECT_NE(m_server.startLine.find("warning: the admin token is shorter than 22"), std::string::npos)
+        << m_server.startLine;
+    ASSERT_EQ(m_server.StopWith(SIGTERM), 0);
     // The package's token file: root or the owner, the server's group, nobody else; no final
     // line break at all is fine too.
     WriteTokenFile(TOKEN, 0640);
     StartServer();
+    EXPECT_EQ(m_server.startLine.find("warning"), std::string::npos) << m_server.startLine;
 }
 
 TEST_F(SurveyServerE2E, DatabaseIsCreatedForTheServerOnly)
@@ -459,8 +510,12 @@ TEST_F(SurveyServerE2E, IdleAndSlowClientsAreCutOff)
     CRawConnection slowBody(m_server.Port());
     slowBody.Send("GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nContent-Length: 400\r\n\r\ndate_time=");
     EXPECT_TRUE(silent.WaitForClose());
-    EXPECT_TRUE(slowHeader.WaitForClose());
-    EXPECT_TRUE(slowBody.WaitForClose());
+    // A request that stalls is told so; a connection that never began one is just closed.
+    for (CRawConnection* stalled : {&slowHeader, &slowBody}) {
+        std::string rest;
+        EXPECT_TRUE(stalled->WaitForClose(&rest));
+        EXPECT_EQ(StatusOf(rest), 408) << rest;
+    }
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_GE(waited, std::chrono::milliseconds(900));
     EXPECT_LT(waited, std::chrono::seconds(4));
@@ -470,12 +525,13 @@ TEST_F(SurveyServerE2E, IdleAndSlowClientsAreCutOff)
 TEST_F(SurveyServerE2E, ConnectionsAreBounded)
 {
     StartServer({"--idle-timeout-ms", "5000"});
-    // Eight connections that are each sending a request fill the server.
+    // Eight connections that are each sending a body fill the server (a header still arriving
+    // would make way).
     std::vector<std::unique_ptr<CRawConnection>> held;
     for (int i = 0; i < 8; ++i) {
         held.push_back(std::make_unique<CRawConnection>(m_server.Port()));
         ASSERT_TRUE(held.back()->Connected());
-        held.back()->Send("GET /Questionnaire/TonvaleDisp.asp HTTP/1.1\r\n");
+        held.back()->Send("GET /Questionnaire/TonvaleWrite.asp HTTP/1.1\r\nContent-Length: 400\r\n\r\nd");
     }
     // Let the server accept all eight before the ninth arrives.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -491,9 +547,10 @@ TEST_F(SurveyServerE2E, ConnectionsAreBounded)
 // the per-address limit, and with it off (behind a proxy), when the server is full.
 TEST_F(SurveyServerE2E, IdleConnectionsFromOneAddressDoNotLockOthersOut)
 {
-    // Twelve idle connections: with a limit of 4 per address, 8 are turned away; with no limit
-    // and room for 8, each of the last 4 closes the oldest.
-    for (const auto& [perAddress, turnedAway] : {std::pair{"4", 8}, std::pair{"0", 4}}) {
+    // Twelve idle connections: with a limit of 4 per address, each one past the fourth closes the
+    // address's oldest, so 8 are closed; with no limit and room for 8, each of the last 4 closes
+    // the oldest. Either way the newest stay.
+    for (const auto& [perAddress, closedOldest] : {std::pair{"4", 8}, std::pair{"0", 4}}) {
         SCOPED_TRACE(std::string("--max-pending-per-address ") + perAddress);
         StartServer({"--idle-timeout-ms", "10000", "--max-pending-per-address", perAddress});
         std::vector<std::unique_ptr<CRawConnection>> idle;
@@ -501,12 +558,9 @@ TEST_F(SurveyServerE2E, IdleConnectionsFromOneAddressDoNotLockOthersOut)
             idle.push_back(std::make_unique<CRawConnection>(m_server.Port(), std::chrono::milliseconds(300)));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        int closed = 0;
-        for (auto& connection : idle)
-            closed += connection->WaitForClose() ? 1 : 0;
-        EXPECT_EQ(closed, turnedAway);
-        // A class behind one address: every connection that has sent its request is served and
-        // no longer counts.
+        for (std::size_t i = 0; i < idle.size(); ++i)
+            EXPECT_EQ(idle[i]->WaitForClose(), static_cast<int>(i) < closedOldest) << i;
+        // The other address is served all the same.
         for (int i = 0; i < 6; ++i) {
             CRawConnection neighbour(m_server.Port(), std::chrono::seconds(5), "127.0.0.2");
             neighbour.Send(WriteRequest(WorkedExampleBody(), false));
@@ -516,6 +570,140 @@ TEST_F(SurveyServerE2E, IdleConnectionsFromOneAddressDoNotLockOthersOut)
         ASSERT_EQ(m_server.StopWith(SIGTERM), 0);
     }
     EXPECT_EQ(CountRows(m_db), 12);
+}
+
+// Connections from one address that each get a cheap answer and then trickle the header of
+// their next request: they must not hold the server against a second address, and each trickled
+// header ends at its deadline with 408.
+TEST_F(SurveyServerE2E, TrickledHeadersFromOneAddressDoNotLockOthersOut)
+{
+    constexpr auto HEADER_DEADLINE = std::chrono::milliseconds(1500);
+    StartServer({"--idle-timeout-ms", "10000", "--header-timeout-ms", "1500", "--max-connections", "16"});
+    std::vector<std::unique_ptr<CRawConnection>> attackers;
+    std::optional<std::chrono::steady_clock::time_point> firstHeaderBegan;
+    for (int i = 0; i < 40; ++i) {
+        auto connection = std::make_unique<CRawConnection>(m_server.Port(), std::chrono::seconds(8));
+        if (!connection->Send(GetRequest("/cheap")) || StatusOf(connection->ReadResponse()) != 404)
+            continue; // closed to make room, or refused: the address is at its limit
+        if (!firstHeaderBegan)
+            firstHeaderBegan = std::chrono::steady_clock::now();
+        connection->Send("GET /Questionnaire/TonvaleDisp.asp HTTP/1.1\r\n");
+        attackers.push_back(std::move(connection));
+    }
+    const auto lastHeaderBegan = std::chrono::steady_clock::now();
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        while (!stop) {
+            for (auto& connection : attackers)
+                connection->Send("X: y\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    for (int i = 0; i < 6; ++i) {
+        CRawConnection neighbour(m_server.Port(), std::chrono::seconds(5), "127.0.0.2");
+        neighbour.Send(WriteRequest(WorkedExampleBody(), false));
+        EXPECT_EQ(StatusOf(neighbour.ReadResponse()), 200) << i;
+    }
+    // What is left of the trickling is answered 408 at the deadline, never later.
+    int timedOut = 0;
+    for (auto& connection : attackers) {
+        std::string rest;
+        EXPECT_TRUE(connection->WaitForClose(&rest));
+        if (StatusOf(rest) == 408) {
+            ++timedOut;
+            EXPECT_GE(std::chrono::steady_clock::now() - *firstHeaderBegan, HEADER_DEADLINE);
+        }
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - lastHeaderBegan, HEADER_DEADLINE + std::chrono::seconds(4));
+    stop = true;
+    trickle.join();
+    EXPECT_GT(timedOut, 0);
+    EXPECT_EQ(CountRows(m_db), 6);
+}
+
+// Thirty browsers behind one address, each holding idle connections for later, each send their
+// results on a new one.
+TEST_F(SurveyServerE2E, AClassBehindOneAddressIsServed)
+{
+    StartServer({"--idle-timeout-ms", "10000", "--max-connections", "64", "--max-pending-per-address", "16"});
+    std::vector<std::unique_ptr<CRawConnection>> idle;
+    for (int i = 0; i < 30 * 3; ++i)
+        idle.push_back(std::make_unique<CRawConnection>(m_server.Port(), std::chrono::milliseconds(300)));
+    int served = 0;
+    for (int browser = 0; browser < 30; ++browser) {
+        CRawConnection connection(m_server.Port());
+        connection.Send(WriteRequest(WorkedExampleBody(), false));
+        served += StatusOf(connection.ReadResponse()) == 200 ? 1 : 0;
+    }
+    EXPECT_EQ(served, 30);
+    EXPECT_EQ(CountRows(m_db), 30);
+}
+
+// The header's limit holds however the header is cut into pieces.
+TEST_F(SurveyServerE2E, HeaderOverTheLimitSentInPiecesIs431)
+{
+    StartServer();
+    const std::string line = "X-Filler: " + std::string(1012, 'a') + "\r\n"; // 1 KB a write
+    // 100 KB of fields; and a start line of 7 KB followed by 7 KB of fields, each part under the
+    // limit on its own.
+    for (const auto& [start, fields] :
+         {std::pair{std::string("GET /Questionnaire/TonvaleDisp.asp HTTP/1.1\r\nHost: x\r\n"), 100},
+          std::pair{"GET /Questionnaire/TonvaleDisp.asp?" + std::string(7000, 'q') + " HTTP/1.1\r\n", 7}}) {
+        CRawConnection connection(m_server.Port());
+        bool sent = connection.Send(start);
+        for (int i = 0; i < fields && sent; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            sent = connection.Send(line);
+        }
+        if (sent)
+            connection.Send("\r\n");
+        std::string rest;
+        EXPECT_TRUE(connection.WaitForClose(&rest));
+        EXPECT_EQ(StatusOf(rest), 431) << start.size() << " + " << fields << " KB: " << rest.substr(0, 200);
+    }
+    // Just under the limit in pieces is a request like any other.
+    CRawConnection under(m_server.Port());
+    under.Send("GET /Questionnaire/TonvaleDisp.asp HTTP/1.1\r\n");
+    for (int i = 0; i < 7; ++i)
+        under.Send(line);
+    under.Send("\r\n");
+    EXPECT_EQ(StatusOf(under.ReadResponse()), 200);
+}
+
+// One address may send a class's worth of results at once, then only so many a second.
+TEST_F(SurveyServerE2E, SubmissionsFromOneAddressAreLimited)
+{
+    for (const bool limited : {true, false}) {
+        SCOPED_TRACE(limited ? "limited" : "no limit");
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(m_db + suffix);
+        StartServer({"--submission-burst", limited ? "3" : "0", "--submissions-per-second", "1"});
+        int stored = 0, refused = 0;
+        for (int i = 0; i < 8; ++i) {
+            const std::string response = Exchange(WriteRequest(WorkedExampleBody()));
+            if (StatusOf(response) == 200) {
+                ++stored;
+            } else {
+                ++refused;
+                EXPECT_EQ(StatusOf(response), 429);
+                EXPECT_NE(response.find("Retry-After: 1\r\n"), std::string::npos);
+            }
+            if (i < 3) {
+                EXPECT_EQ(stored, i + 1);
+            }
+        }
+        // Another address has its own allowance.
+        CRawConnection other(m_server.Port(), std::chrono::seconds(5), "127.0.0.2");
+        other.Send(WriteRequest(WorkedExampleBody()));
+        EXPECT_EQ(StatusOf(other.ReadResponse()), 200);
+        if (limited) {
+            EXPECT_GT(refused, 0);
+        } else {
+            EXPECT_EQ(refused, 0);
+        }
+        EXPECT_EQ(CountRows(m_db), stored + 1);
+        ASSERT_EQ(m_server.StopWith(SIGTERM), 0);
+    }
 }
 
 TEST_F(SurveyServerE2E, SigtermAnswersWhatArrivedAndLogsNoPersonalData)

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 namespace {
 
 std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> Measured(std::int32_t lowest, std::int32_t highest,
@@ -178,6 +181,93 @@ TEST(ResultsPage, NoScriptAndEveryChartDrawn)
         EXPECT_NE(page.find("id=\"" + std::string(id) + "\""), std::string::npos) << id;
 }
 
+// The page's quartiles come from counts per value; they must be the quartiles of the sorted values
+// themselves, in every group of every figure, for data with many repeats, values no program can
+// measure and groups too small to show.
+TEST(ResultsPage, QuartilesFromCountsAreThoseOfTheSortedValues)
+{
+    using Figure = CResultsTally::Figure;
+    std::mt19937 random(20261207);
+    auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    for (const int people : {40, 400, 3000}) {
+        SCOPED_TRACE(people);
+        std::vector<StatsRow> rows;
+        CResultsTally tally;
+        for (int i = 0; i < people; ++i) {
+            std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT> m;
+            for (int k = 0; k < SURVEY_MEASUREMENT_COUNT; ++k) {
+                const std::int32_t largest = MaxMeasured(k);
+                const int kind = pick(20);
+                // A few distinct values, so that quartiles fall on repeats and between them.
+                m[k] = kind == 0   ? STATS_MISSING
+                       : kind == 1 ? largest + 1
+                       : kind == 2 ? -1
+                       : kind == 3 ? largest
+                                   : largest / 7 * pick(1 + pick(6)) + pick(2);
+            }
+            rows.push_back(MakeStatsRow(AgeItemText(pick(AGE_ITEM_COUNT)), INSTRUMENT_ITEMS[pick(4)],
+                                        SCHOOL_ITEMS[pick(5)], m));
+            tally.Add(rows.back());
+        }
+        auto expected = [&rows](auto inGroup, int measurement) -> std::optional<BoxStats> {
+            std::vector<double> values;
+            for (const StatsRow& row : rows) {
+                const std::int32_t v = row.measurements[measurement];
+                if (inGroup(row) && v != STATS_MISSING && v >= 0 && v <= MaxMeasured(measurement))
+                    values.push_back(v);
+            }
+            if (values.size() < SMALLEST_SHOWN_GROUP)
+                return std::nullopt;
+            std::sort(values.begin(), values.end());
+            auto quantile = [&values](double p) {
+                const double at = p * static_cast<double>(values.size() - 1);
+                const auto i = static_cast<std::size_t>(at);
+                return i + 1 < values.size() ? values[i] + (at - i) * (values[i + 1] - values[i]) : values[i];
+            };
+            return BoxStats{values.size(), quantile(0.25), quantile(0.5), quantile(0.75)};
+        };
+        int shown = 0, hidden = 0;
+        auto compare = [&](std::optional<BoxStats> got, std::optional<BoxStats> want,
+                           const std::string& what) {
+            ASSERT_EQ(got.has_value(), want.has_value()) << what;
+            if (!want) {
+                ++hidden;
+                return;
+            }
+            ++shown;
+            EXPECT_EQ(got->count, want->count) << what;
+            EXPECT_DOUBLE_EQ(got->q1, want->q1) << what;
+            EXPECT_DOUBLE_EQ(got->median, want->median) << what;
+            EXPECT_DOUBLE_EQ(got->q3, want->q3) << what;
+        };
+        for (int band = 0; band < AGE_BAND_COUNT; ++band) {
+            auto inBand = [band](const StatsRow& row) { return row.ageBand == band; };
+            compare(tally.Summary(Figure::HighestHz, band), expected(inBand, MEASUREMENT_HIGHEST_HZ),
+                    "highest, age band " + std::to_string(band));
+            compare(tally.Summary(Figure::LowestHz, band), expected(inBand, MEASUREMENT_LOWEST_HZ),
+                    "lowest, age band " + std::to_string(band));
+        }
+        for (int band = 0; band < INTERVAL_BAND_COUNT; ++band) {
+            for (std::size_t item = 0; item < SCHOOL_ITEMS.size(); ++item)
+                compare(tally.Summary(Figure::IntervalBySchool, band, item),
+                        expected([item](const StatsRow& row) { return row.school == static_cast<int>(item); },
+                                 MEASUREMENT_FIRST_INTERVAL + band),
+                        "interval band " + std::to_string(band) + ", school " + std::to_string(item));
+            for (std::size_t item = 0; item < INSTRUMENT_ITEMS.size(); ++item)
+                compare(
+                    tally.Summary(Figure::IntervalByInstrument, band, item),
+                    expected([item](const StatsRow& row) { return row.instrument == static_cast<int>(item); },
+                             MEASUREMENT_FIRST_INTERVAL + band),
+                    "interval band " + std::to_string(band) + ", instrument " + std::to_string(item));
+        }
+        // The data reach both kinds of group.
+        EXPECT_GT(shown, 0);
+        if (people == 40) {
+            EXPECT_GT(hidden, 0);
+        }
+    }
+}
+
 // The server counts in only the rows since its last page: the page must be the one drawn from
 // every row at once.
 TEST(ResultsPage, ATallyGoesOnFromWhereItWas)
@@ -200,6 +290,17 @@ TEST(ResultsPage, HtmlEscape)
 {
     EXPECT_EQ(HtmlEscape("<a href=\"x\">'&'</a>"), "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
     EXPECT_EQ(HtmlEscape("plain テキスト"), "plain テキスト");
+}
+
+TEST(ClientLimits, AnIpv6ClientIsCountedByItsSlash64)
+{
+    using boost::asio::ip::make_address;
+    EXPECT_EQ(ClientKey(make_address("2001:db8:1:2:aaaa::1")),
+              ClientKey(make_address("2001:db8:1:2:ffff:1:2:3")));
+    EXPECT_NE(ClientKey(make_address("2001:db8:1:2::1")), ClientKey(make_address("2001:db8:1:3::1")));
+    EXPECT_EQ(ClientKey(make_address("::ffff:192.0.2.7")), make_address("192.0.2.7"));
+    EXPECT_EQ(ClientKey(make_address("192.0.2.7")), make_address("192.0.2.7"));
+    EXPECT_NE(ClientKey(make_address("192.0.2.7")), ClientKey(make_address("192.0.2.8")));
 }
 
 TEST(AdminToken, ConstantTimeEquals)
