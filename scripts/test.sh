@@ -34,7 +34,7 @@ trap cleanup EXIT
 beside_tests=(chrt --idle 0)
 "${beside_tests[@]}" true 2>/dev/null || beside_tests=(nice -n 19)
 
-# Each stage says when it began and how long it took, so that the whole stays within its budget.
+# Each stage says when it began, so that the whole can be kept within its budget.
 stage() { echo "== $* ($((SECONDS / 60)) min $((SECONDS % 60)) s so far)"; }
 
 # run_ctest NAME DIR [ARGS...]: runs ctest on one tree; NAME.counts gets "passed failed".
