@@ -7,8 +7,9 @@
 #     parec and pactl) whose graph runs at RATE, with a null sink as the default output. ALSA's
 #     default device reaches it through the pulse plugin, as PortAudio uses it.
 #
-#   private-desktop.sh [--rate HZ] [--no-sound] [--keep-env] -- COMMAND [ARGS...]
+#   private-desktop.sh [--rate HZ] [--no-sound] -- COMMAND [ARGS...]
 #
+# With TONVALE_DESKTOP_LOGS set, the servers' logs are shown when the command fails.
 # The test sees TONVALE_TEST_SINK (the sink's name) and TONVALE_TEST_RATE. Its exit status is the
 # wrapper's. Everything the wrapper starts is stopped when the command ends, whatever its outcome,
 # and dies with the wrapper if the wrapper itself is killed (CTest's timeout sends SIGKILL): every
