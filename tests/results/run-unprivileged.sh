@@ -14,22 +14,19 @@ mkdir "$tmp/bin" "$tmp/tmp"
 program="$tmp/bin/$(basename "$1")"
 cp "$1" "$program"
 shift
-if [ -n "${LSAN_OPTIONS:-}" ]; then
-    supp=$(printf '%s\n' "$LSAN_OPTIONS" | tr ':' '\n' | sed -n 's/^suppressions=//p' | head -n 1)
+# Points a sanitizer's options (LSAN_OPTIONS, TSAN_OPTIONS) at a copy of its suppressions file.
+copy_suppressions() { # copy_suppressions VARIABLE FILE_NAME
+    options=$(eval "printf '%s' \"\${$1:-}\"")
+    [ -n "$options" ] || return 0
+    supp=$(printf '%s\n' "$options" | tr ':' '\n' | sed -n 's/^suppressions=//p' | head -n 1)
     if [ -n "$supp" ] && [ -f "$supp" ]; then
-        cp "$supp" "$tmp/bin/lsan.supp"
-        LSAN_OPTIONS=$(printf '%s' "$LSAN_OPTIONS" | sed "s|suppressions=[^:]*|suppressions=$tmp/bin/lsan.supp|")
-        export LSAN_OPTIONS
+        cp "$supp" "$tmp/bin/$2"
+        eval "$1=\$(printf '%s' \"\$options\" | sed \"s|suppressions=[^:]*|suppressions=$tmp/bin/$2|\")"
+        export "$1"
     fi
-fi
-if [ -n "${TSAN_OPTIONS:-}" ]; then
-    supp=$(printf '%s\n' "$TSAN_OPTIONS" | tr ':' '\n' | sed -n 's/^suppressions=//p' | head -n 1)
-    if [ -n "$supp" ] && [ -f "$supp" ]; then
-        cp "$supp" "$tmp/bin/tsan.supp"
-        TSAN_OPTIONS=$(printf '%s' "$TSAN_OPTIONS" | sed "s|suppressions=[^:]*|suppressions=$tmp/bin/tsan.supp|")
-        export TSAN_OPTIONS
-    fi
-fi
+}
+copy_suppressions LSAN_OPTIONS lsan.supp
+copy_suppressions TSAN_OPTIONS tsan.supp
 chown -R nobody:nogroup "$tmp"
 chmod 755 "$tmp"
 cd "$tmp"

@@ -4,11 +4,14 @@
 #include "audio/CWaveOutOwner.h"
 #include "synth/CSynthesizer.h"
 
+#include <sched.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 // Receives PostBufferDone and PostClip on the notification thread and hands them to the test's own
@@ -82,6 +85,19 @@ private:
     std::vector<int> m_clips;
     std::size_t m_doneCount = 0;
 };
+
+// Whether this process may make a thread real-time by itself (RLIMIT_RTPRIO or privilege).
+inline bool MayScheduleRealtime()
+{
+    bool granted = false;
+    std::thread probe([&] {
+        sched_param parameter{};
+        parameter.sched_priority = 1;
+        granted = sched_setscheduler(0, SCHED_FIFO, &parameter) == 0;
+    });
+    probe.join();
+    return granted;
+}
 
 // The engine's conversion of one mixed sample to PCM, for references built from a lone voice.
 inline std::int16_t ToPcm(float sample)

@@ -216,19 +216,6 @@ TEST_F(RealAudio, PortAudioDeviceAnswersFormatQueriesWithoutOpening)
     EXPECT_EQ(MMSYSERR_INVALHANDLE, device->Close());
 }
 
-// Whether this process may make a thread real-time by itself (RLIMIT_RTPRIO or privilege).
-bool MayScheduleRealtime()
-{
-    bool granted = false;
-    std::thread probe([&] {
-        sched_param parameter{};
-        parameter.sched_priority = 1;
-        granted = sched_setscheduler(0, SCHED_FIFO, &parameter) == 0;
-    });
-    probe.join();
-    return granted;
-}
-
 // The threads of this process running SCHED_FIFO, by name.
 std::vector<std::string> RealtimeThreads()
 {

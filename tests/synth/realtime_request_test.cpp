@@ -23,18 +23,6 @@ using EBehaviour = CRealtimeKitStandIn::EBehaviour;
 
 namespace {
 
-bool MayScheduleRealtimeItself()
-{
-    bool granted = false;
-    std::thread probe([&] {
-        sched_param parameter{};
-        parameter.sched_priority = 1;
-        granted = sched_setscheduler(0, SCHED_FIFO, &parameter) == 0;
-    });
-    probe.join();
-    return granted;
-}
-
 struct Case {
     const char* name;
     EBehaviour behaviour;
@@ -47,7 +35,7 @@ protected:
         // Without RLIMIT_RTPRIO every request goes to RealtimeKit, as on a desktop.
         const rlimit none{0, 0};
         ::setrlimit(RLIMIT_RTPRIO, &none);
-        if (MayScheduleRealtimeItself())
+        if (MayScheduleRealtime())
             GTEST_SKIP() << "privileged: run it through tests/results/run-unprivileged.sh";
         ASSERT_FALSE(m_standIn.Address().empty()) << "no private bus";
         ASSERT_EQ(m_standIn.Serving(), GetParam().behaviour != EBehaviour::Absent);
