@@ -4,7 +4,8 @@
 # e.g. scripts/package.sh build/packaging -DTONVALE_SURVEY_HOST=survey.example.org
 # The .deb files land in BUILD_DIR/packages and their paths are printed.
 # Configured for /usr, with Debian's own compiler and linker flags (hardening included), so the
-# packages are built the way Debian builds its own.
+# packages are built the way Debian builds its own. TONVALE_BUILD_ONLY=1 builds the tree so and
+# stops before the packages (the test command's plain tree, packaged later by the package test).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh" packaging
@@ -25,6 +26,7 @@ ldflags=$(dpkg-buildflags --get LDFLAGS)
   -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cxxflags" \
   -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" "$@"
 
+[[ -z "${TONVALE_BUILD_ONLY:-}" ]] || exit 0
 rm -rf "$dir/packages"
 (cd "$dir" && cpack -G DEB --config CPackConfig.cmake >"$dir/cpack.log" 2>&1) || {
   cat "$dir/cpack.log" >&2

@@ -111,7 +111,7 @@ scripts/check-format.sh
 
 stage "build: the product as packaged, the benchmarks, the plain build's tests"
 plain_options=(-DTONVALE_BUILD_TESTS=ON -DTONVALE_TEST_SET=plain -DTONVALE_BUILD_BENCHMARKS=ON)
-scripts/package.sh build/test "${plain_options[@]}" >/dev/null
+TONVALE_BUILD_ONLY=1 scripts/package.sh build/test "${plain_options[@]}" >/dev/null
 
 # Beside the sanitizer trees: the plain build's tests, then the package test on the same tree.
 plain_and_packages() {
