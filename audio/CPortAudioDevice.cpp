@@ -8,6 +8,7 @@
 //                       allocation, no notice: posting an event can block.
 #include "audio/CQueuedWaveDevice.h"
 #include "audio/RealtimeScheduling.h"
+#include "audio/SoundServerRate.h"
 
 #include <portaudio.h>
 
@@ -17,8 +18,11 @@
 namespace {
 
 constexpr double MIN_LATENCY_S = 0.05;
-// Frames per callback: 10 ms. Left to itself, PortAudio takes the whole latency in one callback.
-constexpr unsigned long FRAMES_PER_CALLBACK = 441;
+// Callbacks per second: 10 ms each. Left to itself, PortAudio takes the whole latency in one
+// callback.
+constexpr unsigned long CALLBACKS_PER_SECOND = 100;
+// How long the sound server may take to tell its rate, asked at every start.
+constexpr int SERVER_RATE_TIMEOUT_MS = 500;
 
 class CPortAudioDevice : public CQueuedWaveDevice {
 public:
@@ -40,6 +44,23 @@ public:
         return result;
     }
 
+    // The system's default output is the desktop's sound server (through ALSA's pulse or pipewire
+    // plugin, which accept any rate and convert it): ask the server. A device number is a device
+    // of PortAudio's own, which knows its rate.
+    std::uint32_t NativeRate(int deviceId) override
+    {
+        if (deviceId == WAVE_MAPPER)
+            return SoundServerRate(SERVER_RATE_TIMEOUT_MS);
+        if (Pa_Initialize() != paNoError)
+            return 0;
+        std::uint32_t rate = 0;
+        if (deviceId >= 0 && deviceId < Pa_GetDeviceCount())
+            if (const PaDeviceInfo* info = Pa_GetDeviceInfo(PaDeviceIndex(deviceId)); info && info->defaultSampleRate > 0)
+                rate = static_cast<std::uint32_t>(info->defaultSampleRate);
+        Pa_Terminate();
+        return rate;
+    }
+
 protected:
     int OpenBackend(int deviceId, const WaveFormat& format) override
     {
@@ -47,7 +68,8 @@ protected:
         int result = InitialiseFor(deviceId, format, parameters);
         if (result != MMSYSERR_NOERROR)
             return result;
-        if (Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec, FRAMES_PER_CALLBACK,
+        if (Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec,
+                          std::max(1ul, format.nSamplesPerSec / CALLBACKS_PER_SECOND),
                           paNoFlag, &CPortAudioDevice::Callback, this) != paNoError) {
             m_stream = nullptr;
             result = MMSYSERR_ERROR;

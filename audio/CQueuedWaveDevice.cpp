@@ -24,6 +24,11 @@ constexpr auto NOTIFY_PERIOD = std::chrono::milliseconds(20);
 
 CWaveDevice::~CWaveDevice() = default;
 
+std::uint32_t CWaveDevice::NativeRate(int)
+{
+    return 0;
+}
+
 CQueuedWaveDevice::CQueuedWaveDevice() = default;
 
 CQueuedWaveDevice::~CQueuedWaveDevice()

@@ -36,6 +36,10 @@ public:
     // How often `op` was called.
     int CallCount(EWaveDeviceOp op) const;
 
+    // What NativeRate answers: 0 ("cannot tell") until set.
+    void SetNativeRate(std::uint32_t rate) { m_nativeRate = rate; }
+    std::uint32_t NativeRate(int) override { return m_nativeRate; }
+
     // Manual clock: `frames` frames of device time pass now (ignored while closed).
     void Advance(std::uint32_t frames);
 
@@ -73,6 +77,7 @@ private:
     int m_failResult[static_cast<int>(EWaveDeviceOp::Count)] = {};
     int m_calls[static_cast<int>(EWaveDeviceOp::Count)] = {};
     bool m_consumerStopped = false;
+    std::uint32_t m_nativeRate = 0;
 
     std::thread m_clockThread;
     std::atomic<bool> m_clockRun{false};

@@ -6,6 +6,7 @@
 #include "ui/Message.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 CWaveOutStream::CWaveOutStream(int deviceId, const WaveFormat& format, int bufferBytes, int bufferCount)
@@ -44,6 +45,34 @@ int CWaveOutStream::QueryFormat()
         return 1;
     ShowMessage("サポートされていないフォーマットです。");
     return 0;
+}
+
+std::uint32_t CWaveOutStream::NativeRate()
+{
+    return m_pDevice ? m_pDevice->NativeRate(m_deviceId) : 0;
+}
+
+int CWaveOutStream::ResizeBuffers(int bufferBytes)
+{
+    if (IsOpen())
+        return 0;
+    if (m_pBuffers->IsReady() && m_pBuffers->m_bufferBytes == bufferBytes)
+        return 1;
+    CWaveBufferSet* buffers = nullptr;
+    try {
+        buffers = new CWaveBufferSet(bufferBytes, m_pBuffers->m_bufferCount);
+    } catch (const std::bad_alloc&) {
+        ShowMessage(OUT_OF_MEMORY_TEXT);
+        return 0;
+    }
+    // The set has told its own failure.
+    if (!buffers->IsReady()) {
+        delete buffers;
+        return 0;
+    }
+    delete m_pBuffers;
+    m_pBuffers = buffers;
+    return 1;
 }
 
 int CWaveOutStream::Open(CWaveOutOwner* owner)

@@ -12,6 +12,7 @@
 #include "audio/WaveDevice.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 class CWaveOutOwner;
@@ -29,6 +30,11 @@ public:
     CWaveOutStream& operator=(const CWaveOutStream&) = delete;
 
     int QueryFormat();
+    // The device's own rate (CWaveDevice::NativeRate), 0 when it cannot tell.
+    std::uint32_t NativeRate();
+    // Makes each buffer `bufferBytes` long (all of them zeroed), while the device is closed. A
+    // failed allocation shows its message and keeps the ring as it was (0).
+    int ResizeBuffers(int bufferBytes);
     // Opens the device; its notices go to `owner`.
     int Open(CWaveOutOwner* owner);
     int Close();

@@ -40,7 +40,8 @@ inline constexpr int WAVERR_UNPREPARED = 34;
 
 inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 
-// The one output format of the whole program: 16-bit mono PCM at this rate.
+// The output format is 16-bit mono PCM. Its rate is this one unless the device runs at a higher
+// one (see CWaveDevice::NativeRate): the engine then renders at the device's rate instead.
 inline constexpr int SAMPLE_RATE = 44100;
 
 struct WaveFormat {
@@ -84,6 +85,9 @@ public:
 
     // Whether device `deviceId` (WAVE_MAPPER or a device number) plays `format`; nothing is opened.
     virtual int QueryFormat(int deviceId, const WaveFormat& format) = 0;
+    // The rate at which the device, or the sound server behind it, runs: a stream at that rate
+    // reaches it without conversion. 0 when it cannot tell. Nothing is opened; GUI thread.
+    virtual std::uint32_t NativeRate(int deviceId);
     // Opens the device, playing (not paused) with an empty queue. `owner` receives the notices and
     // may be null. Fails with MMSYSERR_ALLOCATED when already open.
     virtual int Open(int deviceId, const WaveFormat& format, CWaveOutOwner* owner) = 0;

@@ -18,6 +18,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -32,6 +33,17 @@ namespace {
 constexpr double MAX_BLOCK_SAMPLES = 1 << 24;
 // How long Start waits for a new render thread to tell its id.
 constexpr int RENDER_THREAD_ID_WAIT_MS = 100;
+
+// The highest rate the engine renders at; a device faster still converts from it.
+constexpr std::uint32_t MAX_RENDER_RATE = 192000;
+
+// The rate to render at for a device that runs at `deviceRate` (0: it cannot tell).
+std::uint32_t RenderRateFor(std::uint32_t deviceRate)
+{
+    if (deviceRate <= static_cast<std::uint32_t>(SAMPLE_RATE))
+        return SAMPLE_RATE;
+    return std::min(deviceRate, MAX_RENDER_RATE);
+}
 
 int TruncateToInt(double value, double limit)
 {
@@ -71,28 +83,80 @@ void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> 
     m_bufferBytes = bufferBytes;
     m_bufferCount = bufferCount;
     m_periodMs = periodMs;
-    // Two periods' worth: a step that comes late still catches up in one go.
-    m_maxBlockSamples = TruncateToInt(periodMs * SAMPLE_RATE * 0.002, MAX_BLOCK_SAMPLES);
-    // The lead counts one period on top of leadMs, since the device moves on while the thread
-    // sleeps: 3969 samples (90 ms) for 80 and 10.
-    m_leadSamples =
-        TruncateToInt((static_cast<double>(leadMs) + periodMs) * 0.001 * SAMPLE_RATE, INT_MAX / 2);
-    // The device takes one period per callback (441 frames for 10 ms).
-    m_callbackFrames = TruncateToInt(periodMs * 0.001 * SAMPLE_RATE, MAX_BLOCK_SAMPLES);
+    m_leadMs = leadMs;
+    SetTiming();
     try {
         if (!device)
             device = CreateWaveDevice();
         m_pStream = new CWaveOutStream(m_deviceId, m_format, bufferBytes, bufferCount, std::move(device));
         m_pWriteCursor = new CRingCursor(bufferBytes, bufferCount, m_format);
         m_pTargetCursor = new CRingCursor(bufferBytes, bufferCount, m_format);
-        const int blockEntries = m_maxBlockSamples > 0 ? m_maxBlockSamples : 1;
-        m_pcmBuffer = new std::int16_t[static_cast<std::size_t>(blockEntries)]();
-        m_mixBuffer = new float[static_cast<std::size_t>(blockEntries)]();
+        m_blockCapacity = m_maxBlockSamples > 0 ? m_maxBlockSamples : 1;
+        m_pcmBuffer = new std::int16_t[static_cast<std::size_t>(m_blockCapacity)]();
+        m_mixBuffer = new float[static_cast<std::size_t>(m_blockCapacity)]();
         m_usable = true;
     } catch (const std::bad_alloc&) {
         // The parts made so far are freed by the destructor; this engine refuses all further use.
         ShowMessage(OUT_OF_MEMORY_TEXT);
     }
+}
+
+void CSynthesizer::SetTiming()
+{
+    const double rate = m_format.nSamplesPerSec;
+    // Two periods' worth: a step that comes late still catches up in one go.
+    m_maxBlockSamples = TruncateToInt(m_periodMs * rate * 0.002, MAX_BLOCK_SAMPLES);
+    // The lead counts one period on top of leadMs, since the device moves on while the thread
+    // sleeps: 3969 samples (90 ms) for 80 and 10 at 44100.
+    m_leadSamples = TruncateToInt((static_cast<double>(m_leadMs) + m_periodMs) * 0.001 * rate, INT_MAX / 2);
+    // The device takes one period per callback (441 frames for 10 ms at 44100).
+    m_callbackFrames = TruncateToInt(m_periodMs * 0.001 * rate, MAX_BLOCK_SAMPLES);
+}
+
+bool CSynthesizer::UseRate(std::uint32_t rate)
+{
+    const std::uint32_t oldRate = m_format.nSamplesPerSec;
+    if (rate == oldRate)
+        return true;
+    // Each buffer holds the same time at every rate, in whole frames, and exactly the bytes the
+    // owner asked for at 44100.
+    const std::int64_t align = m_format.nBlockAlign > 0 ? m_format.nBlockAlign : 1;
+    std::int64_t bytes = m_bufferBytes;
+    if (rate != static_cast<std::uint32_t>(SAMPLE_RATE))
+        bytes = std::min<std::int64_t>(std::int64_t{m_bufferBytes} * rate / SAMPLE_RATE, INT_MAX) / align * align;
+
+    m_format.nSamplesPerSec = rate;
+    m_format.nAvgBytesPerSec = rate * m_format.nBlockAlign;
+    SetTiming();
+    std::unique_ptr<std::int16_t[]> pcm;
+    std::unique_ptr<float[]> mix;
+    const int capacity = std::max(m_maxBlockSamples, m_blockCapacity);
+    if (capacity > m_blockCapacity) {
+        pcm.reset(new (std::nothrow) std::int16_t[static_cast<std::size_t>(capacity)]());
+        mix.reset(new (std::nothrow) float[static_cast<std::size_t>(capacity)]());
+    }
+    const bool blocksReady = capacity == m_blockCapacity || (pcm && mix);
+    if (!blocksReady)
+        ShowMessage(OUT_OF_MEMORY_TEXT);
+    // The ring tells its own failure.
+    if (!blocksReady || !m_pStream->ResizeBuffers(static_cast<int>(bytes))) {
+        m_format.nSamplesPerSec = oldRate;
+        m_format.nAvgBytesPerSec = oldRate * m_format.nBlockAlign;
+        SetTiming();
+        return false;
+    }
+    if (capacity > m_blockCapacity) {
+        delete[] m_pcmBuffer;
+        delete[] m_mixBuffer;
+        m_pcmBuffer = pcm.release();
+        m_mixBuffer = mix.release();
+        m_blockCapacity = capacity;
+    }
+    m_pWriteCursor->m_bufferBytes = static_cast<int>(bytes);
+    m_pTargetCursor->m_bufferBytes = static_cast<int>(bytes);
+    for (CToneVoice* voice : m_voices)
+        voice->SetSampleRate(static_cast<int>(rate));
+    return true;
 }
 
 CSynthesizer::~CSynthesizer()
@@ -125,7 +189,7 @@ int CSynthesizer::AddVoice()
         return -1;
     CToneVoice* voice = nullptr;
     try {
-        voice = new CToneVoice(SAMPLE_RATE);
+        voice = new CToneVoice(SampleRate());
         m_voices.push_back(voice);
     } catch (const std::bad_alloc&) {
         delete voice;
@@ -181,6 +245,8 @@ void CSynthesizer::Start()
         return;
     // Each stage shows its own message when it fails. A device opened before a failed Prime stays
     // open until Stop.
+    if (!UseRate(RenderRateFor(m_pStream->NativeRate())))
+        return;
     if (!m_pStream->QueryFormat())
         return;
     if (!m_pStream->Open(m_pOwner))

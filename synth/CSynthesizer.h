@@ -1,9 +1,16 @@
 #pragma once
 // The sound engine each hearing-test dialog owns: a list of tone voices whose parameters the dialog
-// sets, a render thread that mixes the sounding voices into 16-bit mono PCM at 44100 samples per
-// second, and a wave output stream whose ring of buffers stays queued on the device. The render
-// thread writes each new block straight into the queued buffers, a fixed lead ahead of the frames
-// the device has taken, so a parameter change is heard about a tenth of a second later.
+// sets, a render thread that mixes the sounding voices into 16-bit mono PCM, and a wave output
+// stream whose ring of buffers stays queued on the device. The render thread writes each new block
+// straight into the queued buffers, a fixed lead ahead of the frames the device has taken, so a
+// parameter change is heard about a tenth of a second later.
+//
+// The rate is 44100 samples per second, or the device's own rate where that is higher (asked at
+// every Start): a sound server running at 48 kHz would otherwise convert every tone, and its
+// resampler's low-pass takes 20 kHz down by some 20 dB. Every duration (block, lead, callback
+// period, the ring's length, the envelopes) is kept in time, so at 44100 every sample is as it
+// always was. Never below 44100: a device at 16 kHz then filters the highest tones out rather
+// than letting them fold down to audible ones.
 //
 // How a dialog uses it (GUI thread throughout):
 //     m_pSynth = new CSynthesizer(this /* CWaveOutOwner */, WAVE_MAPPER, 32768, 4, 80, 10);
@@ -56,6 +63,9 @@ public:
     CSynthesizer(const CSynthesizer&) = delete;
     CSynthesizer& operator=(const CSynthesizer&) = delete;
 
+    // `bufferBytes` is each ring buffer's size at 44100 samples per second; at another rate the
+    // buffers hold the same time.
+
     // Adds a voice (sine, amplitude 0, frequency 0) and returns its index, the previous voice count;
     // -1 when it could not be added (out of memory, told with OUT_OF_MEMORY_TEXT; or while running).
     int AddVoice();
@@ -71,8 +81,9 @@ public:
     // 1 starts a note (attack), 0 releases it (decay).
     void SetGate(int index, int on);
 
-    // Opens the device, queues the ring and starts rendering. A failing stage shows its message and
-    // leaves the engine stopped; a later Start tries again.
+    // Asks the device its rate and renders at it from now on (see above), opens the device, queues
+    // the ring and starts rendering. A failing stage shows its message and leaves the engine
+    // stopped; a later Start tries again.
     void Start();
     // Ends rendering (joining the render thread), resets and closes the device (which stops the
     // notification thread). Returns 1, or 0 when closing failed.
@@ -104,6 +115,8 @@ public:
     {
         return m_usable && m_pStream->DamagedBetween(from, end);
     }
+    // The rate of the current (or last) run: 44100 until a Start chose another.
+    int SampleRate() const { return static_cast<int>(m_format.nSamplesPerSec); }
     int LeadSamples() const { return m_leadSamples; }
     int MaxBlockSamples() const { return m_maxBlockSamples; }
     const CRingCursor* WriteCursor() const { return m_pWriteCursor; }
@@ -112,6 +125,11 @@ public:
 private:
     void Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> device, int bufferBytes,
                    int bufferCount, int leadMs, int periodMs);
+    // Sets the rate and every count of samples that follows from it: the format, the block, the
+    // lead, the callback period, the ring and the voices. GUI thread, while stopped. False (with
+    // the message shown and the old rate kept) when the new buffers could not be allocated.
+    bool UseRate(std::uint32_t rate);
+    void SetTiming();
     void RenderThreadProc();
     CToneVoice* VoiceAt(int index) const;
 
@@ -122,9 +140,11 @@ private:
     float* m_mixBuffer = nullptr;
     std::int16_t* m_pcmBuffer = nullptr;
     int m_maxBlockSamples = 0;
-    int m_bufferBytes = 0;
+    int m_blockCapacity = 0; // entries of the mix and PCM buffers
+    int m_bufferBytes = 0;   // at 44100
     int m_bufferCount = 0;
     int m_periodMs = 0;
+    int m_leadMs = 0;
     int m_leadSamples = 0;
     WaveFormat m_format;
     CWaveOutOwner* m_pOwner = nullptr;

@@ -93,10 +93,16 @@ CToneVoice::CToneVoice(int sampleRate) : m_sampleRate(sampleRate)
 
 CToneVoice::~CToneVoice() = default;
 
+void CToneVoice::SetSampleRate(int sampleRate)
+{
+    m_sampleRate = sampleRate;
+}
+
 int CToneVoice::EnvelopeLengthFor(double frequency, int sampleRate)
 {
+    // A voice without a frequency fades over one second.
     if (frequency == 0.0)
-        return 44100;
+        return sampleRate >= 1 ? sampleRate : 1;
     const double length = ((std::log(20000.0 / frequency) / std::log(2.0) + 1.0) * sampleRate) * 0.02;
     // From about 39969 Hz the formula gives 0 or less (and NaN for a negative frequency): an
     // envelope of one sample keeps the rate finite.

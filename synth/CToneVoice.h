@@ -72,6 +72,10 @@ public:
     // The envelope length SetGate computes for `frequency` at `sampleRate`, at least 1.
     static int EnvelopeLengthFor(double frequency, int sampleRate);
 
+    // Renders at `sampleRate` from now on: phase increments and later envelopes follow it. Only
+    // while nobody renders the voice (its engine is stopped).
+    void SetSampleRate(int sampleRate);
+
     // Read-only views for the owner and tests.
     int SampleRate() const { return m_sampleRate; }
     double Phase() const { return m_phase; }
