@@ -36,6 +36,8 @@ public:
     // How often `op` was called.
     int CallCount(EWaveDeviceOp op) const;
 
+    // The format of the last Open.
+    using CQueuedWaveDevice::Format;
     // What NativeRate answers: 0 ("cannot tell") until set.
     void SetNativeRate(std::uint32_t rate) { m_nativeRate = rate; }
     std::uint32_t NativeRate(int) override { return m_nativeRate; }

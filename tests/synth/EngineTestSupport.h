@@ -112,9 +112,9 @@ inline std::int16_t ToPcm(float sample)
 // What one voice sounds like through the engine at gain 1: `count` samples from a note started at
 // sample 0 and released at sample `releaseAt` (never when negative).
 inline std::vector<std::int16_t> ReferenceNote(int waveform, double frequency, double amplitude, int count,
-                                               int releaseAt)
+                                               int releaseAt, int sampleRate = 44100)
 {
-    CToneVoice voice(44100);
+    CToneVoice voice(sampleRate);
     voice.m_waveform = waveform;
     voice.m_frequency = frequency;
     voice.m_amplitude = amplitude;

@@ -315,6 +315,98 @@ long CountOf(const std::vector<std::int16_t>& played, std::size_t from, std::siz
     return count;
 }
 
+// The engine renders at the device's own rate where that is higher than 44100, every duration
+// kept in time; a device that cannot tell, or runs slower, gets 44100.
+struct SRateCase {
+    std::uint32_t deviceRate;
+    int renderRate;
+};
+
+class SynthesizerRate : public ::testing::TestWithParam<SRateCase> {};
+
+TEST_P(SynthesizerRate, DurationsStayInTimeAndATonePlaysAtItsFrequencyAcrossTheRing)
+{
+    const int rate = GetParam().renderRate;
+    const int period = rate / 100;
+    SteppedEngine e;
+    e.device->SetNativeRate(GetParam().deviceRate);
+    e.synth.AddVoice();
+    e.synth.SetAmplitude(0, 0.5);
+    e.synth.SetFrequency(0, 1000);
+    e.synth.SetGate(0, 0);
+    e.synth.Start();
+    ASSERT_TRUE(e.synth.IsRunning());
+    EXPECT_EQ(rate, e.synth.SampleRate());
+    EXPECT_EQ(static_cast<std::uint32_t>(rate), e.device->Format().nSamplesPerSec);
+    EXPECT_EQ(static_cast<std::uint32_t>(2 * rate), e.device->Format().nAvgBytesPerSec);
+    EXPECT_EQ(rate * 9 / 100, e.synth.LeadSamples());
+    EXPECT_EQ(rate / 50, e.synth.MaxBlockSamples());
+    EXPECT_EQ(static_cast<int>(16384LL * rate / 44100), e.synth.Stream()->SamplesPerBuffer());
+    EXPECT_EQ(rate, e.synth.Voice(0)->SampleRate());
+
+    for (int i = 0; i < 10; ++i)
+        e.Period(static_cast<std::uint32_t>(period));
+    e.synth.SetGate(0, 1);
+    // Two seconds: past the end of the 1.49 s ring.
+    for (int i = 0; i < 200; ++i)
+        e.Period(static_cast<std::uint32_t>(period));
+    e.synth.Stop();
+    const std::vector<std::int16_t> played = e.device->PlayedFrames();
+    EXPECT_EQ(SoundDamage{}.unrenderedFrames, e.synth.Damage().unrenderedFrames);
+    EXPECT_EQ(0u, e.synth.Damage().dryFrames);
+
+    // The attack is the lone voice's at this rate, sample for sample.
+    const std::vector<std::int16_t> reference = ReferenceNote(WAVEFORM_SINE, 1000, 0.5, rate / 10, -1, rate);
+    ASSERT_GE(FirstAtLeast(played, 1), 0) << "no tone";
+    const long onset = FirstAtLeast(played, 1) - FirstAtLeast(reference, 1);
+    for (std::size_t i = 0; i < reference.size(); ++i)
+        ASSERT_NEAR(reference[i], played[static_cast<std::size_t>(onset) + i], 1) << i;
+    // And the tone holds 1000 Hz to the end, without a gap where the ring wraps.
+    std::vector<double> crossings;
+    for (std::size_t i = static_cast<std::size_t>(onset) + reference.size(); i + 1 < played.size(); ++i) {
+        const double a = played[i];
+        const double b = played[i + 1];
+        if (a < 0 && b >= 0)
+            crossings.push_back(static_cast<double>(i) + a / (a - b));
+    }
+    ASSERT_GT(crossings.size(), 1500u);
+    for (std::size_t i = 1; i < crossings.size(); ++i)
+        ASSERT_NEAR(rate / 1000.0, crossings[i] - crossings[i - 1], 0.01) << "period " << i;
+    EXPECT_TRUE(e.messages.shown.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceRates, SynthesizerRate,
+                         ::testing::Values(SRateCase{0, 44100}, SRateCase{16000, 44100}, SRateCase{48000, 48000},
+                                           SRateCase{96000, 96000}, SRateCase{384000, 192000}),
+                         [](const auto& info) { return "Device" + std::to_string(info.param.deviceRate); });
+
+TEST(SynthesizerRateChange, BackAt44100EverySampleIsAsBefore)
+{
+    SteppedEngine e;
+    e.synth.AddVoice();
+    e.synth.SetWaveform(0, WAVEFORM_SQUARE);
+    e.synth.SetAmplitude(0, 0.5);
+    e.device->SetNativeRate(48000);
+    e.synth.Start();
+    e.synth.RenderStep();
+    ASSERT_EQ(48000, e.synth.SampleRate());
+    e.synth.Stop();
+    e.device->ClearPlayed();
+
+    e.device->SetNativeRate(44100);
+    e.synth.Start();
+    e.synth.RenderStep();
+    EXPECT_EQ(3969u, e.synth.WriteCursor()->m_samplePosition);
+    EXPECT_EQ(16384, e.synth.Stream()->SamplesPerBuffer());
+    EXPECT_EQ(44100, e.synth.Voice(0)->SampleRate());
+    e.device->Advance(5000);
+    const std::vector<std::int16_t> played = e.device->PlayedFrames();
+    ASSERT_EQ(5000u, played.size());
+    for (int i = 0; i < 882; ++i)
+        ASSERT_EQ(16383, played[i]) << i;
+    EXPECT_EQ(0, NonZeroFrom(played, 882));
+}
+
 TEST(SynthesizerDamage, BurstBeyondTheLeadPlaysZerosNotTheLastPassAndCountsThem)
 {
     SteppedEngine e;
