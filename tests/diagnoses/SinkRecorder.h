@@ -1,13 +1,15 @@
 #pragma once
 // Records what the program plays: parec on the monitor of the test's own null sink
-// ($TONVALE_TEST_SINK), as 16-bit stereo samples at 44100 per second in a file that grows while the
-// test runs, read back as the left channel; plus the measurements the listeners and checks make on it.
+// ($TONVALE_TEST_SINK), as 16-bit stereo samples at the sink's own rate ($TONVALE_TEST_RATE) in a file
+// that grows while the test runs, read back as the left channel; plus the measurements the listeners
+// and checks make on it.
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-constexpr int SINK_RATE = 44100;
+// The sink's rate: $TONVALE_TEST_RATE, 44100 when unset.
+int SinkRate();
 constexpr int SINK_CHANNELS = 2;
 
 class CSinkRecorder {
@@ -52,6 +54,9 @@ struct Burst {
 // than `minWindows`.
 std::vector<Burst> FindBursts(const std::vector<double>& levels, double threshold, int gapWindows = 8,
                               int minWindows = 5);
+
+// The median of `levels` over `burst`, leaving out two windows at each end (attack and decay).
+double MedianLevel(const std::vector<double>& levels, const Burst& burst);
 
 // The frequency of the tone inside `burst`: the median of estimates from upward zero crossings
 // where the tone is loud.

@@ -24,6 +24,7 @@
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -94,10 +95,13 @@ TEST_F(DiagnosisDialogs, SoundCardIntroductionHeardNoSoundThenTheRangeCheckOpens
                     mark = m_recorder.Samples();
                     UserClick(dlg->FindWindow(IDC_SOUNDCARD_SOUND));
                     const std::vector<float> sound = RecordedSince(mark);
-                    const std::vector<Burst> tones = FindBursts(LevelsAt(sound, 20000.0), HEARD);
+                    const std::vector<double> levels = LevelsAt(sound, 20000.0);
+                    const std::vector<Burst> tones = FindBursts(levels, HEARD);
                     ASSERT_EQ(tones.size(), 1u);
                     EXPECT_NEAR(tones[0].DurationMs(), TONE_MS, TONE_SLACK_MS);
                     EXPECT_NEAR(MeasureFrequency(sound, tones[0]), 20000.0, 2.0);
+                    EXPECT_NEAR(20.0 * std::log10(MedianLevel(levels, tones[0]) / 0.64), 0.0, 1.0)
+                        << "dB from the level drawn";
                     const std::vector<Burst> anything = FindBursts(PeakLevels(sound), SILENT, 3, 1);
                     ASSERT_FALSE(anything.empty());
                     EXPECT_GE(anything[0].firstWindow, tones[0].firstWindow - 2) << "a sound before the tone";
@@ -127,6 +131,36 @@ TEST_F(DiagnosisDialogs, SoundCardIntroductionHeardNoSoundThenTheRangeCheckOpens
         },
         60000);
     EXPECT_TRUE(rangeOpened);
+}
+
+// The highest tones the checks draw reach the sink at the level drawn, at their frequency and
+// length: a sound server that converts the stream to its own rate takes 20 kHz down by some 20 dB.
+TEST_F(DiagnosisDialogs, HighTonesReachTheSinkAtTheLevelDrawn)
+{
+    CSoundCardDlg dlg;
+    RunDialog(dlg, [&] {
+        CSynthesizer* synth = dlg.Synthesizer();
+        ASSERT_TRUE(synth != nullptr && synth->IsRunning());
+        EXPECT_EQ(synth->SampleRate(), std::max(SinkRate(), 44100));
+        PumpEvents(300);
+        for (const double hz : {15000.0, 18000.0, 19500.0, 20000.0}) {
+            const std::int64_t mark = m_recorder.Samples();
+            synth->SetFrequency(0, hz);
+            synth->SetGate(0, 1);
+            PumpEvents(400);
+            synth->SetGate(0, 0);
+            const std::vector<float> sound = RecordedSince(mark);
+            const std::vector<double> levels = LevelsAt(sound, hz);
+            const std::vector<Burst> tones = FindBursts(levels, HEARD);
+            ASSERT_EQ(tones.size(), 1u) << hz << " Hz";
+            EXPECT_NEAR(tones[0].DurationMs(), 450.0, TONE_SLACK_MS) << hz << " Hz";
+            EXPECT_NEAR(MeasureFrequency(sound, tones[0]), hz, 2.0) << hz << " Hz";
+            // The sound card check draws its tones at 0.64 of full scale.
+            EXPECT_NEAR(20.0 * std::log10(MedianLevel(levels, tones[0]) / 0.64), 0.0, 1.0) << hz << " Hz";
+        }
+        UserClick(dlg.FindWindow(IDC_SOUNDCARD_MESSAGE));
+        UserKey(WXK_ESCAPE);
+    });
 }
 
 TEST_F(DiagnosisDialogs, SoundCardCheckClosesWithoutStoringOrAsking)

@@ -5,9 +5,11 @@
 #   - a D-Bus session bus, from which the accessibility bus starts on demand;
 #   - a PipeWire sound server (with WirePlumber, and pipewire-pulse for PulseAudio clients such as
 #     parec and pactl) whose graph runs at RATE, with a null sink as the default output. ALSA's
-#     default device reaches it through the pulse plugin, as PortAudio uses it.
+#     default device, which PortAudio plays to, reaches it through ALSA's pulse plugin, or with
+#     --alsa pipewire through PipeWire's own plugin, as on a GNOME desktop (tests/support/
+#     pipewire-alsa.sh finds or unpacks it).
 #
-#   private-desktop.sh [--rate HZ] [--no-sound] -- COMMAND [ARGS...]
+#   private-desktop.sh [--rate HZ] [--alsa pulse|pipewire] [--no-sound] -- COMMAND [ARGS...]
 #
 # With TONVALE_DESKTOP_LOGS set, the servers' logs are shown when the command fails.
 # The test sees TONVALE_TEST_SINK (the sink's name) and TONVALE_TEST_RATE. Its exit status is the
@@ -18,19 +20,27 @@
 set -uo pipefail
 
 rate=44100
+alsa=pulse
 sound=1
 while [[ $# -gt 0 ]]; do
   case $1 in
     --rate) rate=$2; shift 2 ;;
+    --alsa) alsa=$2; shift 2 ;;
     --no-sound) sound=0; shift ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
 if [[ $# -eq 0 ]]; then
-  echo "usage: private-desktop.sh [--rate HZ] [--no-sound] -- COMMAND [ARGS...]" >&2
+  echo "usage: private-desktop.sh [--rate HZ] [--alsa pulse|pipewire] [--no-sound] -- COMMAND [ARGS...]" >&2
   exit 2
 fi
+case $alsa in
+  pulse) ;;
+  pipewire)
+    plugin_dir=$("$(dirname "$0")/pipewire-alsa.sh") || exit 1 ;;
+  *) echo "private-desktop.sh: --alsa takes pulse or pipewire" >&2; exit 2 ;;
+esac
 
 dir=$(mktemp -d /tmp/tonvale-desktop.XXXXXX)
 marker="TONVALE_PRIVATE_DESKTOP=$dir"
@@ -139,7 +149,16 @@ context.objects = [
 ]
 EOF
   # ALSA's default device to the sound server, for this desktop's processes only.
-  printf 'pcm.!default pulse\nctl.!default pulse\n' >"$XDG_CONFIG_HOME/alsa/asoundrc"
+  if [[ $alsa == pipewire ]]; then
+    cat >"$XDG_CONFIG_HOME/alsa/asoundrc" <<EOF
+pcm_type.pipewire { lib "$plugin_dir/libasound_module_pcm_pipewire.so" }
+ctl_type.pipewire { lib "$plugin_dir/libasound_module_ctl_pipewire.so" }
+pcm.!default { type pipewire playback_node "-1" capture_node "-1" }
+ctl.!default { type pipewire }
+EOF
+  else
+    printf 'pcm.!default pulse\nctl.!default pulse\n' >"$XDG_CONFIG_HOME/alsa/asoundrc"
+  fi
   export PIPEWIRE_RUNTIME_DIR=$XDG_RUNTIME_DIR
   export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
   # PipeWire raises its own data threads to real-time; its main threads (which carry a PulseAudio
