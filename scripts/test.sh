@@ -14,6 +14,14 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 budget=600
 "$top/scripts/deps.sh" test packaging
+# PipeWire's ALSA plugin, for the tests that play as a GNOME desktop does: fetched once, now, rather
+# than by the first test that needs it (apt's package lists may need refreshing first).
+if ! "$top/tests/support/pipewire-alsa.sh" >/dev/null 2>&1; then
+  as_root=()
+  [[ $(id -u) -eq 0 ]] || as_root=(sudo)
+  "${as_root[@]}" apt-get update -qq
+  "$top/tests/support/pipewire-alsa.sh" >/dev/null
+fi
 
 supp="$top/tests/support"
 # Most GUI and audio tests sleep through real-time tones: more at once than there are cores.
