@@ -8,7 +8,28 @@
 #include <wx/app.h>
 #include <wx/image.h>
 
+#include <dlfcn.h>
+#include <gdk/gdk.h>
+
 #include <iostream>
+
+// A Wayland compositor may offer no seat at all (headless, or a kiosk without input devices). GDK
+// then has no devices, and its Wayland backend reads the first entry of that empty list when asked
+// for the "client pointer", which wxWidgets asks for at the start of every modal dialog (to release
+// a mouse grab). Defined here, this function is found before GDK's own: it answers "no pointer"
+// for a display without a seat, and leaves every other question to GDK.
+extern "C" GdkDevice* gdk_device_manager_get_client_pointer(GdkDeviceManager* manager)
+{
+    using Lookup = GdkDevice* (*)(GdkDeviceManager*);
+    static const auto gdkOwn =
+        reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "gdk_device_manager_get_client_pointer"));
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GdkDisplay* display = manager != nullptr ? gdk_device_manager_get_display(manager) : nullptr;
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (gdkOwn == nullptr || display == nullptr || gdk_display_get_default_seat(display) == nullptr)
+        return nullptr;
+    return gdkOwn(manager);
+}
 
 class CToneApp : public wxApp {
 public:
