@@ -16,11 +16,6 @@ namespace {
 
 constexpr const char* TITLE_FORMAT = "Tonvale Help - %s";
 
-wxTopLevelWindow* TopLevelOf(wxWindow* window)
-{
-    return window != nullptr ? dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(window)) : nullptr;
-}
-
 // Links lead to other topics of the same file ("range.htm", "#part"); anything else (a web
 // address, a local file) has no place in the help and is ignored.
 bool IsTopicLink(const wxString& href)
@@ -31,11 +26,12 @@ bool IsTopicLink(const wxString& href)
 
 } // namespace
 
-CHelpViewer::CHelpViewer() : wxFrame(nullptr, wxID_ANY, "Tonvale Help")
+CHelpViewer::CHelpViewer(wxTopLevelWindow* owner) : wxFrame(owner, wxID_ANY, "Tonvale Help"), m_owner(owner)
 {
-    // A dialog opened while help has the focus would otherwise take it as its parent; GTK then
-    // moves the dialog into the help window's group, where the dialog's grab blocks help.
-    SetExtraStyle(GetExtraStyle() | wxWS_EX_TRANSIENT);
+    // A dialog opened while help has the focus would otherwise take it as its parent. And the
+    // owner is the window's parent: its keys and commands must end here, not in the owner (whose
+    // Escape ends it).
+    SetExtraStyle(GetExtraStyle() | wxWS_EX_TRANSIENT | wxWS_EX_BLOCK_EVENTS);
 
     m_html = new wxHtmlWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO);
     m_html->SetRelatedFrame(this, TITLE_FORMAT);
@@ -72,11 +68,21 @@ CHelpViewer::CHelpViewer() : wxFrame(nullptr, wxID_ANY, "Tonvale Help")
     Bind(wxEVT_CHAR_HOOK, &CHelpViewer::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CHelpViewer::OnClose, this);
 
-    // Out of reach of the grab of any modal dialog, which holds only inside its own group. The
-    // window keeps the group alive.
-    GtkWindowGroup* group = gtk_window_group_new();
-    gtk_window_group_add_window(group, GTK_WINDOW(GetHandle()));
-    g_object_unref(group);
+    // To the desktop it is a dialog. GTK's Wayland backend gives every dialog without a parent (the
+    // main window is one) the focused plain window as its parent: were help a plain window, the
+    // main window would become its child and be stacked above it.
+    GtkWindow* self = GTK_WINDOW(GetHandle());
+    gtk_window_set_type_hint(self, GDK_WINDOW_TYPE_HINT_DIALOG);
+    if (m_owner != nullptr) {
+        // Above the owner and modal over it: the compositor keeps it in view, gives it the focus
+        // when the owner is clicked, and GTK gives it every key and click of the owner's group
+        // (its grab is the newest there) until it is hidden.
+        GtkWindow* ownerWindow = GTK_WINDOW(m_owner->GetHandle());
+        gtk_window_set_transient_for(self, ownerWindow);
+        gtk_window_group_add_window(gtk_window_get_group(ownerWindow), self);
+        gtk_window_set_modal(self, TRUE);
+        m_owner->Bind(wxEVT_SHOW, &CHelpViewer::OnOwnerShown, this);
+    }
 
     UpdateButtons();
 }
@@ -95,12 +101,10 @@ wxString CHelpViewer::CurrentPage() const
     return m_html->GetOpenedPage();
 }
 
-void CHelpViewer::Present(wxWindow* caller)
+void CHelpViewer::Present()
 {
-    wxTopLevelWindow* callerTop = TopLevelOf(caller);
     if (!IsShown())
-        PlaceBeside(callerTop);
-    m_caller = callerTop;
+        PlaceBesideOwner();
     if (IsIconized())
         Iconize(false);
     Show();
@@ -132,9 +136,18 @@ void CHelpViewer::OnClose(wxCloseEvent& event)
     }
     event.Veto();
     Hide();
-    // Keyboard users go back to the window they asked for help from.
-    if (m_caller && m_caller->IsShown())
-        m_caller->Raise();
+    // Keyboard users go back to the window they asked for help from (a desktop does that by
+    // itself; a bare X server does not).
+    if (m_owner != nullptr && m_owner->IsShown())
+        m_owner->Raise();
+}
+
+void CHelpViewer::OnOwnerShown(wxShowEvent& event)
+{
+    // A help window left over a hidden owner would hold its grab over whatever comes next.
+    if (!event.IsShown())
+        Hide();
+    event.Skip();
 }
 
 void CHelpViewer::UpdateButtons()
@@ -143,14 +156,15 @@ void CHelpViewer::UpdateButtons()
     m_forward->Enable(m_html->HistoryCanForward());
 }
 
-void CHelpViewer::PlaceBeside(wxTopLevelWindow* caller)
+void CHelpViewer::PlaceBesideOwner()
 {
-    if (caller == nullptr || !caller->IsShown()) {
+    // Where the program may place its windows (X11); under Wayland the compositor places it.
+    if (m_owner == nullptr || !m_owner->IsShown()) {
         CentreOnScreen();
         return;
     }
-    const wxRect owner = caller->GetScreenRect();
-    const int displayIndex = wxDisplay::GetFromWindow(caller);
+    const wxRect owner = m_owner->GetScreenRect();
+    const int displayIndex = wxDisplay::GetFromWindow(m_owner);
     const wxRect area =
         wxDisplay(displayIndex == wxNOT_FOUND ? 0u : static_cast<unsigned>(displayIndex)).GetClientArea();
     wxSize size = GetSize();

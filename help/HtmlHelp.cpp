@@ -47,17 +47,22 @@ CHelpViewer* ShowHelpTopic(wxWindow* caller, const wxString& file, const wxStrin
             return nullptr;
     }
 
-    CHelpViewer* viewer = ExistingHelpViewer();
-    const bool created = viewer == nullptr;
-    if (created)
-        viewer = new CHelpViewer;
+    // The help window belongs to the caller's window. One of another window goes: a user can only
+    // have closed it, since it is modal over its owner.
+    wxTopLevelWindow* owner =
+        caller != nullptr ? dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(caller)) : nullptr;
+    CHelpViewer* previous = ExistingHelpViewer();
+    const bool created = previous == nullptr || previous->Owner() != owner;
+    CHelpViewer* viewer = created ? new CHelpViewer(owner) : previous;
     if (!viewer->ShowPage(ChmTopicLocation(chmPath, topic))) {
         if (created)
             viewer->Destroy();
         return nullptr;
     }
+    if (created && previous != nullptr)
+        previous->Destroy();
     g_viewer = viewer;
-    viewer->Present(caller);
+    viewer->Present();
     return viewer;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
-// Opens a topic of the compiled help file in the program's own help window, beside `caller`.
+// Opens a topic of the compiled help file in the program's own help window, over `caller`'s window
+// (see CHelpViewer.h).
 //
-// `file` is a bare file name ("Tonvale.chm"). It never blocks the caller and never shows a message
-// of its own: a missing file or topic shows nothing, and the caller stays as it was. Returns the
-// help window, or nullptr when nothing could be shown. GUI thread only.
+// `file` is a bare file name ("Tonvale.chm"). It returns at once, without waiting for the help to
+// be closed, and never shows a message of its own: a missing file or topic shows nothing, and the
+// caller stays as it was. Returns the help window, or nullptr when nothing could be shown. GUI
+// thread only.
 #include <wx/string.h>
 
 class wxWindow;

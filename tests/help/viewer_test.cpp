@@ -1,5 +1,5 @@
 // The help window under Xvfb, driven as a user drives it: clicks on links and buttons and keys
-// through the X server, also while a modal dialog runs.
+// through the X server, also over a modal dialog.
 #include "help/CHelpViewer.h"
 #include "help/ChmFileSystem.h"
 #include "help/HtmlHelp.h"
@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 namespace {
 
@@ -73,29 +74,50 @@ size_t TopLevelWindowCount()
     return count;
 }
 
-// A dialog such as the checks are: a Help button that calls the help, and OK.
+// Whether the keyboard focus is inside `top`'s window.
+bool FocusIn(const wxWindow* top)
+{
+    wxWindow* focus = wxWindow::FindFocus();
+    return focus != nullptr && wxGetTopLevelParent(focus) == top;
+}
+
+// A window with a button that counts its clicks: whether a window still takes input.
+struct SClickCounter {
+    explicit SClickCounter(wxWindow* parent, const wxString& label)
+        : button(new wxButton(parent, wxID_ANY, label))
+    {
+        button->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ++clicks; });
+    }
+    wxButton* button;
+    int clicks = 0;
+};
+
+// A dialog such as the checks are: a Help button that calls the help, another button, and Escape,
+// which ends it as the checks' Escape does. It counts every key that reaches it.
 class CDialogWithHelp : public wxDialog {
 public:
-    explicit CDialogWithHelp(const wxString& topic) : wxDialog(nullptr, wxID_ANY, "Range Check")
+    explicit CDialogWithHelp(const wxString& topic) : wxDialog(nullptr, wxID_ANY, "Interval Check")
     {
         m_help = new wxButton(this, wxID_ANY, "Help");
-        m_other = new wxButton(this, wxID_ANY, "Question");
-        m_ok = new wxButton(this, wxID_OK, "OK");
         auto* sizer = new wxBoxSizer(wxHORIZONTAL);
         sizer->Add(m_help, 0, wxALL, 10);
-        sizer->Add(m_other, 0, wxALL, 10);
-        sizer->Add(m_ok, 0, wxALL, 10);
+        sizer->Add(m_other.button, 0, wxALL, 10);
         SetSizerAndFit(sizer);
-        m_other->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ++m_otherClicks; });
         m_help->Bind(wxEVT_BUTTON, [this, topic](wxCommandEvent&) {
             m_result = HtmlHelp(this, HELP_FILE_NAME, HH_DISPLAY_TOPIC, topic);
         });
+        Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+            ++m_keys;
+            if (event.GetKeyCode() == WXK_ESCAPE && IsModal())
+                EndModal(wxID_CANCEL);
+            else
+                event.Skip();
+        });
     }
     wxButton* m_help;
-    wxButton* m_other;
-    wxButton* m_ok;
+    SClickCounter m_other{this, "Question"};
     wxWindow* m_result = nullptr;
-    int m_otherClicks = 0;
+    int m_keys = 0;
 };
 
 class HelpViewerTest : public ::testing::Test {
@@ -103,6 +125,7 @@ protected:
     void SetUp() override
     {
         m_caller = new wxFrame(nullptr, wxID_ANY, "Caller", wxPoint(40, 40), wxSize(300, 200));
+        m_press = std::make_unique<SClickCounter>(m_caller, "Press");
         m_caller->Show();
         PumpEvents(100);
     }
@@ -117,6 +140,7 @@ protected:
     CTempDir m_dir;
     CWorkingDirectory m_cwd{m_dir.Path()};
     wxFrame* m_caller = nullptr;
+    std::unique_ptr<SClickCounter> m_press; // the caller's button
 };
 
 } // namespace
@@ -129,13 +153,11 @@ TEST_F(HelpViewerTest, OpensTheTopicBesideTheCallerAndFollowsLinks)
     ASSERT_NE(viewer, nullptr);
     PumpEvents(200);
     EXPECT_TRUE(viewer->IsShown());
+    EXPECT_EQ(viewer->Owner(), m_caller);
     EXPECT_TRUE(ShowsTopic(viewer, "index.htm")) << viewer->CurrentPage();
     EXPECT_NE(viewer->CurrentPage().find(wxString((PROGRAM_DIR / "Tonvale.chm").string())), wxNOT_FOUND);
     EXPECT_EQ(viewer->GetTitle(), "Tonvale Help - Tonvale");
     EXPECT_FALSE(viewer->GetScreenRect().Intersects(m_caller->GetScreenRect()));
-    // The caller stays as it was.
-    EXPECT_TRUE(m_caller->IsShown());
-    EXPECT_TRUE(m_caller->IsEnabled());
     EXPECT_EQ(m_caller->GetTitle(), "Caller");
 
     ClickLink(viewer->Html(), "range.htm");
@@ -153,9 +175,15 @@ TEST_F(HelpViewerTest, OpensTheTopicBesideTheCallerAndFollowsLinks)
     EXPECT_FALSE(viewer->FindWindow(wxID_BACKWARD)->IsEnabled());
     UserClick(viewer->FindWindow(wxID_FORWARD));
     EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "range.htm"); }, 5000));
+
+    // Its Close button closes it, and the caller takes its input again.
+    UserClick(viewer->FindWindow(wxID_CLOSE));
+    EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 5000));
+    UserClick(m_press->button);
+    EXPECT_EQ(m_press->clicks, 1);
 }
 
-TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
+TEST_F(HelpViewerTest, OverAModalDialogItTakesTheKeysAndEscapeClosesOnlyIt)
 {
     CAllowRealDialogs allow;
     CDialogWithHelp dlg("interval.htm");
@@ -163,15 +191,11 @@ TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
         UserClick(dlg.m_help);
         auto* viewer = dynamic_cast<CHelpViewer*>(dlg.m_result);
         ASSERT_NE(viewer, nullptr);
-        EXPECT_EQ(viewer, ExistingHelpViewer());
-        PumpEvents(200);
-        ASSERT_TRUE(viewer->IsShown());
+        EXPECT_EQ(viewer->Owner(), &dlg);
+        ASSERT_TRUE(PumpUntil([&] { return viewer->IsShown(); }, 5000));
         EXPECT_TRUE(ShowsTopic(viewer, "interval.htm"));
-        // The caller goes on as it was, and still takes input while help is open.
-        EXPECT_TRUE(dlg.IsModal());
-        EXPECT_TRUE(dlg.IsEnabled());
-        UserClick(dlg.m_other);
-        EXPECT_EQ(dlg.m_otherClicks, 1) << "the open help window blocks the dialog";
+        // Wait for the focus rather than for a fixed time, which a busy machine outlasts.
+        EXPECT_TRUE(PumpUntil([&] { return FocusIn(viewer); }, 5000)) << "the help window took no focus";
 
         // Keys reach the page: End scrolls to the bottom of the topic.
         wxHtmlWindow* html = viewer->Html();
@@ -183,80 +207,78 @@ TEST_F(HelpViewerTest, StaysUsableFromInsideAModalDialog)
         UserKey(WXK_HOME);
         EXPECT_TRUE(PumpUntil([&] { return html->GetViewStart().y == 0; }, 5000));
 
-        // Clicks reach it: a link leads to another topic.
-        ClickLink(html, "index.htm");
-        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "index.htm"); }, 5000))
-            << viewer->CurrentPage();
+        // A click into the page (its margin, away from any link) keeps the keys in the help window.
+        wxUIActionSimulator sim;
+        sim.MouseMove(html->ClientToScreen(wxPoint(3, 3)));
+        PumpEvents(30);
+        sim.MouseClick();
+        PumpEvents(100);
+        UserKey(WXK_SPACE);
+        UserKey(WXK_RETURN);
+        // Tab moves through the help window's own controls.
+        UserKey(WXK_TAB);
+        EXPECT_TRUE(PumpUntil([&] { return FocusIn(viewer) && wxWindow::FindFocus() != html; }, 5000));
+        // The help window is modal over the dialog: a click on the dialog does nothing.
+        UserClick(dlg.m_other.button);
 
-        // Its Close button closes it; Help shows the same window again; Escape closes it too.
-        UserClick(viewer->FindWindow(wxID_CLOSE));
-        EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 5000));
-        UserClick(dlg.m_help);
-        EXPECT_EQ(dlg.m_result, viewer);
-        EXPECT_TRUE(PumpUntil([&] { return viewer->IsShown(); }, 5000));
-        EXPECT_TRUE(ShowsTopic(viewer, "interval.htm"));
-        // The keys go where the focus is: wait for it rather than for a fixed time, which a busy
-        // machine outlasts.
-        EXPECT_TRUE(PumpUntil(
-            [&] {
-                wxWindow* focus = wxWindow::FindFocus();
-                return focus != nullptr && wxGetTopLevelParent(focus) == viewer;
-            },
-            5000))
-            << "the help window did not take the focus";
+        // Escape closes the help window, and the dialog goes on, keys back with it.
         UserKey(WXK_ESCAPE);
         EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 5000));
-        EXPECT_TRUE(dlg.IsModal()) << "Escape in the help window must not end the dialog";
-        UserClick(dlg.m_other);
-        EXPECT_EQ(dlg.m_otherClicks, 2) << "the closed help window blocks the dialog";
+        EXPECT_EQ(dlg.m_keys, 0) << "keys of the help window reached the dialog";
+        EXPECT_EQ(dlg.m_other.clicks, 0) << "the dialog took a click while the help window was open";
+        ASSERT_TRUE(dlg.IsModal()) << "Escape in the help window ended the dialog";
+        EXPECT_TRUE(PumpUntil([&] { return FocusIn(&dlg); }, 5000))
+            << "the dialog did not get the focus back";
+        UserClick(dlg.m_other.button);
+        EXPECT_EQ(dlg.m_other.clicks, 1) << "the closed help window blocks the dialog";
 
-        // The dialog itself still takes its input.
-        UserClick(dlg.m_ok);
+        // Help shows the same window again, over the dialog, with the focus.
+        UserClick(dlg.m_help);
+        EXPECT_EQ(dlg.m_result, viewer);
+        EXPECT_TRUE(PumpUntil([&] { return viewer->IsShown() && FocusIn(viewer); }, 5000));
+        UserClick(viewer->FindWindow(wxID_CLOSE));
+        EXPECT_TRUE(PumpUntil([&] { return !viewer->IsShown() && FocusIn(&dlg); }, 5000));
+
+        // The dialog's own Escape still ends it.
+        UserKey(WXK_ESCAPE);
     });
-    EXPECT_EQ(result, wxID_OK);
+    EXPECT_EQ(result, wxID_CANCEL);
 }
 
-TEST_F(HelpViewerTest, ModalDialogBlocksAnOrdinaryWindow)
+TEST_F(HelpViewerTest, GoesWhenItsOwnerIsHiddenOrDestroyed)
 {
-    // What the help window is kept out of: without that, a modal dialog takes all input, so the
-    // test above could not pass by accident.
-    CAllowRealDialogs allow;
-    CDialogWithHelp dlg("index.htm");
-    bool clicked = false;
-    RunModalScript(dlg, [&] {
-        auto* other = new wxFrame(nullptr, wxID_ANY, "Other", wxPoint(700, 40), wxSize(200, 120));
-        auto* button = new wxButton(other, wxID_ANY, "Press");
-        button->Bind(wxEVT_BUTTON, [&](wxCommandEvent&) { clicked = true; });
-        other->Show();
-        PumpEvents(200);
-        UserClick(button);
-        PumpEvents(200);
-        other->Destroy();
-        dlg.EndModal(wxID_OK);
-    });
-    EXPECT_FALSE(clicked);
-}
-
-TEST_F(HelpViewerTest, AHelpWindowOpenedBeforeADialogStaysUsableWhileItRuns)
-{
-    auto* viewer =
-        dynamic_cast<CHelpViewer*>(HtmlHelp(m_caller, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "index.htm"));
-    ASSERT_NE(viewer, nullptr);
+    // Hidden: a dialog ended while its help is open leaves nothing modal behind.
+    {
+        CAllowRealDialogs allow;
+        CDialogWithHelp dlg("range.htm");
+        RunModalScript(dlg, [&] {
+            UserClick(dlg.m_help);
+            ASSERT_NE(dlg.m_result, nullptr);
+            EXPECT_TRUE(PumpUntil([&] { return dlg.m_result->IsShown(); }, 5000));
+            dlg.EndModal(wxID_OK);
+        });
+        PumpEvents(100);
+        ASSERT_NE(ExistingHelpViewer(), nullptr);
+        EXPECT_FALSE(ExistingHelpViewer()->IsShown());
+        UserClick(m_press->button);
+        EXPECT_EQ(m_press->clicks, 1) << "the help window of a hidden dialog blocks the other windows";
+    }
+    // Destroyed with its owner.
+    EXPECT_EQ(ExistingHelpViewer(), nullptr);
+    auto* owner = new CDialogWithHelp("index.htm");
+    owner->Show();
+    PumpEvents(100);
+    UserClick(owner->m_help);
+    ASSERT_NE(owner->m_result, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return owner->m_result->IsShown(); }, 5000));
+    owner->Destroy();
     PumpEvents(200);
-    CAllowRealDialogs allow;
-    wxDialog dlg(nullptr, wxID_ANY, "Questionneiare", wxPoint(40, 300), wxSize(240, 120));
-    RunModalScript(dlg, [&] {
-        PumpEvents(200);
-        EXPECT_TRUE(viewer->IsEnabled());
-        ClickLink(viewer->Html(), "question.htm");
-        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "question.htm"); }, 5000))
-            << viewer->CurrentPage();
-        dlg.EndModal(wxID_OK);
-    });
-    EXPECT_TRUE(viewer->IsEnabled());
+    EXPECT_EQ(ExistingHelpViewer(), nullptr);
+    UserClick(m_press->button);
+    EXPECT_EQ(m_press->clicks, 2) << "the help window of a destroyed dialog blocks the other windows";
 }
 
-TEST_F(HelpViewerTest, ReusesOneWindow)
+TEST_F(HelpViewerTest, OneWindowPerOwner)
 {
     const size_t before = TopLevelWindowCount();
     wxWindow* first = HtmlHelp(m_caller, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "index.htm");
@@ -266,6 +288,7 @@ TEST_F(HelpViewerTest, ReusesOneWindow)
     EXPECT_TRUE(ShowsTopic(ExistingHelpViewer(), "question.htm"));
     EXPECT_EQ(TopLevelWindowCount(), before + 1);
 
+    // Closed, it is only hidden, and the same owner's next Help shows it again.
     PumpEvents(200);
     first->Close();
     PumpEvents(100);
@@ -274,6 +297,20 @@ TEST_F(HelpViewerTest, ReusesOneWindow)
     EXPECT_TRUE(first->IsShown());
     EXPECT_TRUE(ShowsTopic(ExistingHelpViewer(), "range.htm"));
     EXPECT_EQ(TopLevelWindowCount(), before + 1);
+    first->Close();
+
+    // Another window gets a help window of its own, and the first one goes.
+    auto* other = new wxFrame(nullptr, wxID_ANY, "Other");
+    other->Show();
+    auto* third = dynamic_cast<CHelpViewer*>(HtmlHelp(other, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "index.htm"));
+    ASSERT_NE(third, nullptr);
+    EXPECT_NE(third, first);
+    EXPECT_EQ(third->Owner(), other);
+    EXPECT_EQ(ExistingHelpViewer(), third);
+    PumpEvents(100);
+    EXPECT_EQ(TopLevelWindowCount(), before + 2); // the other window and its help
+    other->Destroy();
+    PumpEvents(100);
 }
 
 TEST_F(HelpViewerTest, MissingHelpFileShowsNothing)
