@@ -14,6 +14,15 @@ if(TONVALE_BUILD_GUI)
               DEFINITIONS TONVALE_A11Y_PYTHON="/usr/bin/python3"
                           TONVALE_A11Y_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/context_menu_a11y.py")
 
+  # The real program on Wayland with no X server, driven over the accessibility bus: on mutter, as
+  # GNOME runs it, a check's help over the check, closed with Escape, and Quit; on weston, which has
+  # no keyboard or pointer at all, start and Quit.
+  foreach(compositor mutter weston)
+    tv_add_test(app_wayland_${compositor}_test TIMEOUT 60
+                COMMAND ${TV_PRIVATE_WAYLAND} --compositor ${compositor} -- /usr/bin/python3
+                        ${CMAKE_CURRENT_SOURCE_DIR}/wayland_a11y.py $<TARGET_FILE:tonvale>)
+  endforeach()
+
   # The program's options, run as a process without a display.
   tv_add_test(app_command_line_test SOURCES command_line_test.cpp LIBS tv_results tv_version LABELS results
               DEPENDS tonvale DEFINITIONS TONVALE_EXE="$<TARGET_FILE:tonvale>")
