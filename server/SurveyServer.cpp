@@ -1,5 +1,7 @@
 #include "server/SurveyServer.h"
 
+#include "server/AddressLimits.h"
+#include "server/Admission.h"
 #include "server/CsvExport.h"
 #include "server/ResultsPage.h"
 #include "survey/SurveyFields.h"
@@ -13,15 +15,11 @@
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <thread>
-#include <unordered_map>
 
 #include <pthread.h>
 #include <sched.h>
@@ -40,36 +38,6 @@ constexpr std::size_t EXPORT_CHUNK_BYTES = 64 * 1024;
 // away for a moment so that the close does not reset the connection before the answer arrives.
 constexpr std::size_t DRAIN_MAX_BYTES = 64 * 1024;
 constexpr std::chrono::milliseconds DRAIN_TIME{1000};
-
-// Wrong export tokens from one address: a few are typing mistakes; after them, each further one
-// locks the export for that address for twice as long as the last, up to a minute. A failure is
-// forgotten a quarter of an hour after the last one.
-constexpr int FREE_TOKEN_FAILURES = 3;
-constexpr std::chrono::seconds MAX_TOKEN_LOCKOUT{60};
-constexpr std::chrono::minutes TOKEN_FAILURE_MEMORY{15};
-constexpr std::size_t MAX_REMEMBERED_ADDRESSES = 4096;
-
-// A budget refilled at a steady rate, spent one at a time.
-struct TokenBucket {
-    double tokens = 0;
-    std::chrono::steady_clock::time_point updated;
-
-    void Refill(double capacity, double perSecond, std::chrono::steady_clock::time_point now)
-    {
-        tokens =
-            std::min(capacity, tokens + perSecond * std::chrono::duration<double>(now - updated).count());
-        updated = now;
-    }
-    // Spends one and returns 0, or returns the seconds until one is there.
-    long Take(double perSecond)
-    {
-        if (tokens >= 1) {
-            tokens -= 1;
-            return 0;
-        }
-        return std::max(1L, static_cast<long>(std::ceil((1 - tokens) / perSecond)));
-    }
-};
 
 constexpr std::string_view THANK_YOU_PAGE =
     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Thank you</title>"
@@ -183,25 +151,16 @@ bool ConstantTimeEquals(std::string_view presented, std::string_view expected)
     return result == 0;
 }
 
-asio::ip::address ClientKey(const asio::ip::address& peer)
-{
-    if (!peer.is_v6())
-        return peer;
-    const asio::ip::address_v6 v6 = peer.to_v6();
-    if (v6.is_v4_mapped())
-        return asio::ip::make_address_v4(asio::ip::v4_mapped, v6);
-    asio::ip::address_v6::bytes_type bytes = v6.to_bytes();
-    std::fill(bytes.begin() + 8, bytes.end(), 0);
-    return asio::ip::address_v6(bytes);
-}
-
 class CSession;
 
 class CSurveyServer::CImpl : public std::enable_shared_from_this<CImpl> {
 public:
     CImpl(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
         : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc), m_retryTimer(ioc),
-          m_pagePool(1), m_exportPool(1), m_bulkWork(m_bulkIoc.get_executor())
+          m_pagePool(1), m_exportPool(1), m_bulkWork(m_bulkIoc.get_executor()),
+          m_admission(m_options.maxConnections, m_options.maxPendingPerAddress),
+          m_submissionLimit(m_options.submissionBurst, m_options.submissionsPerSecond),
+          m_tokenGuard(m_options.wrongTokensPerMinute)
     {
         // Counting rows for the page, reading them for the export and writing long answers is
         // background work: on a busy machine the connections and the store's writer get the
@@ -296,129 +255,6 @@ public:
             deliver(page);
     }
 
-    // A session's last reference may be dropped on the writer or a worker thread (a callback that
-    // held it finishes there after the answer went out), so the map has a lock of its own.
-    void SessionEnded(CSession* session, const asio::ip::address& key, bool pending)
-    {
-        std::lock_guard<std::mutex> lock(m_sessionsMutex);
-        m_sessions.erase(session);
-        if (pending)
-            ReleasePendingLocked(key);
-    }
-
-    bool CountsPending() const { return m_options.maxPendingPerAddress > 0; }
-
-    void AcquirePending(const asio::ip::address& key)
-    {
-        std::lock_guard<std::mutex> lock(m_sessionsMutex);
-        ++m_pendingByAddress[key];
-    }
-
-    void ReleasePending(const asio::ip::address& key)
-    {
-        std::lock_guard<std::mutex> lock(m_sessionsMutex);
-        ReleasePendingLocked(key);
-    }
-
-    void ReleasePendingLocked(const asio::ip::address& peer)
-    {
-        const auto it = m_pendingByAddress.find(peer);
-        if (it != m_pendingByAddress.end() && --it->second == 0)
-            m_pendingByAddress.erase(it);
-    }
-
-    // Export token failures, on the io_context thread only.
-    struct TokenFailures {
-        int count = 0;
-        std::chrono::steady_clock::time_point last;
-        std::chrono::steady_clock::time_point lockedUntil;
-    };
-
-    // Seconds until the export takes a token from this address again; 0 when it does now.
-    long TokenLockout(const asio::ip::address& peer)
-    {
-        const auto it = m_tokenFailures.find(peer);
-        const auto now = std::chrono::steady_clock::now();
-        if (it == m_tokenFailures.end() || it->second.lockedUntil <= now)
-            return 0;
-        return std::chrono::ceil<std::chrono::seconds>(it->second.lockedUntil - now).count();
-    }
-
-    void TokenFailed(const asio::ip::address& peer)
-    {
-        const auto now = std::chrono::steady_clock::now();
-        if (m_tokenFailures.size() >= MAX_REMEMBERED_ADDRESSES) {
-            std::erase_if(m_tokenFailures, [now](const auto& entry) {
-                return now - entry.second.last > TOKEN_FAILURE_MEMORY;
-            });
-            // Still full: forget the address whose last failure is oldest.
-            if (m_tokenFailures.size() >= MAX_REMEMBERED_ADDRESSES) {
-                m_tokenFailures.erase(std::min_element(
-                    m_tokenFailures.begin(), m_tokenFailures.end(),
-                    [](const auto& a, const auto& b) { return a.second.last < b.second.last; }));
-            }
-        }
-        TokenFailures& failures = m_tokenFailures[peer];
-        if (now - failures.last > TOKEN_FAILURE_MEMORY)
-            failures.count = 0;
-        failures.last = now;
-        if (++failures.count > FREE_TOKEN_FAILURES) {
-            const int doublings = std::min(failures.count - FREE_TOKEN_FAILURES - 1, 6);
-            failures.lockedUntil = now + std::min<std::chrono::seconds>(std::chrono::seconds(1L << doublings),
-                                                                        MAX_TOKEN_LOCKOUT);
-        }
-    }
-
-    void TokenAccepted(const asio::ip::address& peer) { m_tokenFailures.erase(peer); }
-
-    // Seconds until the server takes another wrong token from anyone; 0 when it does now, and
-    // then the guess is counted. Behind a proxy every guess has one address: this bounds them
-    // whatever their number of addresses.
-    long TakeWrongTokenBudget()
-    {
-        if (m_options.wrongTokensPerMinute == 0)
-            return 0;
-        const double capacity = m_options.wrongTokensPerMinute;
-        const double perSecond = capacity / 60;
-        const auto now = std::chrono::steady_clock::now();
-        if (!m_wrongTokenBudgetStarted) {
-            m_wrongTokenBudget = TokenBucket{capacity, now};
-            m_wrongTokenBudgetStarted = true;
-        }
-        m_wrongTokenBudget.Refill(capacity, perSecond, now);
-        return m_wrongTokenBudget.Take(perSecond);
-    }
-
-    // Seconds until this address may submit again; 0 when it may now, and then the submission is
-    // counted.
-    long TakeSubmission(const asio::ip::address& key)
-    {
-        if (m_options.submissionBurst == 0)
-            return 0;
-        const double capacity = m_options.submissionBurst;
-        const double perSecond = m_options.submissionsPerSecond;
-        const auto now = std::chrono::steady_clock::now();
-        auto it = m_submissionBuckets.find(key);
-        if (it == m_submissionBuckets.end()) {
-            if (m_submissionBuckets.size() >= MAX_REMEMBERED_ADDRESSES) {
-                // A full bucket is the same as none.
-                std::erase_if(m_submissionBuckets, [&](const auto& entry) {
-                    TokenBucket bucket = entry.second;
-                    bucket.Refill(capacity, perSecond, now);
-                    return bucket.tokens >= capacity;
-                });
-                if (m_submissionBuckets.size() >= MAX_REMEMBERED_ADDRESSES) {
-                    m_submissionBuckets.erase(std::min_element(
-                        m_submissionBuckets.begin(), m_submissionBuckets.end(),
-                        [](const auto& a, const auto& b) { return a.second.updated < b.second.updated; }));
-                }
-            }
-            it = m_submissionBuckets.emplace(key, TokenBucket{capacity, now}).first;
-        }
-        it->second.Refill(capacity, perSecond, now);
-        return it->second.Take(perSecond);
-    }
-
     // Submissions being stored, or answered less than SUBMISSION_QUIET ago (connection thread).
     void SubmissionStarted() { ++m_submissionsInFlight; }
     void SubmissionEnded()
@@ -451,20 +287,15 @@ public:
     std::shared_ptr<const CachedPage> m_page;
     bool m_pageBuilding = false;
     std::vector<std::function<void(std::shared_ptr<const CachedPage>)>> m_pageWaiters;
-    std::mutex m_sessionsMutex;
-    std::unordered_map<CSession*, std::weak_ptr<CSession>> m_sessions;
-    // Connections per address that have not yet sent a whole request (under m_sessionsMutex).
-    std::map<asio::ip::address, std::size_t> m_pendingByAddress;
-    std::map<asio::ip::address, TokenFailures> m_tokenFailures;
-    TokenBucket m_wrongTokenBudget;
-    bool m_wrongTokenBudgetStarted = false;
-    std::map<asio::ip::address, TokenBucket> m_submissionBuckets;
+    CAdmission m_admission;
+    CSubmissionLimit m_submissionLimit; // on the io_context thread only
+    CTokenGuard m_tokenGuard;           // on the io_context thread only
     std::size_t m_submissionsInFlight = 0;
     std::chrono::steady_clock::time_point m_lastSubmissionEnded{};
     bool m_stopping = false;
 };
 
-class CSession : public std::enable_shared_from_this<CSession> {
+class CSession : public CAdmitted, public std::enable_shared_from_this<CSession> {
 public:
     // `pending`: the connection counts against its address's limit while it waits for or
     // receives a request.
@@ -474,31 +305,26 @@ public:
           m_key(ClientKey(m_peer)), m_pending(pending), m_deadline(m_stream.get_executor())
     {
     }
-    ~CSession() { m_server->SessionEnded(this, m_key, m_pending); }
+    ~CSession() override { m_server->m_admission.Ended(this, m_key, m_pending); }
 
     void Start() { ReadNextRequest(); }
 
-    // The server is stopping: a connection that waits for a request is closed now; one whose
-    // request has arrived is answered first.
-    void OnServerStop()
+    void OnServerStop() override
     {
         if (m_state == State::Idle || m_state == State::ReadingHeader)
             Close();
     }
 
-    const asio::ip::address& Key() const { return m_key; }
-    bool Idle() const { return m_state == State::Idle; }
-    // Since when a connection that may be closed to make room has been waiting for its request:
-    // one of which nothing has arrived, or whose header is still arriving. Connections that are
-    // sending a body or being answered stay.
-    std::optional<std::chrono::steady_clock::time_point> EvictableSince() const
+    const asio::ip::address& Key() const override { return m_key; }
+    bool Idle() const override { return m_state == State::Idle; }
+    std::optional<std::chrono::steady_clock::time_point> EvictableSince() const override
     {
         if (m_state != State::Idle && m_state != State::ReadingHeader)
             return std::nullopt;
         return m_waitingSince;
     }
 
-    void Evict()
+    void Evict() override
     {
         m_state = State::Busy;
         Close();
@@ -546,9 +372,9 @@ private:
         if (m_server->m_stopping)
             return Close();
         // Waiting for the next request counts against the address as a new connection does.
-        if (!m_pending && m_server->CountsPending()) {
+        if (!m_pending && m_server->m_admission.CountsPending()) {
             m_pending = true;
-            m_server->AcquirePending(m_key);
+            m_server->m_admission.AcquirePending(m_key);
         }
         m_parser.emplace();
         m_parser->header_limit(MAX_HEADER_BYTES);
@@ -672,7 +498,7 @@ private:
         m_state = State::Busy;
         if (m_pending) {
             m_pending = false;
-            m_server->ReleasePending(m_key);
+            m_server->m_admission.ReleasePending(m_key);
         }
         const auto& request = m_parser->get();
         const http::verb method = request.method();
@@ -700,7 +526,7 @@ private:
         SurveyParseResult parsed = ParseSurveyBody(m_parser->get().body());
         if (!parsed.submission)
             return RespondError(http::status::bad_request, parsed.error);
-        if (const long wait = m_server->TakeSubmission(m_key); wait > 0)
+        if (const long wait = m_server->m_submissionLimit.Take(m_key); wait > 0)
             return RespondError(http::status::too_many_requests, "too many submissions from this address",
                                 wait);
         auto back = m_server->TrackedExecutor();
@@ -794,14 +620,14 @@ private:
         // The right token is always taken: a lockout that held it back would let anyone who can
         // guess wrong keep the researcher out. Only wrong guesses wait, per address and in total.
         if (!ConstantTimeEquals(*token, Options().adminToken)) {
-            if (const long wait = m_server->TokenLockout(m_key); wait > 0)
+            if (const long wait = m_server->m_tokenGuard.Lockout(m_key); wait > 0)
                 return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
-            if (const long wait = m_server->TakeWrongTokenBudget(); wait > 0)
+            if (const long wait = m_server->m_tokenGuard.TakeWrongGuess(); wait > 0)
                 return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
-            m_server->TokenFailed(m_key);
+            m_server->m_tokenGuard.Failed(m_key);
             return RespondError(http::status::forbidden, "");
         }
-        m_server->TokenAccepted(m_key);
+        m_server->m_tokenGuard.Accepted(m_key);
 
         m_exportResponse = std::make_unique<http::response<http::buffer_body>>(http::status::ok, m_version);
         auto& response = *m_exportResponse;
@@ -1116,61 +942,13 @@ bool CSurveyServer::CImpl::Admit(tcp::socket& socket)
     const asio::ip::address peer = socket.remote_endpoint(ec).address();
     if (ec)
         return false;
-    const asio::ip::address key = ClientKey(peer);
-    const std::size_t perAddress = m_options.maxPendingPerAddress;
-    std::shared_ptr<CSession> evicted;
     std::shared_ptr<CSession> session;
-    // References taken under the lock are dropped after it: the last one ends its session, which
-    // takes the lock.
-    std::vector<std::shared_ptr<CSession>> looked;
-    {
-        std::lock_guard<std::mutex> lock(m_sessionsMutex);
-        const auto pending = m_pendingByAddress.find(key);
-        const bool atAddressLimit =
-            perAddress > 0 && pending != m_pendingByAddress.end() && pending->second >= perAddress;
-        const bool full = m_sessions.size() >= m_options.maxConnections;
-        if (atAddressLimit || full) {
-            for (auto& entry : m_sessions) {
-                if (auto candidate = entry.second.lock())
-                    looked.push_back(std::move(candidate));
-            }
-        }
-        // Choose the connection that has waited longest among those `may` allows.
-        auto longestWaiting = [&looked](auto may) {
-            std::shared_ptr<CSession> chosen;
-            std::optional<std::chrono::steady_clock::time_point> oldest;
-            for (const auto& candidate : looked) {
-                const auto since = candidate->EvictableSince();
-                if (since && may(*candidate) && (!oldest || *since < *oldest)) {
-                    oldest = since;
-                    chosen = candidate;
-                }
-            }
-            return chosen;
-        };
-        if (atAddressLimit) {
-            // A browser keeps several connections open for later: the address's own idle one
-            // that has waited longest makes way. Only connections whose requests are arriving
-            // keep the address out.
-            evicted = longestWaiting([&key](const CSession& s) { return s.Idle() && s.Key() == key; });
-            if (!evicted)
-                return false;
-        } else if (full) {
-            // Full: make room by closing the connection that has waited longest for its request,
-            // idle or with its header still arriving (each header has a deadline of its own).
-            // Connections that are sending a body or being answered stay.
-            evicted = longestWaiting([](const CSession&) { return true; });
-            if (!evicted)
-                return false;
-        }
-        session = std::make_shared<CSession>(shared_from_this(), std::move(socket), peer, perAddress > 0);
-        m_sessions.emplace(session.get(), session);
-        if (perAddress > 0)
-            ++m_pendingByAddress[key];
-    }
-    // Outside the lock: dropping a reference may end a session, which takes the lock.
-    if (evicted)
-        evicted->Evict();
+    const bool admitted = m_admission.Admit(ClientKey(peer), [&](bool pending) {
+        session = std::make_shared<CSession>(shared_from_this(), std::move(socket), peer, pending);
+        return session;
+    });
+    if (!admitted)
+        return false;
     session->Start();
     return true;
 }
@@ -1183,18 +961,9 @@ void CSurveyServer::CImpl::Stop()
     beast::error_code ec;
     m_acceptor.close(ec);
     m_retryTimer.cancel();
-    // Copy: closing a session may end it, which removes it from the map.
-    std::vector<std::shared_ptr<CSession>> sessions;
-    {
-        std::lock_guard<std::mutex> lock(m_sessionsMutex);
-        for (auto& entry : m_sessions) {
-            if (auto session = entry.second.lock())
-                sessions.push_back(std::move(session));
-        }
-    }
-    // Outside the lock: dropping these references may end a session, which takes the lock.
-    for (auto& session : sessions)
-        session->OnServerStop();
+    // Closing a connection may end it, which takes admission's lock: the list is a copy.
+    for (const auto& connection : m_admission.Connections())
+        connection->OnServerStop();
 }
 
 CSurveyServer::CSurveyServer(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
