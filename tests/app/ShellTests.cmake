@@ -18,7 +18,7 @@ if(TONVALE_BUILD_GUI)
   # GNOME runs it, a check's help over the check, closed with Escape, and Quit; on weston, which has
   # no keyboard or pointer at all, start and Quit.
   foreach(compositor mutter weston)
-    tv_add_test(app_wayland_${compositor}_test TIMEOUT 60
+    tv_add_test(app_wayland_${compositor}_test TIMEOUT 90
                 COMMAND ${TV_PRIVATE_WAYLAND} --compositor ${compositor} -- /usr/bin/python3
                         ${CMAKE_CURRENT_SOURCE_DIR}/wayland_a11y.py $<TARGET_FILE:tonvale>)
   endforeach()
