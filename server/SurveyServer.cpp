@@ -3,6 +3,7 @@
 #include "server/AddressLimits.h"
 #include "server/Admission.h"
 #include "server/CsvExport.h"
+#include "server/PageCache.h"
 #include "server/ResultsPage.h"
 #include "survey/SurveyFields.h"
 
@@ -83,15 +84,6 @@ std::string ErrorPage(unsigned status, std::string_view reason, std::string_view
     return page + "</body></html>\n";
 }
 
-// The page as built once, with what identifies it.
-struct CachedPage {
-    std::string body;
-    std::string etag;
-    std::size_t generation = 0; // committed submissions it shows
-    std::chrono::steady_clock::time_point builtAt;
-};
-
-constexpr std::chrono::seconds PAGE_MIN_AGE{1};
 constexpr std::chrono::milliseconds SUBMISSION_QUIET{100};
 constexpr int BACKGROUND_NICE = 10;
 
@@ -103,19 +95,6 @@ void RunInBackground()
     sched_param param{};
     if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
         setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), BACKGROUND_NICE);
-}
-
-// A strong validator from the bytes themselves, so it survives a restart of the server.
-std::string EtagOf(std::string_view body)
-{
-    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
-    for (unsigned char c : body) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    char text[24];
-    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
-    return text;
 }
 
 // If-None-Match: "*" or a list of tags, weak ones ("W/...") compared by their tag.
@@ -157,7 +136,8 @@ class CSurveyServer::CImpl : public std::enable_shared_from_this<CImpl> {
 public:
     CImpl(asio::io_context& ioc, SurveyServerOptions options, CSurveyStore& store)
         : m_ioc(ioc), m_options(std::move(options)), m_store(store), m_acceptor(ioc), m_retryTimer(ioc),
-          m_pagePool(1), m_exportPool(1), m_bulkWork(m_bulkIoc.get_executor()),
+          m_pagePool(1), m_pages(std::make_shared<CPageCache>(ioc, store, m_pagePool)), m_exportPool(1),
+          m_bulkWork(m_bulkIoc.get_executor()),
           m_admission(m_options.maxConnections, m_options.maxPendingPerAddress),
           m_submissionLimit(m_options.submissionBurst, m_options.submissionsPerSecond),
           m_tokenGuard(m_options.wrongTokensPerMinute)
@@ -207,54 +187,6 @@ public:
         return asio::prefer(m_ioc.get_executor(), asio::execution::outstanding_work.tracked);
     }
 
-    // Hands the results page to `deliver` on this thread: the cached one when nothing has been
-    // committed since it was built, when it is less than a second old (under load the page is
-    // built at most once a second), or while a newer one is being built for someone else;
-    // otherwise the page built next, which it waits for (so that who has just sent their results
-    // finds them counted). Null if building it failed.
-    void GetPage(std::function<void(std::shared_ptr<const CachedPage>)> deliver)
-    {
-        const auto now = std::chrono::steady_clock::now();
-        if (m_page && (m_page->generation == m_store.CommittedCount() ||
-                       now - m_page->builtAt < PAGE_MIN_AGE || m_pageBuilding))
-            return deliver(m_page);
-        m_pageWaiters.push_back(std::move(deliver));
-        if (m_pageBuilding)
-            return;
-        m_pageBuilding = true;
-        // Built from an unchanging snapshot on a thread of its own: neither the connections
-        // nor the writer wait for it.
-        asio::post(m_pagePool, [self = shared_from_this(), back = TrackedExecutor()] {
-            std::shared_ptr<const CachedPage> page;
-            try {
-                // The counts, not the rows: a build takes as long at a million rows as at a
-                // hundred.
-                CResultsTally& tally = self->m_pageTally;
-                self->m_store.CopyTally(tally);
-                auto built = std::make_shared<CachedPage>();
-                built->generation = tally.Count();
-                built->body = tally.Render();
-                built->etag = EtagOf(built->body);
-                built->builtAt = std::chrono::steady_clock::now();
-                page = std::move(built);
-            } catch (const std::exception& error) {
-                std::fprintf(stderr, "tonvale-survey: results page failed: %s\n", error.what());
-            }
-            asio::post(back, [self, page = std::move(page)] { self->PageBuilt(page); });
-        });
-    }
-
-    void PageBuilt(std::shared_ptr<const CachedPage> page)
-    {
-        m_pageBuilding = false;
-        if (page)
-            m_page = page;
-        auto waiters = std::move(m_pageWaiters);
-        m_pageWaiters.clear();
-        for (auto& deliver : waiters)
-            deliver(page);
-    }
-
     // Submissions being stored, or answered less than SUBMISSION_QUIET ago (connection thread).
     void SubmissionStarted() { ++m_submissionsInFlight; }
     void SubmissionEnded()
@@ -274,8 +206,7 @@ public:
     tcp::acceptor m_acceptor;
     asio::steady_timer m_retryTimer;
     asio::thread_pool m_pagePool;
-    // The store's counts as copied for the last page; the page pool's thread's own.
-    CResultsTally m_pageTally;
+    const std::shared_ptr<CPageCache> m_pages; // on the io_context thread only
     // The export reads the whole table: on a thread of its own, so that the page never waits.
     asio::thread_pool m_exportPool;
     // Writes the page's and the export's bytes: a connection moves here while its long answer is
@@ -283,10 +214,6 @@ public:
     asio::io_context m_bulkIoc{1};
     asio::executor_work_guard<asio::io_context::executor_type> m_bulkWork;
     std::thread m_bulkThread;
-    // The results page, on the io_context thread only.
-    std::shared_ptr<const CachedPage> m_page;
-    bool m_pageBuilding = false;
-    std::vector<std::function<void(std::shared_ptr<const CachedPage>)>> m_pageWaiters;
     CAdmission m_admission;
     CSubmissionLimit m_submissionLimit; // on the io_context thread only
     CTokenGuard m_tokenGuard;           // on the io_context thread only
@@ -547,7 +474,7 @@ private:
 
     void ServePage(bool head)
     {
-        m_server->GetPage([self = shared_from_this(), head](std::shared_ptr<const CachedPage> page) {
+        m_server->m_pages->Get([self = shared_from_this(), head](std::shared_ptr<const CachedPage> page) {
             if (!page)
                 return self->RespondError(http::status::internal_server_error, "");
             self->RespondPage(std::move(page), head);
