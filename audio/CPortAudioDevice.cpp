@@ -55,7 +55,8 @@ public:
             return 0;
         std::uint32_t rate = 0;
         if (deviceId >= 0 && deviceId < Pa_GetDeviceCount())
-            if (const PaDeviceInfo* info = Pa_GetDeviceInfo(PaDeviceIndex(deviceId)); info && info->defaultSampleRate > 0)
+            if (const PaDeviceInfo* info = Pa_GetDeviceInfo(PaDeviceIndex(deviceId));
+                info && info->defaultSampleRate > 0)
                 rate = static_cast<std::uint32_t>(info->defaultSampleRate);
         Pa_Terminate();
         return rate;
@@ -69,8 +70,8 @@ protected:
         if (result != MMSYSERR_NOERROR)
             return result;
         if (Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec,
-                          std::max(1ul, format.nSamplesPerSec / CALLBACKS_PER_SECOND),
-                          paNoFlag, &CPortAudioDevice::Callback, this) != paNoError) {
+                          std::max(1ul, format.nSamplesPerSec / CALLBACKS_PER_SECOND), paNoFlag,
+                          &CPortAudioDevice::Callback, this) != paNoError) {
             m_stream = nullptr;
             result = MMSYSERR_ERROR;
         }

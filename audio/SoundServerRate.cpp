@@ -27,7 +27,8 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void* userdata)
 std::uint32_t SoundServerRate(int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    const std::unique_ptr<pa_mainloop, decltype(&pa_mainloop_free)> loop(pa_mainloop_new(), &pa_mainloop_free);
+    const std::unique_ptr<pa_mainloop, decltype(&pa_mainloop_free)> loop(pa_mainloop_new(),
+                                                                         &pa_mainloop_free);
     if (!loop)
         return 0;
     const std::unique_ptr<pa_context, decltype(&pa_context_unref)> context(

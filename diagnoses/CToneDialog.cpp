@@ -107,7 +107,8 @@ void CToneDialog::StopTone()
         return;
     m_pSynth->SetGate(0, 0);
     // The decay ends within a block after its envelope.
-    const int decay = CToneVoice::EnvelopeLengthFor(m_toneHz, m_pSynth->SampleRate()) + m_pSynth->MaxBlockSamples();
+    const int decay =
+        CToneVoice::EnvelopeLengthFor(m_toneHz, m_pSynth->SampleRate()) + m_pSynth->MaxBlockSamples();
     if (m_pSynth->IsRunning())
         m_questionDamage.ToneOff(m_pSynth->DevicePosition(), decay);
 }

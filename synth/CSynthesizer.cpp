@@ -123,7 +123,8 @@ bool CSynthesizer::UseRate(std::uint32_t rate)
     const std::int64_t align = m_format.nBlockAlign > 0 ? m_format.nBlockAlign : 1;
     std::int64_t bytes = m_bufferBytes;
     if (rate != static_cast<std::uint32_t>(SAMPLE_RATE))
-        bytes = std::min<std::int64_t>(std::int64_t{m_bufferBytes} * rate / SAMPLE_RATE, INT_MAX) / align * align;
+        bytes =
+            std::min<std::int64_t>(std::int64_t{m_bufferBytes} * rate / SAMPLE_RATE, INT_MAX) / align * align;
 
     m_format.nSamplesPerSec = rate;
     m_format.nAvgBytesPerSec = rate * m_format.nBlockAlign;

@@ -376,8 +376,9 @@ TEST_P(SynthesizerRate, DurationsStayInTimeAndATonePlaysAtItsFrequencyAcrossTheR
 }
 
 INSTANTIATE_TEST_SUITE_P(DeviceRates, SynthesizerRate,
-                         ::testing::Values(SRateCase{0, 44100}, SRateCase{16000, 44100}, SRateCase{48000, 48000},
-                                           SRateCase{96000, 96000}, SRateCase{384000, 192000}),
+                         ::testing::Values(SRateCase{0, 44100}, SRateCase{16000, 44100},
+                                           SRateCase{48000, 48000}, SRateCase{96000, 96000},
+                                           SRateCase{384000, 192000}),
                          [](const auto& info) { return "Device" + std::to_string(info.param.deviceRate); });
 
 TEST(SynthesizerRateChange, BackAt44100EverySampleIsAsBefore)
