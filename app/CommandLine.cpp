@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "Version.h"
-#include "results/ReportPage.h"
+#include "report/ReportPage.h"
 #include "results/ResultFile.h"
 #include "results/ResultRecord.h"
 

@@ -1,7 +1,7 @@
-#include "results/MyResults.h"
+#include "report/MyResults.h"
 
+#include "report/ReportPage.h"
 #include "results/QuestionnaireCommands.h"
-#include "results/ReportPage.h"
 #include "results/ResultRecord.h"
 #include "ui/Message.h"
 

@@ -1,7 +1,7 @@
-#include "results/ReportPage.h"
+#include "report/ReportPage.h"
 
+#include "report/ResultReport.h"
 #include "results/CheckLog.h"
-#include "results/ResultReport.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "results/ResultReport.h"
+#include "report/ResultReport.h"
 
 #include "Version.h"
 

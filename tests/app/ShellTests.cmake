@@ -24,6 +24,6 @@ if(TONVALE_BUILD_GUI)
   endforeach()
 
   # The program's options, run as a process without a display.
-  tv_add_test(app_command_line_test SOURCES command_line_test.cpp LIBS tv_results tv_version LABELS results
+  tv_add_test(app_command_line_test SOURCES command_line_test.cpp LIBS tv_report tv_version LABELS results
               DEPENDS tonvale DEFINITIONS TONVALE_EXE="$<TARGET_FILE:tonvale>")
 endif()

@@ -1,7 +1,7 @@
 // The program's options, run as a user runs them: the real program, with no display at all.
 #include "Version.h"
-#include "results/ReportPage.h"
-#include "results/ResultReport.h"
+#include "report/ReportPage.h"
+#include "report/ResultReport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 

@@ -1,7 +1,7 @@
 // The "My Results" page: what it says for the measurements and the age band, that nothing from
 // the log reaches it unescaped, and how headless Chromium renders it for no, one and several runs.
-#include "results/ReportPage.h"
-#include "results/ResultReport.h"
+#include "report/ReportPage.h"
+#include "report/ResultReport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
