@@ -1,0 +1,649 @@
+#include "server/Connection.h"
+
+#include "server/CsvExport.h"
+#include "server/ResultsPage.h"
+#include "survey/SurveyFields.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/span_body.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t EXPORT_CHUNK_BYTES = 64 * 1024;
+// After an error answer the connection is closed; what the client still sends is read and thrown
+// away for a moment so that the close does not reset the connection before the answer arrives.
+constexpr std::size_t DRAIN_MAX_BYTES = 64 * 1024;
+constexpr std::chrono::milliseconds DRAIN_TIME{1000};
+
+constexpr std::string_view THANK_YOU_PAGE =
+    "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Thank you</title>"
+    "</head><body><p>Your results have been received. Thank you.</p></body></html>\n";
+
+std::string_view PathOf(std::string_view target)
+{
+    return target.substr(0, target.find('?'));
+}
+
+bool IsHttpParseError(const beast::error_code& ec)
+{
+    return &ec.category() == &http::make_error_code(http::error::bad_method).category();
+}
+
+// One line per request: what was asked and how it ended. No address, no query, no body: nothing
+// that tells who sent it or what they answered.
+void LogRequest(std::string_view method, std::string_view path, unsigned status, std::size_t bytes,
+                std::chrono::steady_clock::time_point started)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    // Only known paths are logged as sent; anything else could carry text from the client.
+    const bool known = path == SURVEY_WRITE_PATH || path == SURVEY_RESULTS_PATH || path == EXPORT_PATH;
+    const bool knownMethod = method == "GET" || method == "POST" || method == "HEAD";
+    std::fprintf(stderr, "%s %.*s %.*s %u %zu %.1fms\n", when,
+                 knownMethod ? static_cast<int>(method.size()) : 1, knownMethod ? method.data() : "-",
+                 known ? static_cast<int>(path.size()) : 1, known ? path.data() : "-", status, bytes, ms);
+}
+
+std::string ErrorPage(unsigned status, std::string_view reason, std::string_view detail)
+{
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
+                       std::to_string(status) + " " + HtmlEscape(reason) + "</title></head><body><h1>" +
+                       HtmlEscape(reason) + "</h1>";
+    if (!detail.empty())
+        page += "<p>" + HtmlEscape(detail) + "</p>";
+    return page + "</body></html>\n";
+}
+
+// If-None-Match: "*" or a list of tags, weak ones ("W/...") compared by their tag.
+bool EtagMatches(std::string_view header, std::string_view etag)
+{
+    while (!header.empty()) {
+        const std::size_t comma = header.find(',');
+        std::string_view tag = header.substr(0, comma);
+        header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
+        while (!tag.empty() && (tag.front() == ' ' || tag.front() == '\t'))
+            tag.remove_prefix(1);
+        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t'))
+            tag.remove_suffix(1);
+        if (tag.starts_with("W/"))
+            tag.remove_prefix(2);
+        if (tag == "*" || tag == etag)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+CConnection::CConnection(std::shared_ptr<ServerContext> context, tcp::socket socket, asio::ip::address peer,
+                         bool pending)
+    : m_context(std::move(context)), m_stream(std::move(socket)), m_peer(std::move(peer)),
+      m_key(ClientKey(m_peer)), m_pending(pending), m_deadline(m_stream.get_executor())
+{
+}
+
+CConnection::~CConnection()
+{
+    m_context->admission.Ended(this, m_key, m_pending);
+}
+
+std::optional<std::chrono::steady_clock::time_point> CConnection::EvictableSince() const
+{
+    if (m_state != State::Idle && m_state != State::ReadingHeader)
+        return std::nullopt;
+    return m_waitingSince;
+}
+
+void CConnection::Evict()
+{
+    m_state = State::Busy;
+    Close();
+}
+
+void CConnection::OnServerStop()
+{
+    if (m_state == State::Idle || m_state == State::ReadingHeader)
+        Close();
+}
+
+// Reads have deadlines of their own rather than the stream's: the stream closes the socket
+// when its time runs out, and a client whose body stalls is owed a 408 first.
+void CConnection::ArmDeadline(std::chrono::milliseconds after)
+{
+    const unsigned armed = ++m_deadlineArmed;
+    m_timedOut = false;
+    m_deadline.expires_after(after);
+    m_deadline.async_wait([weak = weak_from_this(), armed](beast::error_code ec) {
+        const auto self = weak.lock();
+        if (ec || !self || self->m_deadlineArmed != armed)
+            return;
+        self->m_timedOut = true;
+        beast::error_code ignored;
+        self->m_stream.socket().cancel(ignored);
+    });
+}
+
+void CConnection::Disarm()
+{
+    ++m_deadlineArmed;
+    m_deadline.cancel();
+}
+
+// A read that the deadline cut short is a timeout.
+beast::error_code CConnection::ReadResult(beast::error_code ec) const
+{
+    return ec && m_timedOut ? beast::error_code(beast::error::timeout) : ec;
+}
+
+void CConnection::ReadNextRequest()
+{
+    m_state = State::Idle;
+    m_waitingSince = std::chrono::steady_clock::now();
+    if (m_context->stopping)
+        return Close();
+    // Waiting for the next request counts against the address as a new connection does.
+    if (!m_pending && m_context->admission.CountsPending()) {
+        m_pending = true;
+        m_context->admission.AcquirePending(m_key);
+    }
+    m_parser.emplace();
+    m_parser->header_limit(MAX_HEADER_BYTES);
+    m_parser->body_limit(MAX_BODY_BYTES);
+    m_headerBytes = 0;
+    m_method.clear();
+    m_path.clear();
+    m_version = 11;
+    m_stream.expires_never();
+    if (m_buffer.size() > 0)
+        return StartHeader(); // the next request came with the last one
+    // Wait for the first bytes apart from the header, so that an idle connection can be told
+    // from one that is sending.
+    ArmDeadline(Options().idleTimeout);
+    m_stream.async_read_some(m_buffer.prepare(MAX_HEADER_BYTES),
+                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                 if (ec)
+                                     return self->Close();
+                                 self->m_buffer.commit(n);
+                                 self->StartHeader();
+                             });
+}
+
+void CConnection::StartHeader()
+{
+    m_state = State::ReadingHeader;
+    m_started = std::chrono::steady_clock::now();
+    ArmDeadline(std::min(Options().headerTimeout, Options().idleTimeout));
+    ParseHeader();
+}
+
+// Hands what has arrived to the parser and reads on until the header is whole. Its bytes are
+// counted here across reads: the parser's own limit applies to each read's remainder only.
+void CConnection::ParseHeader()
+{
+    while (m_buffer.size() > 0 && !m_parser->is_header_done()) {
+        beast::error_code ec;
+        const std::size_t used = m_parser->put(m_buffer.data(), ec);
+        m_buffer.consume(used);
+        m_headerBytes += used;
+        if (ec == http::error::need_more || (!ec && used == 0))
+            break;
+        if (ec)
+            return OnReadError(ec);
+    }
+    const std::size_t unparsed = m_parser->is_header_done() ? 0 : m_buffer.size();
+    if (m_headerBytes + unparsed > MAX_HEADER_BYTES)
+        return OnReadError(http::error::header_limit);
+    if (m_parser->is_header_done())
+        return OnHeader();
+    if (m_timedOut)
+        return OnReadError(beast::error::timeout);
+    // One byte more than the limit allows is enough to know it is exceeded.
+    m_stream.async_read_some(m_buffer.prepare(MAX_HEADER_BYTES + 1 - m_headerBytes - unparsed),
+                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                 if (ec)
+                                     return self->OnReadError(self->ReadResult(ec));
+                                 self->m_buffer.commit(n);
+                                 self->ParseHeader();
+                             });
+}
+
+void CConnection::OnHeader()
+{
+    m_started = std::chrono::steady_clock::now();
+    m_state = State::ReadingBody;
+    const auto& request = m_parser->get();
+    m_method = std::string(request.method_string());
+    m_path = std::string(PathOf(request.target()));
+    m_version = request.version();
+    if (beast::iequals(request[http::field::expect], "100-continue") && !m_parser->is_done()) {
+        Disarm();
+        auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_, m_version);
+        m_stream.expires_after(Options().ioTimeout);
+        http::async_write(m_stream, *interim,
+                          [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
+                              if (ec)
+                                  return self->Close();
+                              self->m_stream.expires_never();
+                              self->ReadBody();
+                          });
+        return;
+    }
+    ReadBody();
+}
+
+void CConnection::ReadBody()
+{
+    if (m_parser->is_done())
+        return OnRequest();
+    ArmDeadline(Options().ioTimeout);
+    http::async_read(m_stream, m_buffer, *m_parser,
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                         if (ec)
+                             return self->OnReadError(self->ReadResult(ec));
+                         self->OnRequest();
+                     });
+}
+
+void CConnection::OnReadError(beast::error_code ec)
+{
+    Disarm();
+    if (ec == http::error::body_limit)
+        return RespondError(http::status::payload_too_large, "body larger than 4096 bytes");
+    if (ec == http::error::header_limit)
+        return RespondError(http::status::request_header_fields_too_large, "");
+    // A request that stalls is told so; an idle connection is just closed.
+    if (ec == beast::error::timeout && m_state != State::Idle)
+        return RespondError(http::status::request_timeout, "");
+    // A client that went away gets no answer; one that sent something that is not HTTP is
+    // told so.
+    if (IsHttpParseError(ec) && ec != http::error::end_of_stream && ec != http::error::partial_message)
+        return RespondError(http::status::bad_request, "malformed request");
+    Close();
+}
+
+void CConnection::OnRequest()
+{
+    Disarm();
+    m_state = State::Busy;
+    if (m_pending) {
+        m_pending = false;
+        m_context->admission.ReleasePending(m_key);
+    }
+    const auto& request = m_parser->get();
+    const http::verb method = request.method();
+    if (m_path == SURVEY_WRITE_PATH) {
+        // The client sends its form with the verb GET and the body; POST is taken as well.
+        if (method != http::verb::get && method != http::verb::post)
+            return RespondError(http::status::method_not_allowed, "");
+        return Store();
+    }
+    if (m_path == SURVEY_RESULTS_PATH) {
+        if (method != http::verb::get && method != http::verb::head)
+            return RespondError(http::status::method_not_allowed, "");
+        return ServePage(method == http::verb::head);
+    }
+    if (m_path == EXPORT_PATH) {
+        if (method != http::verb::get)
+            return RespondError(http::status::method_not_allowed, "");
+        return ServeExport();
+    }
+    RespondError(http::status::not_found, "");
+}
+
+void CConnection::Store()
+{
+    SurveyParseResult parsed = ParseSurveyBody(m_parser->get().body());
+    if (!parsed.submission)
+        return RespondError(http::status::bad_request, parsed.error);
+    if (const long wait = m_context->submissionLimit.Take(m_key); wait > 0)
+        return RespondError(http::status::too_many_requests, "too many submissions from this address", wait);
+    auto back = m_context->Tracked();
+    m_context->submissions.Started();
+    m_context->store.Submit(std::move(*parsed.submission), [self = shared_from_this(), back](bool committed) {
+        asio::post(back, [self, committed] {
+            self->m_context->submissions.Ended();
+            if (committed)
+                self->Respond(http::status::ok, std::string(THANK_YOU_PAGE), "text/html; charset=utf-8",
+                              true);
+            else
+                self->RespondError(http::status::service_unavailable, "the submission could not be stored");
+        });
+    });
+}
+
+void CConnection::ServePage(bool head)
+{
+    m_context->pages->Get([self = shared_from_this(), head](std::shared_ptr<const CachedPage> page) {
+        if (!page)
+            return self->RespondError(http::status::internal_server_error, "");
+        self->RespondPage(std::move(page), head);
+    });
+}
+
+void CConnection::RespondPage(std::shared_ptr<const CachedPage> page, bool head)
+{
+    const std::string_view match = m_parser->get()[http::field::if_none_match];
+    if (!match.empty() && EtagMatches(match, page->etag)) {
+        auto response =
+            std::make_shared<http::response<http::empty_body>>(http::status::not_modified, m_version);
+        SetPageHeaders(*response, *page);
+        return Send(std::move(response), 0);
+    }
+    if (head) {
+        auto response = std::make_shared<http::response<http::empty_body>>(http::status::ok, m_version);
+        SetPageHeaders(*response, *page);
+        response->content_length(page->body.size());
+        return Send(std::move(response), 0);
+    }
+    // The cached bytes go out as they are; the response keeps them alive until written.
+    auto response =
+        std::make_shared<http::response<http::span_body<const char>>>(http::status::ok, m_version);
+    SetPageHeaders(*response, *page);
+    response->body() = beast::span<const char>(page->body.data(), page->body.size());
+    const std::size_t bytes = page->body.size();
+    response->content_length(bytes);
+    response->keep_alive(KeepAlive(true));
+    LogRequest(m_method, m_path, response->result_int(), bytes, m_started);
+    m_state = State::Busy;
+    // Written here while nobody is sending results: moving the connection costs more than
+    // the write. While submissions come in, the page steps aside to the bulk thread.
+    if (!m_context->submissions.UnderWay())
+        return Write(std::move(response), std::move(page));
+    ToBulk([self = shared_from_this(), response, page = std::move(page)](beast::tcp_stream& stream) {
+        stream.expires_after(self->Options().ioTimeout);
+        http::async_write(stream, *response, [self, response, page](beast::error_code ec, std::size_t) {
+            self->FromBulk(!ec, response->keep_alive());
+        });
+    });
+}
+
+template <class Fields> void CConnection::SetPageHeaders(Fields& response, const CachedPage& page)
+{
+    SetCommonHeaders(response, "text/html; charset=utf-8");
+    // The browser may keep the page, but asks each time whether it is still current.
+    response.set(http::field::cache_control, "no-cache");
+    response.set(http::field::etag, page.etag);
+}
+
+// The token the request presents, if it presents one.
+std::optional<std::string_view> CConnection::PresentedToken() const
+{
+    const std::string_view header = m_parser->get()[http::field::authorization];
+    constexpr std::string_view scheme = "Bearer ";
+    if (header.size() < scheme.size() || !beast::iequals(header.substr(0, scheme.size()), scheme))
+        return std::nullopt;
+    return header.substr(scheme.size());
+}
+
+void CConnection::ServeExport()
+{
+    if (Options().adminToken.empty())
+        return RespondError(http::status::not_found, "");
+    const auto token = PresentedToken();
+    // Only a presented token is a guess; a request without one learns nothing.
+    if (!token)
+        return RespondError(http::status::forbidden, "");
+    // The right token is always taken: a lockout that held it back would let anyone who can
+    // guess wrong keep the researcher out. Only wrong guesses wait, per address and in total.
+    if (!ConstantTimeEquals(*token, Options().adminToken)) {
+        if (const long wait = m_context->tokenGuard.Lockout(m_key); wait > 0)
+            return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
+        if (const long wait = m_context->tokenGuard.TakeWrongGuess(); wait > 0)
+            return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
+        m_context->tokenGuard.Failed(m_key);
+        return RespondError(http::status::forbidden, "");
+    }
+    m_context->tokenGuard.Accepted(m_key);
+
+    m_exportResponse = std::make_unique<http::response<http::buffer_body>>(http::status::ok, m_version);
+    auto& response = *m_exportResponse;
+    response.set(http::field::server, "tonvale-survey");
+    response.set(http::field::content_type, "text/csv; charset=utf-8");
+    response.set(http::field::content_disposition, "attachment; filename=\"tonvale-survey.csv\"");
+    response.set(http::field::cache_control, "no-store");
+    response.keep_alive(KeepAlive(true));
+    response.chunked(true);
+    response.body().data = nullptr;
+    response.body().more = true;
+    m_exportSerializer = std::make_unique<http::response_serializer<http::buffer_body>>(response);
+    m_exportBytes = 0;
+    m_state = State::Busy;
+    ToBulk([self = shared_from_this()](beast::tcp_stream& stream) {
+        stream.expires_after(self->Options().ioTimeout);
+        http::async_write_header(stream, *self->m_exportSerializer,
+                                 [self](beast::error_code ec, std::size_t) {
+                                     if (ec)
+                                         return self->EndExport(false);
+                                     self->ProduceExportChunk();
+                                 });
+    });
+}
+
+// Rows are read on the worker thread and written from the bulk thread; only one chunk is in
+// memory at a time.
+void CConnection::ProduceExportChunk()
+{
+    auto back = m_context->bulkIoc.get_executor();
+    asio::post(m_context->exportPool, [self = shared_from_this(), back] {
+        bool more = false;
+        bool failed = false;
+        self->m_exportChunk.clear();
+        try {
+            if (!self->m_export)
+                self->m_export = std::make_unique<CCsvExport>(self->Options().dbPath);
+            more = self->m_export->NextChunk(self->m_exportChunk, EXPORT_CHUNK_BYTES);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "tonvale-survey: export failed: %s\n", error.what());
+            failed = true;
+        }
+        asio::post(back, [self, more, failed] { self->WriteExportChunk(more, failed); });
+    });
+}
+
+void CConnection::WriteExportChunk(bool more, bool failed)
+{
+    if (failed)
+        return EndExport(false); // the client sees a truncated chunked body, not a success
+    auto& body = m_exportResponse->body();
+    if (!m_exportChunk.empty()) {
+        body.data = m_exportChunk.data();
+        body.size = m_exportChunk.size();
+        body.more = true;
+        m_exportBytes += m_exportChunk.size();
+    } else {
+        body.data = nullptr;
+        body.size = 0;
+        body.more = more;
+    }
+    const bool last = m_exportChunk.empty() && !more;
+    m_bulk->expires_after(Options().ioTimeout);
+    http::async_write(*m_bulk, *m_exportSerializer,
+                      [self = shared_from_this(), more, last](beast::error_code ec, std::size_t) {
+                          // need_buffer: this chunk went out and the serializer wants the next.
+                          if (ec && ec != http::error::need_buffer)
+                              return self->EndExport(false);
+                          if (last)
+                              return self->EndExport(true);
+                          if (more)
+                              return self->ProduceExportChunk();
+                          self->m_exportChunk.clear();
+                          self->WriteExportChunk(false, false); // the closing empty chunk
+                      });
+}
+
+void CConnection::EndExport(bool complete)
+{
+    LogRequest(m_method, m_path, complete ? 200 : 500, m_exportBytes, m_started);
+    const bool keepAlive = m_exportResponse->keep_alive();
+    // The cursor is touched only on the worker thread; let it go there too.
+    asio::post(m_context->exportPool, [exporter = std::move(m_export)] {});
+    m_exportSerializer.reset();
+    m_exportResponse.reset();
+    FromBulk(complete, keepAlive);
+}
+
+// Whether the connection stays open after this answer.
+bool CConnection::KeepAlive(bool wanted) const
+{
+    return wanted && m_parser && m_parser->is_done() && m_parser->get().keep_alive() && !m_context->stopping;
+}
+
+// Moves the connection to the bulk thread, where `write` gets a stream of it and must end with
+// FromBulk. Nothing else of the session runs meanwhile: the connection thread takes it up
+// again only when FromBulk hands it back.
+void CConnection::ToBulk(std::function<void(beast::tcp_stream&)> write)
+{
+    m_frontWork.emplace(m_context->Tracked()); // the connection thread waits for it
+    beast::error_code ec;
+    tcp::socket socket = m_stream.release_socket();
+    const int fd = socket.release(ec);
+    if (ec)
+        return FromBulkDone(-1, false, false);
+    asio::post(m_context->bulkIoc, [self = shared_from_this(), fd, write = std::move(write)]() mutable {
+        beast::error_code ec;
+        self->m_bulk.emplace(self->m_context->bulkIoc);
+        self->m_bulk->socket().assign(self->Protocol(), fd, ec);
+        if (ec) {
+            ::close(fd);
+            return self->FromBulk(false, false);
+        }
+        write(*self->m_bulk);
+    });
+}
+
+// On the bulk thread: the answer has gone out (`written`), or not; the connection goes back.
+void CConnection::FromBulk(bool written, bool keepAlive)
+{
+    beast::error_code ec;
+    tcp::socket socket = m_bulk->release_socket();
+    const int fd = socket.is_open() ? socket.release(ec) : -1;
+    m_bulk.reset();
+    asio::post(*m_frontWork, [self = shared_from_this(), fd, written, keepAlive] {
+        self->FromBulkDone(fd, written, keepAlive);
+    });
+}
+
+void CConnection::FromBulkDone(int fd, bool written, bool keepAlive)
+{
+    m_frontWork.reset();
+    beast::error_code ec;
+    if (fd >= 0)
+        m_stream.socket().assign(Protocol(), fd, ec);
+    if (fd < 0 || ec) {
+        if (fd >= 0)
+            ::close(fd);
+        return Close();
+    }
+    if (!written)
+        return Close();
+    if (!keepAlive)
+        return CloseGracefully();
+    ReadNextRequest();
+}
+
+void CConnection::Respond(http::status status, std::string body, std::string_view contentType, bool keepAlive,
+                          long retryAfterSeconds)
+{
+    auto response = std::make_shared<http::response<http::string_body>>(status, m_version);
+    if (retryAfterSeconds > 0)
+        response->set(http::field::retry_after, std::to_string(retryAfterSeconds));
+    SetCommonHeaders(*response, contentType);
+    response->body() = std::move(body);
+    response->prepare_payload();
+    const std::size_t bytes = response->body().size();
+    Send(std::move(response), bytes, keepAlive);
+}
+
+void CConnection::RespondError(http::status status, std::string_view detail, long retryAfterSeconds)
+{
+    // After a refused request the rest of the stream cannot be trusted: close after answering.
+    // A refused token closes too, so that each guess costs a new connection.
+    Respond(status, ErrorPage(static_cast<unsigned>(status), http::obsolete_reason(status), detail),
+            "text/html; charset=utf-8",
+            status == http::status::not_found || status == http::status::method_not_allowed,
+            retryAfterSeconds);
+}
+
+void CConnection::CloseGracefully()
+{
+    beast::error_code ec;
+    m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
+    if (ec)
+        return Close();
+    m_drained = 0;
+    m_stream.expires_after(DRAIN_TIME);
+    Drain();
+}
+
+void CConnection::Drain()
+{
+    m_stream.async_read_some(asio::buffer(m_drainBuffer),
+                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                 self->m_drained += n;
+                                 if (ec || self->m_drained > DRAIN_MAX_BYTES)
+                                     return self->Close();
+                                 self->Drain();
+                             });
+}
+
+void CConnection::Close()
+{
+    beast::error_code ec;
+    m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
+    m_stream.close();
+}
+
+void CConnection::Written(beast::error_code ec, bool keepAlive)
+{
+    if (ec)
+        return Close();
+    if (!keepAlive)
+        return CloseGracefully();
+    ReadNextRequest();
+}
+
+void CConnection::LogAnswer(unsigned status, std::size_t bytes) const
+{
+    LogRequest(m_method, m_path, status, bytes, m_started);
+}
+
+void ServeConnection(const std::shared_ptr<ServerContext>& context, tcp::socket socket)
+{
+    beast::error_code ec;
+    const asio::ip::address peer = socket.remote_endpoint(ec).address();
+    std::shared_ptr<CConnection> connection;
+    const bool admitted = !ec && context->admission.Admit(ClientKey(peer), [&](bool pending) {
+        connection = std::make_shared<CConnection>(context, std::move(socket), peer, pending);
+        return connection;
+    });
+    if (admitted)
+        return connection->Start();
+    // Full, or this address holds too many connections that have sent nothing whole: tell the
+    // client to come back later and close.
+    static constexpr std::string_view busy =
+        "HTTP/1.1 503 Service Unavailable\r\nServer: tonvale-survey\r\nContent-Length: 0\r\n"
+        "Retry-After: 1\r\nConnection: close\r\n\r\n";
+    auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
+    stream->expires_after(std::chrono::seconds(1));
+    asio::async_write(*stream, asio::buffer(busy), [stream](beast::error_code, std::size_t) {
+        beast::error_code ignored;
+        stream->socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream->close();
+    });
+    LogRequest("-", "-", 503, 0, std::chrono::steady_clock::now());
+}
