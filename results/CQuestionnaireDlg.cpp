@@ -2,9 +2,9 @@
 
 #include "help/HtmlHelp.h"
 #include "results/CheckLog.h"
-#include "results/Cp932.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
+#include "survey/Cp932.h"
 #include "ui/Accessibility.h"
 #include "ui/DialogResources.h"
 #include "ui/Message.h"

@@ -1,11 +1,11 @@
 #include "survey/SurveyBody.h"
 
+#include "survey/CIconv.h"
 #include "survey/SurveyFields.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <iconv.h>
 
 namespace {
 
@@ -38,18 +38,6 @@ template <std::size_t N> bool IsOneOf(std::string_view value, const std::array<s
 {
     return std::find(items.begin(), items.end(), value) != items.end();
 }
-
-struct IconvHandle {
-    iconv_t m_cd;
-    IconvHandle() : m_cd(iconv_open("UTF-8", "CP932")) {}
-    ~IconvHandle()
-    {
-        if (m_cd != reinterpret_cast<iconv_t>(-1))
-            iconv_close(m_cd);
-    }
-    IconvHandle(const IconvHandle&) = delete;
-    IconvHandle& operator=(const IconvHandle&) = delete;
-};
 
 } // namespace
 
@@ -109,10 +97,10 @@ std::optional<std::string> Cp932ToUtf8(std::string_view text)
 {
     if (text.find('\0') != std::string_view::npos)
         return std::nullopt;
-    thread_local IconvHandle converter;
-    if (converter.m_cd == reinterpret_cast<iconv_t>(-1))
+    thread_local CIconv converter("UTF-8", "CP932");
+    if (!converter.IsOpen())
         return std::nullopt;
-    iconv(converter.m_cd, nullptr, nullptr, nullptr, nullptr);
+    converter.Reset();
 
     // A CP932 byte becomes at most 3 UTF-8 bytes.
     std::string out(text.size() * 3, '\0');
@@ -121,7 +109,7 @@ std::optional<std::string> Cp932ToUtf8(std::string_view text)
     char* outPtr = out.data();
     std::size_t outLeft = out.size();
     while (inLeft > 0) {
-        if (iconv(converter.m_cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1))
+        if (converter.Convert(&in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1))
             continue;
         // A lead byte with nothing after it: the cut at 255 bytes split the last character.
         if (errno == EINVAL && inLeft == 1)

@@ -1,8 +1,8 @@
 // The real server process on a loopback port, fed by Tonvale's own submission code and by raw
 // requests.
-#include "results/Cp932.h"
 #include "results/ResultRecord.h"
 #include "results/SurveyExchange.h"
+#include "survey/Cp932.h"
 #include "survey/SurveyRequest.h"
 #include "tests/server/ServerProcess.h"
 #include "tests/support/TempDir.h"

@@ -1,6 +1,6 @@
-#include "results/Cp932.h"
+#include "survey/Cp932.h"
 
-#include <iconv.h>
+#include "survey/CIconv.h"
 
 #include <cstdint>
 
@@ -51,21 +51,12 @@ char32_t NextCodePoint(std::string_view text, std::size_t& pos)
 // One converter for one call; a converter keeps no state between characters for CP932.
 class CCp932Converter {
 public:
-    CCp932Converter() : m_cd(iconv_open("CP932", "UTF-32LE")) {}
-    ~CCp932Converter()
-    {
-        if (m_cd != reinterpret_cast<iconv_t>(-1))
-            iconv_close(m_cd);
-    }
-    CCp932Converter(const CCp932Converter&) = delete;
-    CCp932Converter& operator=(const CCp932Converter&) = delete;
-
     // The CP932 bytes of one character, or "?" when it has none (or the converter is missing).
     std::string Convert(char32_t cp)
     {
         if (cp < 0x80)
             return std::string(1, static_cast<char>(cp));
-        if (cp == NOT_A_CHARACTER || m_cd == reinterpret_cast<iconv_t>(-1))
+        if (cp == NOT_A_CHARACTER || !m_iconv.IsOpen())
             return "?";
         char in[4] = {static_cast<char>(cp & 0xFF), static_cast<char>((cp >> 8) & 0xFF),
                       static_cast<char>((cp >> 16) & 0xFF), static_cast<char>((cp >> 24) & 0xFF)};
@@ -74,15 +65,15 @@ public:
         char* outPtr = out;
         std::size_t inLeft = sizeof in;
         std::size_t outLeft = sizeof out;
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(m_cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0 ||
-            outPtr == out)
+        m_iconv.Reset();
+        if (m_iconv.Convert(&inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+            inLeft != 0 || outPtr == out)
             return "?";
         return std::string(out, outPtr);
     }
 
 private:
-    iconv_t m_cd;
+    CIconv m_iconv{"CP932", "UTF-32LE"};
 };
 
 } // namespace
