@@ -1,7 +1,7 @@
 #include "server/Connection.h"
 
-#include "server/CsvExport.h"
 #include "server/ResultsPage.h"
+#include "server/Routes.h"
 #include "survey/SurveyFields.h"
 
 #include <boost/asio/post.hpp>
@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr std::size_t EXPORT_CHUNK_BYTES = 64 * 1024;
 // After an error answer the connection is closed; what the client still sends is read and thrown
 // away for a moment so that the close does not reset the connection before the answer arrives.
 constexpr std::size_t DRAIN_MAX_BYTES = 64 * 1024;
@@ -300,7 +299,7 @@ void CConnection::OnRequest()
     if (m_path == EXPORT_PATH) {
         if (method != http::verb::get)
             return RespondError(http::status::method_not_allowed, "");
-        return ServeExport();
+        return ServeExport(shared_from_this());
     }
     RespondError(http::status::not_found, "");
 }
@@ -381,122 +380,6 @@ template <class Fields> void CConnection::SetPageHeaders(Fields& response, const
 }
 
 // The token the request presents, if it presents one.
-std::optional<std::string_view> CConnection::PresentedToken() const
-{
-    const std::string_view header = m_parser->get()[http::field::authorization];
-    constexpr std::string_view scheme = "Bearer ";
-    if (header.size() < scheme.size() || !beast::iequals(header.substr(0, scheme.size()), scheme))
-        return std::nullopt;
-    return header.substr(scheme.size());
-}
-
-void CConnection::ServeExport()
-{
-    if (Options().adminToken.empty())
-        return RespondError(http::status::not_found, "");
-    const auto token = PresentedToken();
-    // Only a presented token is a guess; a request without one learns nothing.
-    if (!token)
-        return RespondError(http::status::forbidden, "");
-    // The right token is always taken: a lockout that held it back would let anyone who can
-    // guess wrong keep the researcher out. Only wrong guesses wait, per address and in total.
-    if (!ConstantTimeEquals(*token, Options().adminToken)) {
-        if (const long wait = m_context->tokenGuard.Lockout(m_key); wait > 0)
-            return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
-        if (const long wait = m_context->tokenGuard.TakeWrongGuess(); wait > 0)
-            return RespondError(http::status::too_many_requests, "too many wrong tokens", wait);
-        m_context->tokenGuard.Failed(m_key);
-        return RespondError(http::status::forbidden, "");
-    }
-    m_context->tokenGuard.Accepted(m_key);
-
-    m_exportResponse = std::make_unique<http::response<http::buffer_body>>(http::status::ok, m_version);
-    auto& response = *m_exportResponse;
-    response.set(http::field::server, "tonvale-survey");
-    response.set(http::field::content_type, "text/csv; charset=utf-8");
-    response.set(http::field::content_disposition, "attachment; filename=\"tonvale-survey.csv\"");
-    response.set(http::field::cache_control, "no-store");
-    response.keep_alive(KeepAlive(true));
-    response.chunked(true);
-    response.body().data = nullptr;
-    response.body().more = true;
-    m_exportSerializer = std::make_unique<http::response_serializer<http::buffer_body>>(response);
-    m_exportBytes = 0;
-    m_state = State::Busy;
-    ToBulk([self = shared_from_this()](beast::tcp_stream& stream) {
-        stream.expires_after(self->Options().ioTimeout);
-        http::async_write_header(stream, *self->m_exportSerializer,
-                                 [self](beast::error_code ec, std::size_t) {
-                                     if (ec)
-                                         return self->EndExport(false);
-                                     self->ProduceExportChunk();
-                                 });
-    });
-}
-
-// Rows are read on the worker thread and written from the bulk thread; only one chunk is in
-// memory at a time.
-void CConnection::ProduceExportChunk()
-{
-    auto back = m_context->bulkIoc.get_executor();
-    asio::post(m_context->exportPool, [self = shared_from_this(), back] {
-        bool more = false;
-        bool failed = false;
-        self->m_exportChunk.clear();
-        try {
-            if (!self->m_export)
-                self->m_export = std::make_unique<CCsvExport>(self->Options().dbPath);
-            more = self->m_export->NextChunk(self->m_exportChunk, EXPORT_CHUNK_BYTES);
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "tonvale-survey: export failed: %s\n", error.what());
-            failed = true;
-        }
-        asio::post(back, [self, more, failed] { self->WriteExportChunk(more, failed); });
-    });
-}
-
-void CConnection::WriteExportChunk(bool more, bool failed)
-{
-    if (failed)
-        return EndExport(false); // the client sees a truncated chunked body, not a success
-    auto& body = m_exportResponse->body();
-    if (!m_exportChunk.empty()) {
-        body.data = m_exportChunk.data();
-        body.size = m_exportChunk.size();
-        body.more = true;
-        m_exportBytes += m_exportChunk.size();
-    } else {
-        body.data = nullptr;
-        body.size = 0;
-        body.more = more;
-    }
-    const bool last = m_exportChunk.empty() && !more;
-    m_bulk->expires_after(Options().ioTimeout);
-    http::async_write(*m_bulk, *m_exportSerializer,
-                      [self = shared_from_this(), more, last](beast::error_code ec, std::size_t) {
-                          // need_buffer: this chunk went out and the serializer wants the next.
-                          if (ec && ec != http::error::need_buffer)
-                              return self->EndExport(false);
-                          if (last)
-                              return self->EndExport(true);
-                          if (more)
-                              return self->ProduceExportChunk();
-                          self->m_exportChunk.clear();
-                          self->WriteExportChunk(false, false); // the closing empty chunk
-                      });
-}
-
-void CConnection::EndExport(bool complete)
-{
-    LogRequest(m_method, m_path, complete ? 200 : 500, m_exportBytes, m_started);
-    const bool keepAlive = m_exportResponse->keep_alive();
-    // The cursor is touched only on the worker thread; let it go there too.
-    asio::post(m_context->exportPool, [exporter = std::move(m_export)] {});
-    m_exportSerializer.reset();
-    m_exportResponse.reset();
-    FromBulk(complete, keepAlive);
-}
-
 // Whether the connection stays open after this answer.
 bool CConnection::KeepAlive(bool wanted) const
 {

@@ -16,10 +16,8 @@
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/parser.hpp>
-#include <boost/beast/http/serializer.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
@@ -115,11 +113,6 @@ private:
     void ServePage(bool head);
     void RespondPage(std::shared_ptr<const CachedPage> page, bool head);
     template <class Fields> void SetPageHeaders(Fields& response, const CachedPage& page);
-    std::optional<std::string_view> PresentedToken() const;
-    void ServeExport();
-    void ProduceExportChunk();
-    void WriteExportChunk(bool more, bool failed);
-    void EndExport(bool complete);
 
     const std::shared_ptr<ServerContext> m_context;
     beast::tcp_stream m_stream;
@@ -143,12 +136,6 @@ private:
     // the connection thread's loop waiting for it to come back.
     std::optional<beast::tcp_stream> m_bulk;
     std::optional<TrackedExecutor> m_frontWork;
-
-    std::unique_ptr<class CCsvExport> m_export;
-    std::unique_ptr<http::response<http::buffer_body>> m_exportResponse;
-    std::unique_ptr<http::response_serializer<http::buffer_body>> m_exportSerializer;
-    std::string m_exportChunk;
-    std::size_t m_exportBytes = 0;
 
     std::array<char, 4096> m_drainBuffer{};
     std::size_t m_drained = 0;

@@ -32,18 +32,6 @@ void RunInBackground()
 
 } // namespace
 
-bool ConstantTimeEquals(std::string_view presented, std::string_view expected)
-{
-    unsigned char difference = presented.size() == expected.size() ? 0 : 1;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const char c = i < presented.size() ? presented[i] : '\0';
-        difference |= static_cast<unsigned char>(c ^ expected[i]);
-    }
-    // Keep the compiler from ending the loop early once a difference is known.
-    volatile unsigned char result = difference;
-    return result == 0;
-}
-
 ServerContext::ServerContext(asio::io_context& ioContext, SurveyServerOptions serverOptions,
                              CSurveyStore& surveyStore)
     : ioc(ioContext), options(std::move(serverOptions)), store(surveyStore),

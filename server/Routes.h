@@ -1,0 +1,10 @@
+#pragma once
+// The server's routes. Each handler runs on the connection thread once its request is whole, and
+// ends by answering through the connection (or by handing the connection to the bulk thread, from
+// which it comes back).
+#include <memory>
+
+class CConnection;
+
+// ExportRoute.cpp: the researcher's CSV export, behind the admin token.
+void ServeExport(const std::shared_ptr<CConnection>& connection);
