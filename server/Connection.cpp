@@ -9,7 +9,6 @@
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/read.hpp>
-#include <boost/beast/http/span_body.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -66,25 +65,6 @@ std::string ErrorPage(unsigned status, std::string_view reason, std::string_view
     if (!detail.empty())
         page += "<p>" + HtmlEscape(detail) + "</p>";
     return page + "</body></html>\n";
-}
-
-// If-None-Match: "*" or a list of tags, weak ones ("W/...") compared by their tag.
-bool EtagMatches(std::string_view header, std::string_view etag)
-{
-    while (!header.empty()) {
-        const std::size_t comma = header.find(',');
-        std::string_view tag = header.substr(0, comma);
-        header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
-        while (!tag.empty() && (tag.front() == ' ' || tag.front() == '\t'))
-            tag.remove_prefix(1);
-        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t'))
-            tag.remove_suffix(1);
-        if (tag.starts_with("W/"))
-            tag.remove_prefix(2);
-        if (tag == "*" || tag == etag)
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -294,7 +274,7 @@ void CConnection::OnRequest()
     if (m_path == SURVEY_RESULTS_PATH) {
         if (method != http::verb::get && method != http::verb::head)
             return RespondError(http::status::method_not_allowed, "");
-        return ServePage(method == http::verb::head);
+        return ServeResultsPage(shared_from_this(), method == http::verb::head);
     }
     if (m_path == EXPORT_PATH) {
         if (method != http::verb::get)
@@ -325,61 +305,6 @@ void CConnection::Store()
     });
 }
 
-void CConnection::ServePage(bool head)
-{
-    m_context->pages->Get([self = shared_from_this(), head](std::shared_ptr<const CachedPage> page) {
-        if (!page)
-            return self->RespondError(http::status::internal_server_error, "");
-        self->RespondPage(std::move(page), head);
-    });
-}
-
-void CConnection::RespondPage(std::shared_ptr<const CachedPage> page, bool head)
-{
-    const std::string_view match = m_parser->get()[http::field::if_none_match];
-    if (!match.empty() && EtagMatches(match, page->etag)) {
-        auto response =
-            std::make_shared<http::response<http::empty_body>>(http::status::not_modified, m_version);
-        SetPageHeaders(*response, *page);
-        return Send(std::move(response), 0);
-    }
-    if (head) {
-        auto response = std::make_shared<http::response<http::empty_body>>(http::status::ok, m_version);
-        SetPageHeaders(*response, *page);
-        response->content_length(page->body.size());
-        return Send(std::move(response), 0);
-    }
-    // The cached bytes go out as they are; the response keeps them alive until written.
-    auto response =
-        std::make_shared<http::response<http::span_body<const char>>>(http::status::ok, m_version);
-    SetPageHeaders(*response, *page);
-    response->body() = beast::span<const char>(page->body.data(), page->body.size());
-    const std::size_t bytes = page->body.size();
-    response->content_length(bytes);
-    response->keep_alive(KeepAlive(true));
-    LogRequest(m_method, m_path, response->result_int(), bytes, m_started);
-    m_state = State::Busy;
-    // Written here while nobody is sending results: moving the connection costs more than
-    // the write. While submissions come in, the page steps aside to the bulk thread.
-    if (!m_context->submissions.UnderWay())
-        return Write(std::move(response), std::move(page));
-    ToBulk([self = shared_from_this(), response, page = std::move(page)](beast::tcp_stream& stream) {
-        stream.expires_after(self->Options().ioTimeout);
-        http::async_write(stream, *response, [self, response, page](beast::error_code ec, std::size_t) {
-            self->FromBulk(!ec, response->keep_alive());
-        });
-    });
-}
-
-template <class Fields> void CConnection::SetPageHeaders(Fields& response, const CachedPage& page)
-{
-    SetCommonHeaders(response, "text/html; charset=utf-8");
-    // The browser may keep the page, but asks each time whether it is still current.
-    response.set(http::field::cache_control, "no-cache");
-    response.set(http::field::etag, page.etag);
-}
-
-// The token the request presents, if it presents one.
 // Whether the connection stays open after this answer.
 bool CConnection::KeepAlive(bool wanted) const
 {

@@ -110,9 +110,6 @@ private:
 
     // The routes, for now.
     void Store();
-    void ServePage(bool head);
-    void RespondPage(std::shared_ptr<const CachedPage> page, bool head);
-    template <class Fields> void SetPageHeaders(Fields& response, const CachedPage& page);
 
     const std::shared_ptr<ServerContext> m_context;
     beast::tcp_stream m_stream;

@@ -6,5 +6,7 @@
 
 class CConnection;
 
+// PageRoute.cpp: the results page; `head`: its header only.
+void ServeResultsPage(const std::shared_ptr<CConnection>& connection, bool head);
 // ExportRoute.cpp: the researcher's CSV export, behind the admin token.
 void ServeExport(const std::shared_ptr<CConnection>& connection);
