@@ -1,7 +1,7 @@
 #include "report/MyResults.h"
 
+#include "questionnaire/QuestionnaireCommands.h"
 #include "report/ReportPage.h"
-#include "results/QuestionnaireCommands.h"
 #include "results/ResultRecord.h"
 #include "ui/Message.h"
 

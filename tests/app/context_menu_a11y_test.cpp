@@ -1,7 +1,7 @@
 // The main window's context menu as a screen reader user meets it: My Results is found and chosen
 // through the real accessibility bus (AT-SPI).
 #include "app/CMainDlg.h"
-#include "results/QuestionnaireCommands.h"
+#include "questionnaire/QuestionnaireCommands.h"
 #include "results/ResultRecord.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"

@@ -1,7 +1,7 @@
 // The real server process on a loopback port, fed by Tonvale's own submission code and by raw
 // requests.
+#include "questionnaire/SurveyExchange.h"
 #include "results/ResultRecord.h"
-#include "results/SurveyExchange.h"
 #include "survey/Cp932.h"
 #include "survey/SurveyRequest.h"
 #include "tests/server/ServerProcess.h"

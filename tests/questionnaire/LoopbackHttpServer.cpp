@@ -1,4 +1,4 @@
-#include "tests/results/LoopbackHttpServer.h"
+#include "tests/questionnaire/LoopbackHttpServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,9 +1,9 @@
 // What a send makes of every kind of server answer: the message, the sent flag, and the bounds on
 // time and memory that a broken or hostile server must not break.
+#include "questionnaire/SurveyExchange.h"
 #include "results/ResultRecord.h"
-#include "results/SurveyExchange.h"
-#include "tests/results/LoopbackHttpServer.h"
-#include "tests/results/SubmissionTestSupport.h"
+#include "tests/questionnaire/LoopbackHttpServer.h"
+#include "tests/questionnaire/SubmissionTestSupport.h"
 #include "tests/support/CapturingMessageSink.h"
 
 #include <gtest/gtest.h>

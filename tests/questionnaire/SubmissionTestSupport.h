@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the submission tests: the environment they need and a few value sets.
-#include "results/SurveyExchange.h"
+#include "questionnaire/SurveyExchange.h"
 #include "survey/SurveyRequest.h"
 
 #include <cstdlib>

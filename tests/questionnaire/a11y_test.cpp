@@ -1,6 +1,6 @@
 // The questionnaire as a screen reader meets it: every field and list read through the real
 // accessibility bus (AT-SPI), under the name of the label beside it.
-#include "results/CQuestionnaireDlg.h"
+#include "questionnaire/CQuestionnaireDlg.h"
 #include "results/ResultRecord.h"
 #include "tests/support/WxTesting.h"
 #include "ui/DialogResources.h"

@@ -1,4 +1,4 @@
-#include "results/SurveyExchange.h"
+#include "questionnaire/SurveyExchange.h"
 
 #include "Version.h"
 #include "results/ResultRecord.h"

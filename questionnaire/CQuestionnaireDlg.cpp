@@ -1,9 +1,9 @@
-#include "results/CQuestionnaireDlg.h"
+#include "questionnaire/CQuestionnaireDlg.h"
 
 #include "help/HtmlHelp.h"
+#include "questionnaire/SurveyExchange.h"
 #include "results/CheckLog.h"
 #include "results/ResultRecord.h"
-#include "results/SurveyExchange.h"
 #include "survey/Cp932.h"
 #include "ui/Accessibility.h"
 #include "ui/DialogResources.h"

@@ -1,8 +1,8 @@
-#include "results/QuestionnaireCommands.h"
+#include "questionnaire/QuestionnaireCommands.h"
 
-#include "results/CQuestionnaireDlg.h"
+#include "questionnaire/CQuestionnaireDlg.h"
+#include "questionnaire/SurveyExchange.h"
 #include "results/ResultRecord.h"
-#include "results/SurveyExchange.h"
 #include "ui/Message.h"
 
 #include <wx/log.h>

@@ -1,9 +1,9 @@
 // The request body as the survey server receives it, byte for byte, and the request around it.
+#include "questionnaire/SurveyExchange.h"
 #include "results/ResultRecord.h"
-#include "results/SurveyExchange.h"
 #include "survey/Cp932.h"
-#include "tests/results/LoopbackHttpServer.h"
-#include "tests/results/SubmissionTestSupport.h"
+#include "tests/questionnaire/LoopbackHttpServer.h"
+#include "tests/questionnaire/SubmissionTestSupport.h"
 
 #include <gtest/gtest.h>
 

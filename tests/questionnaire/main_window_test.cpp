@@ -1,12 +1,12 @@
 // The questionnaire reached from the main window: Send Result, Show Result and the quit-time offer,
 // end to end against a loopback server, with result.dat as what survives the run.
 #include "app/CMainDlg.h"
-#include "results/CQuestionnaireDlg.h"
-#include "results/QuestionnaireCommands.h"
+#include "questionnaire/CQuestionnaireDlg.h"
+#include "questionnaire/QuestionnaireCommands.h"
+#include "questionnaire/SurveyExchange.h"
 #include "results/ResultRecord.h"
-#include "results/SurveyExchange.h"
-#include "tests/results/LoopbackHttpServer.h"
-#include "tests/results/SubmissionTestSupport.h"
+#include "tests/questionnaire/LoopbackHttpServer.h"
+#include "tests/questionnaire/SubmissionTestSupport.h"
 #include "tests/support/CapturingMessageSink.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
