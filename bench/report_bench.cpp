@@ -2,8 +2,8 @@
 // (about two thousand runs of every check), as the main window and `tonvale --report` do.
 //
 //   build/<dir>/bin/report_bench
+#include "checklog/CheckLog.h"
 #include "report/ReportPage.h"
-#include "results/CheckLog.h"
 
 #include <benchmark/benchmark.h>
 

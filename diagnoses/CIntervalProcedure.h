@@ -2,7 +2,7 @@
 // The interval check without its window: the eight bands and their admission, the two tones of a
 // question, the halving and moving back of the difference, and when a band is finished. The dialog
 // plays the tones on its timer and shows what this class decides.
-#include "results/CheckLog.h"
+#include "checklog/CheckLog.h"
 #include "survey/SurveyFields.h"
 
 #include <string>

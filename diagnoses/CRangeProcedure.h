@@ -2,7 +2,7 @@
 // The audible range check without its window: the five-slot patterns, the two integer bisections
 // (upper limit first, then lower limit) and the texts they produce. The dialog plays the slots on
 // its timer and shows what this class decides.
-#include "results/CheckLog.h"
+#include "checklog/CheckLog.h"
 
 #include <string>
 #include <vector>

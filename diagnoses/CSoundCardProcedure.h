@@ -1,7 +1,7 @@
 #pragma once
 // The sound card check without its window: which tone comes next, how the step shrinks, and what
 // the card's limit is. The dialog plays the tones and shows what this class decides.
-#include "results/CheckLog.h"
+#include "checklog/CheckLog.h"
 
 #include <string>
 #include <vector>

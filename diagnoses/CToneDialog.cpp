@@ -1,6 +1,6 @@
 #include "diagnoses/CToneDialog.h"
 
-#include "results/CheckLog.h"
+#include "checklog/CheckLog.h"
 #include "synth/CSynthesizer.h"
 #include "ui/DialogResources.h"
 #include "ui/Message.h"

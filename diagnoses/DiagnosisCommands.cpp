@@ -1,9 +1,9 @@
 #include "diagnoses/DiagnosisCommands.h"
 
+#include "checklog/CheckLog.h"
 #include "diagnoses/CIntervalDlg.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"
-#include "results/CheckLog.h"
 #include "ui/Message.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "questionnaire/CQuestionnaireDlg.h"
 
+#include "checklog/CheckLog.h"
 #include "help/HtmlHelp.h"
 #include "questionnaire/SurveyExchange.h"
-#include "results/CheckLog.h"
 #include "results/ResultRecord.h"
 #include "survey/Cp932.h"
 #include "ui/Accessibility.h"

@@ -1,7 +1,7 @@
 #include "report/ReportPage.h"
 
+#include "checklog/CheckLog.h"
 #include "report/ResultReport.h"
-#include "results/CheckLog.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // "My Results": one self-contained HTML page (inline SVG, no scripts, nothing fetched, A4 when
 // printed) with the current measurements, the highest audible frequency beside published age
 // reference points, and the history kept in tonvale-log.csv.
-#include "results/CheckLog.h"
+#include "checklog/CheckLog.h"
 #include "results/ResultRecord.h"
 
 #include <cstddef>

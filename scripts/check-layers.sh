@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-floors=("res" "ui" "help" "audio" "synth survey" "results" "questionnaire" "report" "diagnoses" "app")
+floors=("res" "ui" "help" "audio" "synth survey" "results" "checklog" "questionnaire" "report" "diagnoses" "app")
 declare -A floor
 for i in "${!floors[@]}"; do
   for dir in ${floors[$i]}; do floor[$dir]=$i; done

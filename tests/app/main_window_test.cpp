@@ -2,11 +2,11 @@
 // answered through wxWidgets' testing hooks.
 #include "app/CAboutDlg.h"
 #include "app/CMainDlg.h"
+#include "checklog/CheckLog.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "help/CHelpViewer.h"
 #include "questionnaire/QuestionnaireCommands.h"
 #include "report/ReportPage.h"
-#include "results/CheckLog.h"
 #include "results/ResultRecord.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"

@@ -3,6 +3,7 @@
 // recorded from the sink's monitor and measured.
 #include "app/CMainDlg.h"
 #include "audio/CVirtualWaveDevice.h"
+#include "checklog/CheckLog.h"
 #include "diagnoses/CIntervalDlg.h"
 #include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeDlg.h"
@@ -10,7 +11,6 @@
 #include "diagnoses/DiagnosisCommands.h"
 #include "diagnoses/RandomBetween.h"
 #include "diagnoses/SoundCardLimit.h"
-#include "results/CheckLog.h"
 #include "results/ResultRecord.h"
 #include "synth/CSynthesizer.h"
 #include "tests/diagnoses/DialogDriving.h"

@@ -1,9 +1,9 @@
 // The questionnaire dialog driven as a user drives it, under Xvfb, sending to a loopback server.
+#include "checklog/CheckLog.h"
 #include "help/CHelpViewer.h"
 #include "questionnaire/CQuestionnaireDlg.h"
 #include "questionnaire/QuestionnaireCommands.h"
 #include "questionnaire/SurveyExchange.h"
-#include "results/CheckLog.h"
 #include "results/ResultRecord.h"
 #include "tests/questionnaire/LoopbackHttpServer.h"
 #include "tests/questionnaire/SubmissionTestSupport.h"

@@ -1,4 +1,4 @@
-#include "results/CheckLog.h"
+#include "checklog/CheckLog.h"
 
 #include "results/CGeneralFile.h"
 

@@ -1,6 +1,6 @@
 // tonvale-log.csv: what a row looks like, how rows accumulate over runs, what is never written
 // into, and what the reader makes of a damaged file.
-#include "results/CheckLog.h"
+#include "checklog/CheckLog.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
