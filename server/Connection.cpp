@@ -23,10 +23,6 @@ namespace {
 constexpr std::size_t DRAIN_MAX_BYTES = 64 * 1024;
 constexpr std::chrono::milliseconds DRAIN_TIME{1000};
 
-constexpr std::string_view THANK_YOU_PAGE =
-    "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Thank you</title>"
-    "</head><body><p>Your results have been received. Thank you.</p></body></html>\n";
-
 std::string_view PathOf(std::string_view target)
 {
     return target.substr(0, target.find('?'));
@@ -263,46 +259,7 @@ void CConnection::OnRequest()
         m_pending = false;
         m_context->admission.ReleasePending(m_key);
     }
-    const auto& request = m_parser->get();
-    const http::verb method = request.method();
-    if (m_path == SURVEY_WRITE_PATH) {
-        // The client sends its form with the verb GET and the body; POST is taken as well.
-        if (method != http::verb::get && method != http::verb::post)
-            return RespondError(http::status::method_not_allowed, "");
-        return Store();
-    }
-    if (m_path == SURVEY_RESULTS_PATH) {
-        if (method != http::verb::get && method != http::verb::head)
-            return RespondError(http::status::method_not_allowed, "");
-        return ServeResultsPage(shared_from_this(), method == http::verb::head);
-    }
-    if (m_path == EXPORT_PATH) {
-        if (method != http::verb::get)
-            return RespondError(http::status::method_not_allowed, "");
-        return ServeExport(shared_from_this());
-    }
-    RespondError(http::status::not_found, "");
-}
-
-void CConnection::Store()
-{
-    SurveyParseResult parsed = ParseSurveyBody(m_parser->get().body());
-    if (!parsed.submission)
-        return RespondError(http::status::bad_request, parsed.error);
-    if (const long wait = m_context->submissionLimit.Take(m_key); wait > 0)
-        return RespondError(http::status::too_many_requests, "too many submissions from this address", wait);
-    auto back = m_context->Tracked();
-    m_context->submissions.Started();
-    m_context->store.Submit(std::move(*parsed.submission), [self = shared_from_this(), back](bool committed) {
-        asio::post(back, [self, committed] {
-            self->m_context->submissions.Ended();
-            if (committed)
-                self->Respond(http::status::ok, std::string(THANK_YOU_PAGE), "text/html; charset=utf-8",
-                              true);
-            else
-                self->RespondError(http::status::service_unavailable, "the submission could not be stored");
-        });
-    });
+    AnswerRequest(shared_from_this());
 }
 
 // Whether the connection stays open after this answer.

@@ -108,9 +108,6 @@ private:
     void Drain();
     void Close();
 
-    // The routes, for now.
-    void Store();
-
     const std::shared_ptr<ServerContext> m_context;
     beast::tcp_stream m_stream;
     const asio::ip::address m_peer;
