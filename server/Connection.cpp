@@ -262,15 +262,11 @@ void CConnection::OnRequest()
     AnswerRequest(shared_from_this());
 }
 
-// Whether the connection stays open after this answer.
 bool CConnection::KeepAlive(bool wanted) const
 {
     return wanted && m_parser && m_parser->is_done() && m_parser->get().keep_alive() && !m_context->stopping;
 }
 
-// Moves the connection to the bulk thread, where `write` gets a stream of it and must end with
-// FromBulk. Nothing else of the session runs meanwhile: the connection thread takes it up
-// again only when FromBulk hands it back.
 void CConnection::ToBulk(std::function<void(beast::tcp_stream&)> write)
 {
     m_frontWork.emplace(m_context->Tracked()); // the connection thread waits for it
@@ -291,7 +287,6 @@ void CConnection::ToBulk(std::function<void(beast::tcp_stream&)> write)
     });
 }
 
-// On the bulk thread: the answer has gone out (`written`), or not; the connection goes back.
 void CConnection::FromBulk(bool written, bool keepAlive)
 {
     beast::error_code ec;
@@ -344,6 +339,20 @@ void CConnection::RespondError(http::status status, std::string_view detail, lon
             retryAfterSeconds);
 }
 
+void CConnection::Written(beast::error_code ec, bool keepAlive)
+{
+    if (ec)
+        return Close();
+    if (!keepAlive)
+        return CloseGracefully();
+    ReadNextRequest();
+}
+
+void CConnection::LogAnswer(unsigned status, std::size_t bytes) const
+{
+    LogRequest(m_method, m_path, status, bytes, m_started);
+}
+
 void CConnection::CloseGracefully()
 {
     beast::error_code ec;
@@ -371,20 +380,6 @@ void CConnection::Close()
     beast::error_code ec;
     m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
     m_stream.close();
-}
-
-void CConnection::Written(beast::error_code ec, bool keepAlive)
-{
-    if (ec)
-        return Close();
-    if (!keepAlive)
-        return CloseGracefully();
-    ReadNextRequest();
-}
-
-void CConnection::LogAnswer(unsigned status, std::size_t bytes) const
-{
-    LogRequest(m_method, m_path, status, bytes, m_started);
 }
 
 void ServeConnection(const std::shared_ptr<ServerContext>& context, tcp::socket socket)

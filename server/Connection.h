@@ -30,6 +30,7 @@
 #include <string>
 #include <string_view>
 
+// The short names every file of the server that speaks HTTP uses.
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
