@@ -1,6 +1,10 @@
 #include "report/ResultReport.h"
 
 #include "Version.h"
+#include "chart/Axis.h"
+#include "chart/Citations.h"
+#include "chart/Html.h"
+#include "chart/Svg.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,34 +17,6 @@
 namespace {
 
 constexpr double CARD_FULL_RANGE_HZ = 22050.0;
-
-std::string Escape(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 
 // A plain decimal number and nothing else; the log is a file anyone may edit.
 std::optional<double> ParseNumber(const std::string& text)
@@ -57,9 +33,7 @@ std::optional<double> ParseNumber(const std::string& text)
 
 std::string Number(double value, int decimals = 0)
 {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
+    return FormatNumber(value, decimals);
 }
 
 // "2026-12-07T11:25:33.120+09:00" -> "2026-12-07 11:25"
@@ -83,25 +57,6 @@ struct Series {
     std::vector<Point> points;
 };
 
-struct Axis {
-    bool logarithmic;
-    double min, max;
-    std::vector<double> ticks;
-    std::string unit;
-};
-
-double AxisFraction(const Axis& axis, double value)
-{
-    double f;
-    if (axis.logarithmic) {
-        const double v = std::max(value, axis.min);
-        f = (std::log10(v) - std::log10(axis.min)) / (std::log10(axis.max) - std::log10(axis.min));
-    } else {
-        f = (value - axis.min) / (axis.max - axis.min);
-    }
-    return std::clamp(f, 0.0, 1.0);
-}
-
 std::string TickLabel(double value, const std::string& unit)
 {
     if (unit == "Hz" && value >= 1000)
@@ -111,7 +66,7 @@ std::string TickLabel(double value, const std::string& unit)
 
 // Values over time, one line per series, with a label for the first and the last time.
 std::string TimeChart(const std::string& id, const std::string& title, const std::vector<Series>& series,
-                      const Axis& y, int width, int height)
+                      const ChartAxis& y, const std::vector<double>& ticks, int width, int height)
 {
     const double left = 64, right = 16, top = 24, bottom = 36;
     const double plotW = width - left - right, plotH = height - top - bottom;
@@ -132,12 +87,12 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
     auto x = [&](long long ms) {
         return last == first ? left + plotW / 2 : left + plotW * double(ms - first) / double(last - first);
     };
-    auto yOf = [&](double v) { return top + plotH * (1 - AxisFraction(y, v)); };
+    auto yOf = [&](double v) { return top + plotH * (1 - y.Fraction(v)); };
 
     std::string svg = "<svg class=\"chart\" id=\"" + id + "\" viewBox=\"0 0 " + std::to_string(width) + " " +
                       std::to_string(height) + "\" role=\"img\" aria-labelledby=\"" + id + "-title\">";
-    svg += "<title id=\"" + id + "-title\">" + Escape(title) + "</title>";
-    for (double tick : y.ticks) {
+    svg += SvgTitle(id, title);
+    for (double tick : ticks) {
         const std::string ty = Number(yOf(tick), 1);
         svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" +
                ty + "\" y2=\"" + ty + "\"/>";
@@ -150,10 +105,10 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
         const std::string ly = Number(top + plotH + 20);
         const bool one = first == last;
         svg += "<text class=\"tick\" x=\"" + Number(x(first), 1) + "\" y=\"" + ly + "\" text-anchor=\"" +
-               (one ? "middle" : "start") + "\">" + Escape(ShortTime(firstPoint->time)) + "</text>";
+               (one ? "middle" : "start") + "\">" + HtmlEscape(ShortTime(firstPoint->time)) + "</text>";
         if (!one)
             svg += "<text class=\"tick\" x=\"" + Number(x(last), 1) + "\" y=\"" + ly +
-                   "\" text-anchor=\"end\">" + Escape(ShortTime(lastPoint->time)) + "</text>";
+                   "\" text-anchor=\"end\">" + HtmlEscape(ShortTime(lastPoint->time)) + "</text>";
     }
     double legendX = left + 4;
     for (const Series& s : series) {
@@ -161,7 +116,7 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
             continue;
         if (series.size() > 1) {
             svg += "<text class=\"legend " + s.cssClass + "\" x=\"" + Number(legendX) + "\" y=\"14\">● " +
-                   Escape(s.name) + "</text>";
+                   HtmlEscape(s.name) + "</text>";
             legendX += 14 + 7.5 * double(s.name.size());
         }
         std::vector<Point> points = s.points;
@@ -176,8 +131,8 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
         }
         for (const Point& p : points)
             svg += "<circle cx=\"" + Number(x(p.ms), 1) + "\" cy=\"" + Number(yOf(p.value), 1) +
-                   "\" r=\"3.5\"><title>" + Escape(s.name) + ": " + Number(p.value) + " " + y.unit + ", " +
-                   Escape(ShortTime(p.time)) + "</title></circle>";
+                   "\" r=\"3.5\"><title>" + HtmlEscape(s.name) + ": " + Number(p.value) + " " + y.unit +
+                   ", " + HtmlEscape(ShortTime(p.time)) + "</title></circle>";
         svg += "</g>";
     }
     return svg + "</svg>";
@@ -189,12 +144,12 @@ std::string RunBars(const std::vector<Point>& runs)
     const int width = 640, height = 240;
     const double left = 64, right = 16, top = 16, bottom = 40;
     const double plotW = width - left - right, plotH = height - top - bottom;
-    const Axis y{false, 0, CARD_FULL_RANGE_HZ, {0, 5000, 10000, 15000, 20000}, "Hz"};
-    auto yOf = [&](double v) { return top + plotH * (1 - AxisFraction(y, v)); };
+    const ChartAxis y{0, CARD_FULL_RANGE_HZ, false, "Hz"};
+    auto yOf = [&](double v) { return top + plotH * (1 - y.Fraction(v)); };
     std::string svg = "<svg class=\"chart\" id=\"soundcard-history\" viewBox=\"0 0 640 240\" role=\"img\" "
                       "aria-labelledby=\"soundcard-history-title\"><title id=\"soundcard-history-title\">"
                       "The sound card's limit in each run</title>";
-    for (double tick : y.ticks) {
+    for (double tick : LinearTicks(0, 20000, 5000)) {
         const std::string ty = Number(yOf(tick), 1);
         svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" +
                ty + "\" y2=\"" + ty + "\"/><text class=\"tick\" x=\"" + Number(left - 6) + "\" y=\"" + ty +
@@ -209,10 +164,10 @@ std::string RunBars(const std::vector<Point>& runs)
         const double by = yOf(runs[i].value);
         svg += "<rect class=\"bar\" x=\"" + Number(cx - barW / 2, 1) + "\" y=\"" + Number(by, 1) +
                "\" width=\"" + Number(barW, 1) + "\" height=\"" + Number(top + plotH - by, 1) + "\"><title>" +
-               Escape(ShortTime(runs[i].time)) + ": " + Number(runs[i].value, 2) + " Hz</title></rect>";
+               HtmlEscape(ShortTime(runs[i].time)) + ": " + Number(runs[i].value, 2) + " Hz</title></rect>";
         if (i % labelEvery == 0)
             svg += "<text class=\"tick\" x=\"" + Number(cx, 1) + "\" y=\"" + Number(top + plotH + 16) +
-                   "\" text-anchor=\"middle\">" + Escape(runs[i].time.substr(5, 5)) + "</text>";
+                   "\" text-anchor=\"middle\">" + HtmlEscape(runs[i].time.substr(5, 5)) + "</text>";
     }
     return svg + "</svg>";
 }
@@ -241,11 +196,6 @@ const std::vector<ReferenceGroup>& ReferenceGroups()
     };
     return groups;
 }
-
-constexpr const char* REFERENCE_CITATION =
-    "Wang, M., Ai, Y., Han, Y., Fan, Z., Shi, P., Wang, H. (2021). Extended high-frequency audiometry in "
-    "healthy adults with different age groups. Journal of Otolaryngology – Head &amp; Neck Surgery. "
-    "doi:10.1186/s40463-021-00534-w. 162 adults aged 21 to 70.";
 
 // The questionnaire's age item ("30 years old", "under 5", "over 80") in years; -1 for none.
 int AgeYears(const std::string& item)
@@ -292,7 +242,8 @@ std::string ReferenceChart(int highestHz, int markedGroup)
     const int width = 640, rowH = 40, top = 12;
     const int height = top + rowH * int(groups.size() + 1) + 30;
     const double left = 170, right = 20, plotW = width - left - right;
-    auto x = [&](double hz) { return left + plotW * std::clamp(hz / CARD_FULL_RANGE_HZ, 0.0, 1.0); };
+    const ChartAxis axis{0, CARD_FULL_RANGE_HZ};
+    auto x = [&](double hz) { return axis.Position(hz, left, left + plotW); };
     const double axisY = top + rowH * double(groups.size() + 1);
 
     std::string svg =
@@ -300,7 +251,7 @@ std::string ReferenceChart(int highestHz, int markedGroup)
         std::to_string(height) +
         "\" role=\"img\" aria-labelledby=\"age-reference-title\"><title id=\"age-reference-title\">"
         "Your highest audible frequency beside the reference points by age</title>";
-    for (double tick = 0; tick <= 20000; tick += 5000) {
+    for (double tick : LinearTicks(0, 20000, 5000)) {
         svg += "<line class=\"grid\" x1=\"" + Number(x(tick), 1) + "\" x2=\"" + Number(x(tick), 1) +
                "\" y1=\"" + std::to_string(top) + "\" y2=\"" + Number(axisY) +
                "\"/><text class=\"tick\" x=\"" + Number(x(tick), 1) + "\" y=\"" + Number(axisY + 18) +
@@ -440,7 +391,8 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
                        "<title>My Results – Tonvale</title>\n<style>";
     page += STYLE;
     page += "</style>\n</head>\n<body>\n<h1>My Results</h1>\n";
-    page += "<p class=\"generated\">Made by Tonvale " TONVALE_VERSION_STRING " on " + Escape(generatedAt) +
+    page += "<p class=\"generated\">Made by Tonvale " TONVALE_VERSION_STRING " on " +
+            HtmlEscape(generatedAt) +
             " from result.dat and tonvale-log.csv. Nothing on this page has been sent anywhere.</p>\n";
 
     // The ten measurements.
@@ -481,14 +433,15 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
     page += "</ul>\n";
     if (!age.empty() && markedGroup < 0)
         page += "<p>The study gives no reference point for the age you chose in the questionnaire (" +
-                Escape(age) + "), so every point is shown alike.</p>\n";
+                HtmlEscape(age) + "), so every point is shown alike.</p>\n";
     else if (age.empty())
         page +=
             "<p>Choose your age in the questionnaire (Send Result) and this page marks your age band.</p>\n";
     page +=
         "<p>These points describe groups, not you: your number comes from your own sound card, headphones "
         "and room, so a difference from them says nothing certain about your ears.</p>\n";
-    page += std::string("<p class=\"citation\">Source: ") + REFERENCE_CITATION + "</p>\n</section>\n";
+    page +=
+        std::string("<p class=\"citation\">Source: ") + std::string(AGE_NORM_CITATION) + "</p>\n</section>\n";
 
     // The history. The log is a file anyone may edit: a value the program cannot have measured is
     // left out, and counted, so that no damaged row can stretch an axis or hide the others.
@@ -541,7 +494,7 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
         page += "<p class=\"note\">No audible range check in the log yet.</p>\n";
     else
         page += TimeChart("range-history", "Your upper and lower limits over time", {upper, lower},
-                          {true, 10, 25000, {20, 100, 1000, 10000}, "Hz"}, 640, 260);
+                          ChartAxis{10, 25000, true, "Hz"}, {20, 100, 1000, 10000}, 640, 260);
     if (trimmed)
         page += LatestNote();
 
@@ -559,13 +512,10 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
             series.cssClass = "band";
             // At most eight ticks, whatever the values (they are at most an octave).
             const double step = top > 400 ? 200 : top > 100 ? 50 : top > 40 ? 20 : top > 20 ? 10 : 5;
-            std::vector<double> ticks;
-            for (double t = 0; t <= top; t += step)
-                ticks.push_back(t);
             page += "<figure><figcaption>" + series.name + "</figcaption>" +
                     TimeChart("band-" + std::to_string(hz),
                               "Your smallest pitch difference in the " + series.name + " over time", {series},
-                              {false, 0, top, ticks, "cents"}, 320, 170) +
+                              ChartAxis{0, top, false, "cents"}, LinearTicks(0, top, step), 320, 170) +
                     (bandTrimmed ? LatestNote() : std::string()) + "</figure>\n";
         }
         page += "</div>\n";

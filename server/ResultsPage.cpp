@@ -1,5 +1,9 @@
 #include "server/ResultsPage.h"
 
+#include "chart/Axis.h"
+#include "chart/Citations.h"
+#include "chart/Html.h"
+#include "chart/Svg.h"
 #include "survey/SurveyFields.h"
 
 #include <algorithm>
@@ -51,7 +55,6 @@ constexpr std::array<std::string_view, 5> GROUP_COLOURS = {"#0072b2", "#d55e00",
                                                            "#e69f00"};
 constexpr std::string_view HIDDEN_TEXT = "fewer than 5 people: not shown";
 constexpr int MAX_HZ_BANDS_KHZ[] = {16, 18, 20};
-constexpr double MAX_TICKS = 12;
 
 std::string Format(const char* format, double value)
 {
@@ -62,7 +65,7 @@ std::string Format(const char* format, double value)
 
 std::string Num(double value)
 {
-    return Format("%.1f", value);
+    return FormatNumber(value, 1);
 }
 
 // Value formatting for tables: whole numbers where the value is whole.
@@ -72,43 +75,6 @@ std::string Value(double value)
 }
 
 // --- Charts ---------------------------------------------------------------------------------
-
-struct Axis {
-    double lo, hi;
-    bool log;
-    std::string unit;
-    double scale = 1; // tick labels show value / scale (Hz drawn as kHz)
-
-    double Position(double value, double x0, double x1) const
-    {
-        value = std::clamp(value, lo, hi);
-        const double t = log ? (std::log10(value) - std::log10(lo)) / (std::log10(hi) - std::log10(lo))
-                             : (value - lo) / (hi - lo);
-        return x0 + t * (x1 - x0);
-    }
-
-    std::vector<double> Ticks() const
-    {
-        std::vector<double> ticks;
-        if (log) {
-            for (double decade = lo; decade <= hi * 1.0001; decade *= 10) {
-                for (double m : {1.0, 2.0, 5.0}) {
-                    if (decade * m <= hi * 1.0001)
-                        ticks.push_back(decade * m);
-                }
-            }
-        } else {
-            const double span = (hi - lo) / scale;
-            double step = (span > 20 ? 4 : span > 10 ? 2 : 1) * scale;
-            // Whatever the range, a chart gets a handful of grid lines, not one per unit.
-            while ((hi - lo) / step > MAX_TICKS)
-                step *= 2;
-            for (double v = lo; v <= hi + step / 1000; v += step)
-                ticks.push_back(v);
-        }
-        return ticks;
-    }
-};
 
 struct Series {
     std::string label;
@@ -136,7 +102,7 @@ constexpr double ROW_GAP = 12;
 
 // Horizontal box chart: one box (quartiles) with a median line per series, a row per group.
 std::string BoxChart(const std::string& id, const std::string& title, const std::vector<Row>& rows,
-                     const Axis& axis, const std::vector<Mark>& marks = {})
+                     const ChartAxis& axis, const std::vector<Mark>& marks = {})
 {
     double height = 20;
     std::vector<double> rowTops;
@@ -151,15 +117,15 @@ std::string BoxChart(const std::string& id, const std::string& title, const std:
                       "-title\" width=\"" + Num(CHART_WIDTH) + "\" height=\"" + Num(height) +
                       "\" viewBox=\"0 0 " + Num(CHART_WIDTH) + " " + Num(height) +
                       "\" xmlns=\"http://www.w3.org/2000/svg\">";
-    svg += "<title id=\"" + id + "-title\">" + HtmlEscape(title) + "</title>";
+    svg += SvgTitle(id, title);
 
     // Grid and axis.
-    for (double tick : axis.Ticks()) {
+    for (double tick : AxisTicks(axis)) {
         const double x = axis.Position(tick, PLOT_LEFT, PLOT_RIGHT);
         svg += "<line class=\"grid\" x1=\"" + Num(x) + "\" y1=\"14\" x2=\"" + Num(x) + "\" y2=\"" +
                Num(plotBottom) + "\"/>";
         svg += "<text class=\"tick\" x=\"" + Num(x) + "\" y=\"" + Num(plotBottom + 14) +
-               "\" text-anchor=\"middle\">" + HtmlEscape(Value(tick / axis.scale)) + "</text>";
+               "\" text-anchor=\"middle\">" + HtmlEscape(Value(tick / axis.labelScale)) + "</text>";
     }
     svg += "<text class=\"unit\" x=\"" + Num((PLOT_LEFT + PLOT_RIGHT) / 2) + "\" y=\"" +
            Num(plotBottom + 32) + "\" text-anchor=\"middle\">" + HtmlEscape(axis.unit) +
@@ -242,7 +208,7 @@ std::string CountChart(const std::string& id, const std::string& title,
     std::string svg = "<svg class=\"chart\" id=\"" + id + "\" role=\"img\" aria-labelledby=\"" + id +
                       "-title\" width=\"" + Num(width) + "\" height=\"" + Num(height) + "\" viewBox=\"0 0 " +
                       Num(width) + " " + Num(height) + "\" xmlns=\"http://www.w3.org/2000/svg\">";
-    svg += "<title id=\"" + id + "-title\">" + HtmlEscape(title) + "</title>";
+    svg += SvgTitle(id, title);
     const double baseline = plotTop + plotHeight;
     svg += "<line class=\"axis\" x1=\"20\" y1=\"" + Num(baseline) + "\" x2=\"" + Num(width - 10) +
            "\" y2=\"" + Num(baseline) + "\"/>";
@@ -266,9 +232,8 @@ std::string CountChart(const std::string& id, const std::string& title,
     return svg + "</svg>";
 }
 
-// A log axis spanning whole decades around what the shown boxes hold, never beyond the decade
-// that holds `maxValue`.
-Axis LogAxisFor(const std::vector<Row>& rows, std::string unit, double floorValue, double maxValue)
+// A log axis of whole decades around what the shown boxes hold.
+ChartAxis LogAxisFor(const std::vector<Row>& rows, std::string unit, double floorValue, double maxValue)
 {
     double lo = INFINITY, hi = 0;
     for (const Row& row : rows) {
@@ -279,18 +244,7 @@ Axis LogAxisFor(const std::vector<Row>& rows, std::string unit, double floorValu
             }
         }
     }
-    if (hi <= 0) {
-        lo = floorValue;
-        hi = floorValue * 1000;
-    }
-    lo = std::pow(10, std::floor(std::log10(std::max(lo, floorValue))));
-    hi = std::pow(10, std::ceil(std::log10(std::max(hi, lo * 10))));
-    const double ceiling = std::pow(10, std::ceil(std::log10(maxValue)));
-    hi = std::min(hi, ceiling);
-    lo = std::min(lo, ceiling / 10);
-    if (hi < lo * 10)
-        hi = lo * 10;
-    return Axis{lo, hi, true, std::move(unit)};
+    return DecadeAxis(lo, hi, floorValue, maxValue, std::move(unit));
 }
 
 std::string StatsTable(const std::string& caption, const std::vector<Row>& rows, const std::string& unit)
@@ -396,44 +350,12 @@ constexpr std::string_view PAGE_STYLE =
     "opacity:.7}"
     ".mark{font-size:.8em}.ref{font-size:.9em}footer{margin-top:3em;font-size:.85em;color:#555}";
 
-constexpr std::string_view WANG_2021 =
-    "Wang, M., Ai, Y., Han, Y., Fan, Z., Shi, P., Wang, H. (2021). Extended high-frequency "
-    "audiometry in healthy adults with different age groups. Journal of Otolaryngology – Head &amp; "
-    "Neck Surgery. doi:10.1186/s40463-021-00534-w. 162 adults aged 21 to 70.";
 constexpr std::string_view MICHEYL_2006 =
     "Micheyl, C., Delhommeau, K., Perrot, X., Oxenham, A. J. (2006). Influence of musical and "
     "psychoacoustical training on pitch discrimination. Hearing Research 219(1–2):36–47. "
     "doi:10.1016/j.heares.2006.05.004. 30 classical musicians and 30 non-musicians.";
 
 } // namespace
-
-std::string HtmlEscape(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 
 std::size_t CValueCounts::AtLeast(std::int32_t value) const
 {
@@ -572,7 +494,7 @@ std::string RenderPage(std::size_t people, const Groups& groups)
             "<p>Boxes span the middle half of each age band (lower to upper quartile); the thick "
             "line is the median. Triangles mark the published reference points.</p>";
     html += BoxChart("highest-frequency", "Highest audible frequency by age band", highest,
-                     Axis{0, highestTop, false, "kHz", 1000}, marks);
+                     ChartAxis{0, highestTop, false, "kHz", 1000}, marks);
     html += "<p class=\"ref\">In the reference study the decline began in the 31–40 group [1].</p>";
     html += shares;
     html += StatsTable("Highest audible frequency by age band", highest, "Hz");
@@ -607,7 +529,7 @@ std::string RenderPage(std::size_t people, const Groups& groups)
             "close to those of highly trained listeners [2].</p>";
 
     html += "<footer><h2>References</h2><ol>";
-    html += "<li id=\"ref-1\">" + std::string(WANG_2021) + "</li>";
+    html += "<li id=\"ref-1\">" + std::string(AGE_NORM_CITATION) + "</li>";
     html += "<li id=\"ref-2\">" + std::string(MICHEYL_2006) + "</li>";
     html += "</ol></footer></body></html>\n";
     return html;

@@ -2,6 +2,7 @@
 // The public results page: counts and distributions only, drawn as SVG by the server. It never
 // shows a comment, a date or one person's values, and it leaves out every group of fewer than
 // SMALLEST_SHOWN_GROUP people so that nobody can be picked out.
+#include "chart/Html.h" // HtmlEscape, for the server's own pages too
 #include "server/SurveyStats.h"
 
 #include <array>
@@ -72,7 +73,5 @@ private:
 };
 
 std::string RenderResultsPage(const std::vector<StatsRow>& rows);
-
-std::string HtmlEscape(std::string_view text);
 
 std::optional<BoxStats> Summarize(const CValueCounts& values);

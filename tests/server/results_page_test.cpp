@@ -286,12 +286,6 @@ TEST(ResultsPage, ATallyGoesOnFromWhereItWas)
     EXPECT_EQ(tally.Render(), RenderResultsPage(rows));
 }
 
-TEST(ResultsPage, HtmlEscape)
-{
-    EXPECT_EQ(HtmlEscape("<a href=\"x\">'&'</a>"), "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
-    EXPECT_EQ(HtmlEscape("plain テキスト"), "plain テキスト");
-}
-
 TEST(ClientLimits, AnIpv6ClientIsCountedByItsSlash64)
 {
     using boost::asio::ip::make_address;
