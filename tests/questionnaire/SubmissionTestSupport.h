@@ -1,9 +1,13 @@
 #pragma once
-// Shared by the submission tests: the environment they need and a few value sets.
+// Shared by the submission tests and the server's end-to-end test: the environment they need and
+// the survey values they send.
 #include "questionnaire/SurveyExchange.h"
 #include "survey/SurveyRequest.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <utility>
@@ -45,6 +49,28 @@ struct CNoProxy {
 inline SurveyEndpoint LoopbackEndpoint(int port, SurveyTimeouts timeouts = {5000, 10000})
 {
     return SurveyEndpoint{"127.0.0.1", port, timeouts};
+}
+
+// The date field for a local time given by its parts (month from 1).
+inline std::string SurveyTimeOf(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm when{};
+    when.tm_year = year - 1900;
+    when.tm_mon = month - 1;
+    when.tm_mday = day;
+    when.tm_hour = hour;
+    when.tm_min = minute;
+    when.tm_sec = second;
+    return FormatSurveyTime(when);
+}
+
+// The ten measurement fields, in file order (lowest, highest, then the eight bands); a negative
+// value is not measured.
+inline void SetMeasurements(SurveyValues& values,
+                            const std::array<std::int32_t, SURVEY_MEASUREMENT_COUNT>& measured)
+{
+    for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
+        values[FIELD_MIN_FREQ + m] = MeasurementText(measured[m]);
 }
 
 // Every answer at "none", every measurement missing, an empty comment.

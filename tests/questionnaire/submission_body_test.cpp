@@ -34,14 +34,7 @@ protected:
 // less than 10 years, music class, no comment.
 SurveyValues WorkedExample()
 {
-    std::tm when{};
-    when.tm_year = 2008 - 1900;
-    when.tm_mon = 2;
-    when.tm_mday = 5;
-    when.tm_hour = 14;
-    when.tm_min = 7;
-    when.tm_sec = 9;
-    SurveyValues values = UnansweredValues(FormatSurveyTime(when));
+    SurveyValues values = UnansweredValues(SurveyTimeOf(2008, 3, 5, 14, 7, 9));
     values[FIELD_SEX] = SEX_ITEMS[1];
     values[FIELD_AGE] = AgeItemText(27);
     values[FIELD_MIN_FREQ] = MeasurementText(35);

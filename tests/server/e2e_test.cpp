@@ -4,6 +4,7 @@
 #include "results/ResultRecord.h"
 #include "survey/Cp932.h"
 #include "survey/SurveyRequest.h"
+#include "tests/questionnaire/SubmissionTestSupport.h"
 #include "tests/server/ServerProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -83,21 +84,10 @@ protected:
 
     static SurveyValues ClientValues(const std::string& commentUtf8)
     {
-        SurveyValues values;
-        std::tm when{};
-        when.tm_year = 2026 - 1900;
-        when.tm_mon = 1;
-        when.tm_mday = 28;
-        when.tm_hour = 9;
-        when.tm_min = 5;
-        when.tm_sec = 3;
-        values[FIELD_DATE_TIME] = FormatSurveyTime(when);
+        SurveyValues values = UnansweredValues(SurveyTimeOf(2026, 2, 28, 9, 5, 3));
         values[FIELD_SEX] = "female";
         values[FIELD_AGE] = AgeItemText(40);
-        const std::int32_t measured[SURVEY_MEASUREMENT_COUNT] = {31,           16543, NOT_MEASURED, 120, 60,
-                                                                 NOT_MEASURED, 0,     1200,         15,  9};
-        for (int m = 0; m < SURVEY_MEASUREMENT_COUNT; ++m)
-            values[FIELD_MIN_FREQ + m] = MeasurementText(measured[m]);
+        SetMeasurements(values, {31, 16543, NOT_MEASURED, 120, 60, NOT_MEASURED, 0, 1200, 15, 9});
         values[FIELD_INSTRUMENT] = "over 10 years";
         values[FIELD_SCHOOL] = "in music university, collage";
         values[FIELD_COMMENT] = Utf8ToCp932(commentUtf8, SURVEY_FIELD_MAX_BYTES);
