@@ -325,7 +325,7 @@ TEST_F(MainWindowTest, MyResultsWritesThePageAndOpensItByKeyboardAlone)
     EXPECT_NE(html.find(">2 entries of tonvale-log.csv"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, HelpShowsTheIndexTopicAndLeavesTheWindowUsable)
+TEST_F(MainWindowTest, HelpShowsTheIndexTopicOverTheWindowWhichIsUsableOnceHelpCloses)
 {
     // Tonvale.chm lies beside the test program, as it lies beside tonvale in the build. (Without a
     // help file nothing is shown: the program's process test checks that.)
@@ -334,9 +334,14 @@ TEST_F(MainWindowTest, HelpShowsTheIndexTopicAndLeavesTheWindowUsable)
         UserClick(dlg.FindWindow(IDC_HELP));
         ASSERT_TRUE(PumpUntil(
             [] { return ExistingHelpViewer() != nullptr && ExistingHelpViewer()->IsShown(); }, 5000));
-        EXPECT_TRUE(ExistingHelpViewer()->CurrentPage().EndsWith("index.htm"))
-            << ExistingHelpViewer()->CurrentPage().utf8_str().data();
-        EXPECT_TRUE(dlg.IsEnabled());
+        CHelpViewer* viewer = ExistingHelpViewer();
+        EXPECT_TRUE(viewer->CurrentPage().EndsWith("index.htm")) << viewer->CurrentPage().utf8_str().data();
+        EXPECT_EQ(viewer->Owner(), &dlg);
+        // Help is modal over the window it was asked from: Escape closes the help, not Tonvale.
+        ASSERT_TRUE(PumpUntil([&] { return FocusIn(viewer); }, 5000)) << "the help window took no focus";
+        UserKey(WXK_ESCAPE);
+        ASSERT_TRUE(PumpUntil([&] { return !viewer->IsShown(); }, 5000));
+        ASSERT_TRUE(dlg.IsModal()) << "Escape in help ended the main window";
         FocusTopLevel(&dlg);
         UserClick(dlg.FindWindow(wxID_OK));
     });

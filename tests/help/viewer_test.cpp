@@ -74,13 +74,6 @@ size_t TopLevelWindowCount()
     return count;
 }
 
-// Whether the keyboard focus is inside `top`'s window.
-bool FocusIn(const wxWindow* top)
-{
-    wxWindow* focus = wxWindow::FindFocus();
-    return focus != nullptr && wxGetTopLevelParent(focus) == top;
-}
-
 // A window with a button that counts its clicks: whether a window still takes input.
 struct SClickCounter {
     explicit SClickCounter(wxWindow* parent, const wxString& label)

@@ -147,6 +147,12 @@ void UserClick(wxWindow* window, int button)
     PumpEvents(50);
 }
 
+bool FocusIn(const wxWindow* top)
+{
+    wxWindow* focus = wxWindow::FindFocus();
+    return focus != nullptr && wxGetTopLevelParent(focus) == top;
+}
+
 void FocusTopLevel(wxWindow* window)
 {
     ASSERT_NE(window, nullptr);

@@ -94,4 +94,6 @@ void UserClick(wxWindow* window, int button = wxMOUSE_BTN_LEFT);
 // Gives `window`'s top-level window the keyboard focus, as a window manager would on a click on
 // its frame (the test display has no window manager). RunModalScript does it for its dialog.
 void FocusTopLevel(wxWindow* window);
+// Whether the keyboard focus is inside `top`'s window.
+bool FocusIn(const wxWindow* top);
 void UserKey(int keyCode, int modifiers = 0);
