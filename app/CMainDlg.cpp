@@ -105,7 +105,7 @@ void CMainDlg::OnCheckSoundCard(wxCommandEvent&)
 
 void CMainDlg::OnCheckRange(wxCommandEvent&)
 {
-    if (SoundCardLimit >= SOUND_CARD_FULL_RANGE)
+    if (SoundCardLimit >= MAX_MEASURED_HZ)
         RunRangeCheck();
     else if (SoundCardLimit == SOUND_CARD_UNCHECKED)
         ShowMessage("まず、サウンドカードのチェックを完了させてください。");

@@ -30,8 +30,7 @@ CheckLogRow ResultRow(LogCheck check, int limitHz)
 } // namespace
 
 CRangeProcedure::CRangeProcedure(double soundCardLimit)
-    : m_upperInaudible(soundCardLimit > 0.0 ? static_cast<int>(soundCardLimit)
-                                            : static_cast<int>(SOUND_CARD_FULL_RANGE))
+    : m_upperInaudible(soundCardLimit > 0.0 ? static_cast<int>(soundCardLimit) : MAX_MEASURED_HZ)
 {
     m_testFrequency = (m_upperInaudible + m_upperAudible) / 2;
 }

@@ -106,7 +106,7 @@ SoundCardOutcome CSoundCardProcedure::NoSoundAtIntroduction()
     if (m_state != SOUNDCARD_INTRODUCTION_PLAYED)
         return outcome;
     outcome.finished = true;
-    outcome.limit = SOUND_CARD_FULL_RANGE;
+    outcome.limit = MAX_MEASURED_HZ;
     outcome.logRows = {ToneRow("heard no sound", LogJudgement::NotHeard), LimitRow(outcome.limit)};
     m_state = SOUNDCARD_FINISHED;
     return outcome;
@@ -168,8 +168,8 @@ SoundCardOutcome CSoundCardProcedure::Answer(int selection)
         candidate = m_lastSounding - m_step;
         resultText = LowerThanText(candidate);
     } else {
-        candidate = SOUND_CARD_FULL_RANGE;
-        resultText = "More than" + FormatHz(SOUND_CARD_FULL_RANGE) + "Hz can be tested with this sound card.";
+        candidate = MAX_MEASURED_HZ;
+        resultText = "More than" + FormatHz(MAX_MEASURED_HZ) + "Hz can be tested with this sound card.";
     }
     m_step *= 0.5;
     if (m_step < 1.0) {

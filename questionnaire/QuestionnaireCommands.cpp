@@ -50,7 +50,9 @@ void ShowResultPage(wxWindow* owner)
         ShowMessage(SHOW_RESULT_NOTICE);
         return;
     }
-    // Whether the browser opens is not reported, as before.
+    // Not checked: the desktop starts the browser on its own, so whether a page appears is beyond
+    // what Tonvale can see; and nothing is lost when none does, since the results are on the
+    // server already and the command can be tried again.
     OpenInBrowser(ResultsPageUrl(), owner);
 }
 

@@ -5,6 +5,7 @@
 #include "chart/Citations.h"
 #include "chart/Html.h"
 #include "chart/Svg.h"
+#include "survey/SurveyFields.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,8 +16,6 @@
 #include <optional>
 
 namespace {
-
-constexpr double CARD_FULL_RANGE_HZ = 22050.0;
 
 // A plain decimal number and nothing else; the log is a file anyone may edit.
 std::optional<double> ParseNumber(const std::string& text)
@@ -144,7 +143,7 @@ std::string RunBars(const std::vector<Point>& runs)
     const int width = 640, height = 240;
     const double left = 64, right = 16, top = 16, bottom = 40;
     const double plotW = width - left - right, plotH = height - top - bottom;
-    const ChartAxis y{0, CARD_FULL_RANGE_HZ, false, "Hz"};
+    const ChartAxis y{0, MAX_MEASURED_HZ, false, "Hz"};
     auto yOf = [&](double v) { return top + plotH * (1 - y.Fraction(v)); };
     std::string svg = "<svg class=\"chart\" id=\"soundcard-history\" viewBox=\"0 0 640 240\" role=\"img\" "
                       "aria-labelledby=\"soundcard-history-title\"><title id=\"soundcard-history-title\">"
@@ -242,7 +241,7 @@ std::string ReferenceChart(int highestHz, int markedGroup)
     const int width = 640, rowH = 40, top = 12;
     const int height = top + rowH * int(groups.size() + 1) + 30;
     const double left = 170, right = 20, plotW = width - left - right;
-    const ChartAxis axis{0, CARD_FULL_RANGE_HZ};
+    const ChartAxis axis{0, MAX_MEASURED_HZ};
     auto x = [&](double hz) { return axis.Position(hz, left, left + plotW); };
     const double axisY = top + rowH * double(groups.size() + 1);
 

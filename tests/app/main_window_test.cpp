@@ -130,7 +130,7 @@ TEST_F(MainWindowTest, RangeCheckIsRefusedUntilTheSoundCardCheckPassed)
                       CExpectMessageBox("ご使用のサウンドカードでは正確な測定が行えません。"));
 
         // Exactly the full range opens the check.
-        SoundCardLimit = SOUND_CARD_FULL_RANGE;
+        SoundCardLimit = MAX_MEASURED_HZ;
         wxTEST_DIALOG(UserClick(range), CExpectDialogTitled("Range Check", wxID_CANCEL));
         dlg.EndModal(wxID_CANCEL);
     });

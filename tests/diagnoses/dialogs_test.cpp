@@ -181,7 +181,7 @@ TEST_F(DiagnosisDialogs, SoundCardCheckClosesWithoutStoringOrAsking)
 
 TEST_F(DiagnosisDialogs, RangeQuestionPlaysTheDrawnPattern)
 {
-    SoundCardLimit = SOUND_CARD_FULL_RANGE;
+    SoundCardLimit = MAX_MEASURED_HZ;
     CRangeDlg dlg;
     std::int64_t mark = 0;
     const int result = RunDialog(dlg, [&] {
@@ -438,7 +438,7 @@ TEST_F(DiagnosisDialogs, ClosingMidQuestionStopsTheEngine)
 {
     // Escape while the range check plays its second slot, and Terminate (confirmed) while the
     // interval check is between its two tones: the engine is stopped and freed with the dialog.
-    SoundCardLimit = SOUND_CARD_FULL_RANGE;
+    SoundCardLimit = MAX_MEASURED_HZ;
     {
         CRangeDlg dlg;
         const int result = RunDialog(dlg, [&] {
@@ -529,7 +529,7 @@ protected:
     void SetUp() override
     {
         ResetResultRecord();
-        SoundCardLimit = SOUND_CARD_FULL_RANGE;
+        SoundCardLimit = MAX_MEASURED_HZ;
         m_previous = SetWaveDeviceFactory([this] {
             m_device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
             return m_device;
@@ -654,7 +654,7 @@ TEST_F(DamagedSound, SoundCardIntroductionIsPlayedAgainBeforeHeardNoSoundIsOffer
         EXPECT_EQ(TextOf(&dlg, wxID_OK), "heard no sound");
         UserClick(dlg.FindWindow(wxID_OK));
     });
-    EXPECT_EQ(SoundCardLimit, SOUND_CARD_FULL_RANGE);
+    EXPECT_EQ(SoundCardLimit, MAX_MEASURED_HZ);
 }
 
 // The run's log as the checks write it: each check run the way the main window runs it, with
@@ -818,6 +818,6 @@ TEST_F(CheckLogOfARun, AnUnwritableLogIsToldOnceAfterTheCheckAndTheMeasurementsG
     EXPECT_EQ(m_failureNotices, 1);
     EXPECT_FALSE(m_failureNoticedDuringACheck);
     EXPECT_EQ(ResultRecord.m_intervalCents[0], 1200);
-    EXPECT_EQ(SoundCardLimit, SOUND_CARD_FULL_RANGE);
+    EXPECT_EQ(SoundCardLimit, MAX_MEASURED_HZ);
     EXPECT_TRUE(std::filesystem::is_directory(m_dir.Path() / CHECK_LOG_NAME));
 }

@@ -216,7 +216,7 @@ TEST_F(SimulatedListener, IntervalCheckAtFiftyFiveHertz)
 
 TEST_F(SimulatedListener, RangeCheckUpperSearchForAListenerHearingUpToFifteenThousand)
 {
-    SoundCardLimit = SOUND_CARD_FULL_RANGE;
+    SoundCardLimit = MAX_MEASURED_HZ;
     auto hears = [](int hz) { return hz >= 40 && hz <= 15000; };
     std::vector<int> asked;
     CRangeDlg dlg;

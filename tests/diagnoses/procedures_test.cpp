@@ -170,7 +170,7 @@ TEST(SoundCardProcedure, OutOfOrderCallsChangeNothing)
     // "heard no sound": the whole range, the introduction tone logged as not heard.
     const SoundCardOutcome outcome = p.NoSoundAtIntroduction();
     EXPECT_TRUE(outcome.finished);
-    EXPECT_EQ(outcome.limit, SOUND_CARD_FULL_RANGE);
+    EXPECT_EQ(outcome.limit, MAX_MEASURED_HZ);
     ExpectLogRows(outcome.logRows,
                   {LogCheck::SoundCard, LogKind::Question, "20000.00", "20000.00", "heard no sound",
                    LogJudgement::NotHeard, ""},
@@ -587,7 +587,7 @@ TEST_F(IntervalProcedure, OrderOfTheTonesIsDrawnAtRandom)
 
 TEST_F(RangeProcedure, AbandonedQuestionKeepsTheBoundsAndDrawsAnew)
 {
-    CRangeProcedure p(SOUND_CARD_FULL_RANGE);
+    CRangeProcedure p(MAX_MEASURED_HZ);
     ASSERT_EQ(p.Answer(0).correct, false); // no question yet: nothing happens
     std::set<std::vector<int>> patterns;
     for (int question = 0; question < 12; ++question) {
