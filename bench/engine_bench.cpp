@@ -6,8 +6,8 @@
 // The running-engine figure uses PortAudio when a sound server is reachable (source
 // scripts/test-env.sh first) and the virtual device in real time otherwise.
 #include "audio/CVirtualWaveDevice.h"
-#include "bench/CRequeueOwner.h"
 #include "synth/CSynthesizer.h"
+#include "tests/support/CQueueingOwner.h"
 
 #include <benchmark/benchmark.h>
 
@@ -146,7 +146,7 @@ void BM_RunningEngineSilentVoiceCpu(benchmark::State& state)
     const bool portAudio = std::getenv("PULSE_SERVER") != nullptr;
     state.SetLabel(portAudio ? "PortAudio" : "virtual device in real time");
     for (auto _ : state) {
-        CRequeueOwner owner;
+        CQueueingOwner owner;
         std::unique_ptr<CSynthesizer> synth =
             portAudio
                 ? std::make_unique<CSynthesizer>(&owner, WAVE_MAPPER, 32768, 4, 80, 10)
@@ -170,7 +170,7 @@ void BM_RunningEngineSilentVoiceCpu(benchmark::State& state)
         const auto wallBefore = std::chrono::steady_clock::now();
         const auto end = wallBefore + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < end) {
-            owner.Deliver(*synth);
+            owner.DeliverBufferDone(*synth);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         const double cpu = CpuSeconds() - cpuBefore;

@@ -11,8 +11,8 @@
 //                                 (pace and RealtimeKit's window alike): 1 takes five minutes.
 #include "audio/CVirtualWaveDevice.h"
 #include "audio/RealtimeScheduling.h"
-#include "bench/CRequeueOwner.h"
 #include "synth/CSynthesizer.h"
+#include "tests/support/CQueueingOwner.h"
 #include "tests/support/RealtimeKitStandIn.h"
 
 #include <benchmark/benchmark.h>
@@ -50,7 +50,7 @@ void BM_StartWith(benchmark::State& state)
         return;
     CRealtimeKitStandIn standIn(static_cast<EBehaviour>(state.range(0)));
     realtime_testing::UseBus(standIn.Address());
-    CRequeueOwner owner;
+    CQueueingOwner owner;
     auto device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
     CSynthesizer synth(&owner, device, 32768, 4, 80, 10);
     synth.AddVoice();
@@ -81,7 +81,7 @@ void BM_ListenerPacedRun(benchmark::State& state)
     CRealtimeKitStandIn standIn(EBehaviour::Answers, std::chrono::milliseconds(0),
                                 std::chrono::duration_cast<std::chrono::milliseconds>(scaled(20000)), 25);
     realtime_testing::UseBus(standIn.Address());
-    CRequeueOwner owner;
+    CQueueingOwner owner;
     auto device = std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::RealTime);
     CSynthesizer synth(&owner, device, 32768, 4, 80, 10);
     synth.AddVoice();
@@ -103,7 +103,7 @@ void BM_ListenerPacedRun(benchmark::State& state)
             std::thread callback = deviceThread(CALLBACK_RT_PRIORITY),
                         client = deviceThread(CALLBACK_RT_PRIORITY);
             while (Clock::now() < next - scaled(1500)) { // the question plays, then the listener answers
-                owner.Deliver(synth);
+                owner.DeliverBufferDone(synth);
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             WaitForRealtimeRequests(std::chrono::seconds(5));

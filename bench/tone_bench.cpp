@@ -6,9 +6,9 @@
 //   tone_bench analyse WAV LOG [REF]  measures the recording against LOG; REF: the quiet run's
 //                                     median tone length in ms (the run's own when absent)
 // Needs PULSE_SERVER (and PortAudio's default device on the sound server).
-#include "bench/CRequeueOwner.h"
 #include "diagnoses/CQuestionDamage.h"
 #include "synth/CSynthesizer.h"
+#include "tests/support/CQueueingOwner.h"
 
 #include <algorithm>
 #include <chrono>
@@ -32,10 +32,10 @@ constexpr int TONE_MS = 500;
 constexpr int SLOT_MS = 1000;
 
 // Waits until `until`, handing finished buffers back meanwhile, as the dialog's event loop does.
-void PumpUntil(CRequeueOwner& owner, CSynthesizer& synth, Clock::time_point until)
+void PumpUntil(CQueueingOwner& owner, CSynthesizer& synth, Clock::time_point until)
 {
     while (Clock::now() < until) {
-        owner.Deliver(synth);
+        owner.DeliverBufferDone(synth);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
@@ -43,7 +43,7 @@ void PumpUntil(CRequeueOwner& owner, CSynthesizer& synth, Clock::time_point unti
 int Play(int tones, const char* logPath)
 {
     std::ofstream log(logPath);
-    CRequeueOwner owner;
+    CQueueingOwner owner;
     CSynthesizer synth(&owner, WAVE_MAPPER, 32768, 4, 80, 10);
     synth.AddVoice();
     synth.SetWaveform(0, WAVEFORM_SINE);
