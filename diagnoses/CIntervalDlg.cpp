@@ -117,11 +117,9 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
     StopSynthesizer();
     m_timer.Stop();
     if (damaged) {
-        LogRows(m_procedure.AbandonQuestion());
-        ShowMessage(QUESTION_DAMAGED_TEXT);
-        SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_READY));
-        SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));
-        EnableControl(IDC_INTERVAL_QUESTION, true);
+        AskAgainAfterDamage(m_procedure.AbandonQuestion(), IDC_INTERVAL_MESSAGE,
+                            CIntervalProcedure::MessageText(INTERVAL_READY), IDC_INTERVAL_QUESTION,
+                            CIntervalProcedure::QuestionCaption(INTERVAL_READY));
         return;
     }
     ShowAnswers(IDC_INTERVAL_ANSWER, INTERVAL_DONT_KNOW);

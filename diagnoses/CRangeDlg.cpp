@@ -107,11 +107,9 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
         StopSynthesizer();
         m_timer.Stop();
         if (damaged) {
-            LogRows(m_procedure.AbandonQuestion());
-            ShowMessage(QUESTION_DAMAGED_TEXT);
-            SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_READY));
-            SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_READY));
-            EnableControl(IDC_RANGE_QUESTION, true);
+            AskAgainAfterDamage(m_procedure.AbandonQuestion(), IDC_RANGE_MESSAGE,
+                                CRangeProcedure::MessageText(RANGE_READY), IDC_RANGE_QUESTION,
+                                CRangeProcedure::QuestionCaption(RANGE_READY));
             break;
         }
         ShowAnswers(IDC_RANGE_ANSWER, RANGE_DONT_KNOW);

@@ -135,6 +135,16 @@ bool CToneDialog::QuestionSoundDamaged()
         m_pSynth->DevicePosition());
 }
 
+void CToneDialog::AskAgainAfterDamage(const std::vector<CheckLogRow>& rows, int messageId,
+                                      const wxString& readyText, int questionId, const wxString& readyCaption)
+{
+    LogRows(rows);
+    ShowMessage(QUESTION_DAMAGED_TEXT);
+    SetControlText(messageId, readyText);
+    SetControlLabel(questionId, readyCaption);
+    EnableControl(questionId, true);
+}
+
 void CToneDialog::Sleep(int ms)
 {
     wxMilliSleep(ms);

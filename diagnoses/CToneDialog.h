@@ -49,6 +49,11 @@ protected:
     // the engine still runs, and show QUESTION_DAMAGED_TEXT once it is stopped.
     bool QuestionSoundDamaged();
 
+    // A question whose sound was damaged: its rows go to the log, the listener is told, and the
+    // dialog shows `readyText` and `readyCaption` on `questionId`, enabled, to ask it again.
+    void AskAgainAfterDamage(const std::vector<CheckLogRow>& rows, int messageId, const wxString& readyText,
+                             int questionId, const wxString& readyCaption);
+
     // Blocks the GUI thread while a tone sounds from the render thread; the engine's notices queue
     // up meanwhile and are handled once the caller returns to the event loop.
     static void Sleep(int ms);
