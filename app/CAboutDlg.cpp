@@ -1,6 +1,6 @@
 #include "app/CAboutDlg.h"
 
-#include "Version.h"
+#include "res/Version.h"
 #include "res/TonvaleIcon.h"
 #include "ui/DialogResources.h"
 

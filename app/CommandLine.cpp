@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "Version.h"
+#include "res/Version.h"
 #include "report/ReportPage.h"
 #include "results/ResultFile.h"
 #include "results/ResultRecord.h"

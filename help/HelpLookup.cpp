@@ -1,6 +1,6 @@
 #include "help/HelpLookup.h"
 
-#include "Version.h"
+#include "res/Version.h"
 
 #include <system_error>
 

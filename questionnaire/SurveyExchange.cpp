@@ -1,6 +1,6 @@
 #include "questionnaire/SurveyExchange.h"
 
-#include "Version.h"
+#include "res/Version.h"
 #include "results/ResultRecord.h"
 #include "ui/Message.h"
 

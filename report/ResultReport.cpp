@@ -1,6 +1,6 @@
 #include "report/ResultReport.h"
 
-#include "Version.h"
+#include "res/Version.h"
 #include "chart/Axis.h"
 #include "chart/Citations.h"
 #include "chart/Html.h"

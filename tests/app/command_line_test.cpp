@@ -1,5 +1,5 @@
 // The program's options, run as a user runs them: the real program, with no display at all.
-#include "Version.h"
+#include "res/Version.h"
 #include "report/ReportPage.h"
 #include "report/ResultReport.h"
 #include "tests/support/ChildProcess.h"

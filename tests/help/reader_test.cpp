@@ -4,7 +4,7 @@
 #include "help/HelpLookup.h"
 #include "tests/support/TempDir.h"
 
-#include "Version.h"
+#include "res/Version.h"
 
 #include <chm_lib.h>
 #include <gtest/gtest.h>
