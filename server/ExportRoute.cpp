@@ -1,7 +1,7 @@
 // The researcher's export (GET /export.csv): every stored submission as CSV, behind the admin
-// token. A wrong token waits as AddressLimits says; the right one is always taken. The rows are
-// read a chunk at a time on the export thread and written as a chunked body from the bulk thread,
-// so that only one chunk is in memory at a time.
+// token. A wrong token waits as admission's CTokenGuard says; the right one is always taken. The
+// rows are read a chunk at a time on the export thread and written as a chunked body from the bulk
+// thread, so that only one chunk is in memory at a time.
 //
 // Threads: the token is judged on the connection thread; then the export thread reads and the bulk
 // thread writes, in turn, until the connection goes back.

@@ -7,7 +7,6 @@
 // activity and `stopping` belong to the io_context's thread. The page is built on the page thread,
 // the export's rows are read on the export thread, and long answers are written from the bulk
 // thread; all three run only when the processor has nothing else to do.
-#include "server/AddressLimits.h"
 #include "server/Admission.h"
 #include "server/PageCache.h"
 #include "server/SurveyServer.h"
