@@ -9,6 +9,8 @@
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/read.hpp>
+#include <boost/beast/http/span_body.hpp>
+#include <boost/beast/http/write.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -315,6 +317,45 @@ void CConnection::FromBulkDone(int fd, bool written, bool keepAlive)
         return CloseGracefully();
     ReadNextRequest();
 }
+
+template <class Body>
+void CConnection::Send(std::shared_ptr<http::response<Body>> response, std::size_t bytes, bool keepAlive)
+{
+    response->keep_alive(KeepAlive(keepAlive));
+    LogAnswer(response->result_int(), bytes);
+    m_state = State::Busy;
+    Write(std::move(response));
+}
+
+template <class Body>
+void CConnection::Write(std::shared_ptr<http::response<Body>> response, std::shared_ptr<const void> keep)
+{
+    m_stream.expires_after(Options().ioTimeout);
+    http::async_write(m_stream, *response,
+                      [self = shared_from_this(), response, keep](beast::error_code ec, std::size_t) {
+                          self->Written(ec, response->keep_alive());
+                      });
+}
+
+template <class Body>
+void CConnection::WriteFromBulk(std::shared_ptr<http::response<Body>> response,
+                                std::shared_ptr<const void> keep)
+{
+    ToBulk([self = shared_from_this(), response, keep](beast::tcp_stream& stream) {
+        stream.expires_after(self->Options().ioTimeout);
+        http::async_write(stream, *response, [self, response, keep](beast::error_code ec, std::size_t) {
+            self->FromBulk(!ec, response->keep_alive());
+        });
+    });
+}
+
+// The bodies the routes answer with: a string (Respond), none (304, HEAD) and the cached page.
+template void CConnection::Send(std::shared_ptr<http::response<http::string_body>>, std::size_t, bool);
+template void CConnection::Send(std::shared_ptr<http::response<http::empty_body>>, std::size_t, bool);
+template void CConnection::Write(std::shared_ptr<http::response<http::span_body<const char>>>,
+                                 std::shared_ptr<const void>);
+template void CConnection::WriteFromBulk(std::shared_ptr<http::response<http::span_body<const char>>>,
+                                         std::shared_ptr<const void>);
 
 void CConnection::Respond(http::status status, std::string body, std::string_view contentType, bool keepAlive,
                           long retryAfterSeconds)

@@ -19,7 +19,6 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
-#include <boost/beast/http/write.hpp>
 
 #include <array>
 #include <chrono>
@@ -74,6 +73,10 @@ public:
     // `keep` lives until it is written.
     template <class Body>
     void Write(std::shared_ptr<http::response<Body>> response, std::shared_ptr<const void> keep = nullptr);
+    // The same from the bulk thread: the connection moves there for this answer and comes back.
+    template <class Body>
+    void WriteFromBulk(std::shared_ptr<http::response<Body>> response, std::shared_ptr<const void> keep);
+    // (These three are compiled once, in Connection.cpp, for the bodies the routes answer with.)
     // The headers every answer carries.
     template <class Message> static void SetCommonHeaders(Message& response, std::string_view contentType);
     // Whether the connection stays open after this answer.
@@ -135,25 +138,6 @@ private:
     std::array<char, 4096> m_drainBuffer{};
     std::size_t m_drained = 0;
 };
-
-template <class Body>
-void CConnection::Send(std::shared_ptr<http::response<Body>> response, std::size_t bytes, bool keepAlive)
-{
-    response->keep_alive(KeepAlive(keepAlive));
-    LogAnswer(response->result_int(), bytes);
-    m_state = State::Busy;
-    Write(std::move(response));
-}
-
-template <class Body>
-void CConnection::Write(std::shared_ptr<http::response<Body>> response, std::shared_ptr<const void> keep)
-{
-    m_stream.expires_after(Options().ioTimeout);
-    http::async_write(m_stream, *response,
-                      [self = shared_from_this(), response, keep](beast::error_code ec, std::size_t) {
-                          self->Written(ec, response->keep_alive());
-                      });
-}
 
 template <class Message> void CConnection::SetCommonHeaders(Message& response, std::string_view contentType)
 {

@@ -9,7 +9,6 @@
 
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/span_body.hpp>
-#include <boost/beast/http/write.hpp>
 
 namespace {
 
@@ -68,12 +67,7 @@ void RespondPage(const std::shared_ptr<CConnection>& connection, std::shared_ptr
     connection->LogAnswer(response->result_int(), bytes);
     if (!connection->Context().submissions.UnderWay())
         return connection->Write(std::move(response), std::move(page));
-    connection->ToBulk([connection, response, page = std::move(page)](beast::tcp_stream& stream) {
-        stream.expires_after(connection->Options().ioTimeout);
-        http::async_write(stream, *response, [connection, response, page](beast::error_code ec, std::size_t) {
-            connection->FromBulk(!ec, response->keep_alive());
-        });
-    });
+    connection->WriteFromBulk(std::move(response), std::move(page));
 }
 
 } // namespace
