@@ -1,7 +1,7 @@
 #include "app/CAboutDlg.h"
 
-#include "res/Version.h"
 #include "res/TonvaleIcon.h"
+#include "res/Version.h"
 #include "ui/DialogResources.h"
 
 #include <wx/statbmp.h>

@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
-#include "res/Version.h"
 #include "report/ReportPage.h"
+#include "res/Version.h"
 #include "results/ResultFile.h"
 #include "results/ResultRecord.h"
 

@@ -1,10 +1,10 @@
 #include "report/ResultReport.h"
 
-#include "res/Version.h"
 #include "chart/Axis.h"
 #include "chart/Citations.h"
 #include "chart/Html.h"
 #include "chart/Svg.h"
+#include "res/Version.h"
 #include "survey/SurveyFields.h"
 
 #include <algorithm>

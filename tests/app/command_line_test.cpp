@@ -1,7 +1,7 @@
 // The program's options, run as a user runs them: the real program, with no display at all.
-#include "res/Version.h"
 #include "report/ReportPage.h"
 #include "report/ResultReport.h"
+#include "res/Version.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
