@@ -116,7 +116,8 @@ void CSynthesizer::SetTiming()
 bool CSynthesizer::UseRate(std::uint32_t rate)
 {
     const std::uint32_t oldRate = m_format.nSamplesPerSec;
-    if (rate == oldRate)
+    // A device left open by a failed start keeps its rate; Open then says it is open already.
+    if (rate == oldRate || m_pStream->IsOpen())
         return true;
     // Each buffer holds the same time at every rate, in whole frames, and exactly the bytes the
     // owner asked for at 44100.
