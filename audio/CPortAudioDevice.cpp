@@ -18,9 +18,13 @@
 namespace {
 
 constexpr double MIN_LATENCY_S = 0.05;
-// Callbacks per second: 10 ms each. Left to itself, PortAudio takes the whole latency in one
+// Frames per callback: one period. Left to itself, PortAudio takes the whole latency in one
 // callback.
-constexpr unsigned long CALLBACKS_PER_SECOND = 100;
+unsigned long FramesPerCallback(const WaveFormat& format)
+{
+    return std::max(1ul, static_cast<unsigned long>(format.nSamplesPerSec) * PERIOD_MS / 1000);
+}
+
 // How long the sound server may take to tell its rate, asked at every start.
 constexpr int SERVER_RATE_TIMEOUT_MS = 500;
 
@@ -69,9 +73,8 @@ protected:
         int result = InitialiseFor(deviceId, format, parameters);
         if (result != MMSYSERR_NOERROR)
             return result;
-        if (Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec,
-                          std::max(1ul, format.nSamplesPerSec / CALLBACKS_PER_SECOND), paNoFlag,
-                          &CPortAudioDevice::Callback, this) != paNoError) {
+        if (Pa_OpenStream(&m_stream, nullptr, &parameters, format.nSamplesPerSec, FramesPerCallback(format),
+                          paNoFlag, &CPortAudioDevice::Callback, this) != paNoError) {
             m_stream = nullptr;
             result = MMSYSERR_ERROR;
         }

@@ -44,6 +44,10 @@ inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 // one (see CWaveDevice::NativeRate): the engine then renders at the device's rate instead.
 inline constexpr int SAMPLE_RATE = 44100;
 
+// The period of the sound's timing: the device takes this much per callback, and the engine that
+// feeds it renders once per period (the dialogs build their engines with it).
+inline constexpr int PERIOD_MS = 10;
+
 struct WaveFormat {
     std::uint16_t wFormatTag = WAVE_FORMAT_PCM;
     std::uint16_t nChannels = 1;

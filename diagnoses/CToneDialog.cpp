@@ -24,7 +24,6 @@ wxDEFINE_EVENT(EVT_BUFFER_DONE, wxThreadEvent);
 constexpr int BUFFER_BYTES = 32768;
 constexpr int BUFFER_COUNT = 4;
 constexpr int LEAD_MS = 80;
-constexpr int PERIOD_MS = 10;
 // Longest wait for the device to take a question's last decay; a stalled device is judged on what
 // it has taken by then.
 constexpr int QUESTION_SOUND_WAIT_MS = 1000;
