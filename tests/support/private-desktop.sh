@@ -42,65 +42,11 @@ case $alsa in
   *) echo "private-desktop.sh: --alsa takes pulse or pipewire" >&2; exit 2 ;;
 esac
 
-dir=$(mktemp -d /tmp/tonvale-desktop.XXXXXX)
-marker="TONVALE_PRIVATE_DESKTOP=$dir"
-export TONVALE_PRIVATE_DESKTOP=$dir
-pids=()
-
-# Our own children cannot be reused by another process before we have waited for them, so the
-# pids below always name what we started.
-start() { # start LOG COMMAND... : a server in the foreground, killed when the wrapper dies
-  local log=$1
-  shift
-  setpriv --pdeathsig KILL -- "$@" >"$log" 2>&1 &
-  pids+=($!)
-}
-
-# Processes of this desktop that are not our children (started by the bus, or left by the test).
-strays() {
-  local file pid
-  for file in $(grep -lzxF "$marker" /proc/[0-9]*/environ 2>/dev/null); do
-    pid=${file#/proc/}
-    pid=${pid%/environ}
-    [[ $pid != "$$" && $pid != "$BASHPID" ]] && echo "$pid"
-  done
-}
-
-stop() {
-  local status=$? pid _
-  trap - EXIT INT TERM
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-  for _ in $(seq 50); do
-    local alive=0
-    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-    [[ $alive -eq 0 ]] && break
-    sleep 0.05
-  done
-  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  for pid in $(strays); do kill -KILL "$pid" 2>/dev/null; done
-  if [[ $status -ne 0 && -n "${TONVALE_DESKTOP_LOGS:-}" ]]; then
-    for log in "$dir"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
-  fi
-  rm -rf "$dir"
-  exit "$status"
-}
-trap stop EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-fail() {
-  echo "private-desktop: $*" >&2
-  for log in "$dir"/*.log; do echo "--- $log" >&2; tail -n 20 "$log" >&2; done
-  exit 2
-}
-
-# Nothing of the user's own session leaks in.
-unset WAYLAND_DISPLAY DISPLAY DBUS_SESSION_BUS_ADDRESS PULSE_SERVER PULSE_RUNTIME_PATH PIPEWIRE_REMOTE
-export XDG_RUNTIME_DIR="$dir/run"
-export XDG_CONFIG_HOME="$dir/config"
-export XDG_STATE_HOME="$dir/state"
-mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME"
+# Logs of a failed test only on request: most failures are the test's own.
+session_logs_on_failure=0
+[[ -n "${TONVALE_DESKTOP_LOGS:-}" ]] && session_logs_on_failure=1
+source "$(dirname "$0")/private-session.sh"
+private_session private-desktop TONVALE_PRIVATE_DESKTOP
 
 # Display. Xvfb writes the display it chose to the pipe once it accepts connections.
 mkfifo "$dir/display"
@@ -111,16 +57,6 @@ read -r -t 30 -u "$display_fd" number || fail "Xvfb did not start"
 exec {display_fd}<&-
 export DISPLAY=":$number"
 export GDK_BACKEND=x11
-
-# Session bus, in the foreground so that it stays our child.
-mkfifo "$dir/bus"
-exec {bus_fd}<>"$dir/bus"
-start "$dir/bus.log" dbus-daemon --session --nofork --nopidfile --address="unix:path=$dir/run/bus" \
-  --print-address="$bus_fd"
-read -r -t 30 -u "$bus_fd" address || fail "dbus-daemon did not start"
-exec {bus_fd}<&-
-export DBUS_SESSION_BUS_ADDRESS=$address
-export NO_AT_BRIDGE=0
 
 if [[ $sound -eq 1 ]]; then
   export TONVALE_TEST_SINK=tonvale_null
