@@ -57,6 +57,21 @@ long NonZeroFrom(const std::vector<std::int16_t>& played, std::size_t from)
     return count;
 }
 
+// The first step after Start, for a square voice at amplitude 0.5 and 0 Hz (it holds +1): one
+// full block at the start of the ring, the write cursor one lead ahead, and the rest of the lead
+// what Prime left there, silence.
+void ExpectFirstBlockAtRingStart(SteppedEngine& e)
+{
+    e.synth.RenderStep();
+    EXPECT_EQ(3969u, e.synth.WriteCursor()->m_samplePosition);
+    e.device->Advance(5000);
+    const std::vector<std::int16_t> played = e.device->PlayedFrames();
+    ASSERT_EQ(5000u, played.size());
+    for (int i = 0; i < 882; ++i)
+        ASSERT_EQ(16383, played[i]) << i;
+    EXPECT_EQ(0, NonZeroFrom(played, 882));
+}
+
 TEST(SynthesizerSteps, CallersValuesGiveTheLeadBlockAndRing)
 {
     SteppedEngine e;
@@ -75,15 +90,7 @@ TEST(SynthesizerSteps, FirstStepRendersOneFullBlockAtRingStart)
     e.synth.SetAmplitude(0, 0.5);
     e.synth.Start();
     ASSERT_TRUE(e.synth.IsRunning());
-    e.synth.RenderStep();
-    EXPECT_EQ(3969u, e.synth.WriteCursor()->m_samplePosition);
-    e.device->Advance(5000);
-    const std::vector<std::int16_t> played = e.device->PlayedFrames();
-    ASSERT_EQ(5000u, played.size());
-    for (int i = 0; i < 882; ++i)
-        ASSERT_EQ(16383, played[i]) << i;
-    // The rest of the lead keeps what Prime left there: silence.
-    EXPECT_EQ(0, NonZeroFrom(played, 882));
+    ExpectFirstBlockAtRingStart(e);
     EXPECT_TRUE(e.messages.shown.empty());
 }
 
@@ -396,16 +403,9 @@ TEST(SynthesizerRateChange, BackAt44100EverySampleIsAsBefore)
 
     e.device->SetNativeRate(44100);
     e.synth.Start();
-    e.synth.RenderStep();
-    EXPECT_EQ(3969u, e.synth.WriteCursor()->m_samplePosition);
     EXPECT_EQ(16384, e.synth.Stream()->SamplesPerBuffer());
     EXPECT_EQ(44100, e.synth.Voice(0)->SampleRate());
-    e.device->Advance(5000);
-    const std::vector<std::int16_t> played = e.device->PlayedFrames();
-    ASSERT_EQ(5000u, played.size());
-    for (int i = 0; i < 882; ++i)
-        ASSERT_EQ(16383, played[i]) << i;
-    EXPECT_EQ(0, NonZeroFrom(played, 882));
+    ExpectFirstBlockAtRingStart(e);
 }
 
 TEST(SynthesizerDamage, BurstBeyondTheLeadPlaysZerosNotTheLastPassAndCountsThem)
