@@ -6,7 +6,6 @@
 //   tone_bench analyse WAV LOG [REF]  measures the recording against LOG; REF: the quiet run's
 //                                     median tone length in ms (the run's own when absent)
 // Needs PULSE_SERVER (and PortAudio's default device on the sound server).
-#include "diagnoses/CQuestionDamage.h"
 #include "synth/CSynthesizer.h"
 #include "tests/support/CQueueingOwner.h"
 
@@ -58,20 +57,19 @@ int Play(int tones, const char* logPath)
     std::uint32_t seed = 12345;
     int played = 0;
     int judgedDamaged = 0;
-    CQuestionDamage damage(synth.LeadSamples());
-    bool pending = false;
+    // The engine judges each tone as its buffers come back, as it does for the dialogs.
+    auto judged = [&](int tone) {
+        return [&, tone](bool damaged) {
+            judgedDamaged += damaged;
+            log << "judged " << tone << ' ' << damaged << '\n';
+        };
+    };
     for (int slot = 0; played < tones; ++slot) {
         const Clock::time_point slotStart = start + std::chrono::milliseconds(slot * SLOT_MS);
         PumpUntil(owner, synth, slotStart);
-        if (pending) {
-            // The previous tone's window is over by now (one lead and one decay after its end).
-            const bool damaged = damage.Damaged(
-                [&](std::uint32_t from, std::uint32_t end) { return synth.DamagedBetween(from, end); },
-                synth.DevicePosition());
-            judgedDamaged += damaged;
-            log << "judged " << (played - 1) << ' ' << damaged << '\n';
-            pending = false;
-        }
+        // The previous tone is over by now (one lead, one decay and one buffer after its end);
+        // a device that stalled is judged on what it took, as the dialogs' cap does.
+        synth.JudgeStretchNow();
         seed = seed * 1103515245u + 12345u;
         // Slot 0 sounds; later slots sound with probability 5/8, so that silent slots (where a
         // phantom would show) lie between the tones.
@@ -81,26 +79,17 @@ int Play(int tones, const char* logPath)
             log << "silence " << slot << ' ' << atMs << '\n';
             continue;
         }
-        damage.Begin();
-        damage.ToneOn(synth.DevicePosition());
+        synth.BeginStretch();
         synth.SetFrequency(0, TONE_HZ);
         synth.SetGate(0, 1);
         std::this_thread::sleep_for(std::chrono::milliseconds(TONE_MS)); // the dialogs block here
         synth.SetGate(0, 0);
-        damage.ToneOff(synth.DevicePosition(),
-                       CToneVoice::EnvelopeLengthFor(TONE_HZ, RATE) + synth.MaxBlockSamples());
+        synth.EndStretch(judged(played));
         log << "tone " << slot << ' ' << atMs << '\n';
         ++played;
-        pending = true;
     }
     PumpUntil(owner, synth, Clock::now() + std::chrono::milliseconds(SLOT_MS));
-    if (pending) {
-        const bool damaged = damage.Damaged(
-            [&](std::uint32_t from, std::uint32_t end) { return synth.DamagedBetween(from, end); },
-            synth.DevicePosition());
-        judgedDamaged += damaged;
-        log << "judged " << (played - 1) << ' ' << damaged << '\n';
-    }
+    synth.JudgeStretchNow();
     const SoundDamage counts = synth.Damage();
     log << "engine unrendered " << counts.unrenderedFrames << " dry " << counts.dryFrames << " underflow "
         << counts.underflowCallbacks << " late " << counts.lateSteps << " judged_damaged " << judgedDamaged

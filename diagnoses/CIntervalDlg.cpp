@@ -100,7 +100,8 @@ void CIntervalDlg::OnQuestion(wxCommandEvent&)
         StartSynthesizer();
         BeginQuestionSound();
         m_timer.Start(INTERVAL_TIMER_MS);
-    } else if (m_procedure.State() == INTERVAL_QUESTION && !m_timer.IsRunning()) {
+    } else if (m_procedure.State() == INTERVAL_QUESTION && !m_timer.IsRunning() &&
+               !IsQuestionSoundPending()) {
         EvaluateAnswer();
     }
 }
@@ -113,9 +114,13 @@ void CIntervalDlg::OnTimer(wxTimerEvent&)
         return;
     }
 
-    const bool damaged = QuestionSoundDamaged();
-    StopSynthesizer();
     m_timer.Stop();
+    AwaitQuestionSound([this](bool damaged) { QuestionPlayed(damaged); });
+}
+
+void CIntervalDlg::QuestionPlayed(bool damaged)
+{
+    StopSynthesizer();
     if (damaged) {
         AskAgainAfterDamage(m_procedure.AbandonQuestion(), IDC_INTERVAL_MESSAGE,
                             CIntervalProcedure::MessageText(INTERVAL_READY), IDC_INTERVAL_QUESTION,

@@ -35,6 +35,8 @@ private:
     void OnOK(wxCommandEvent& event);
     void OnQuestion(wxCommandEvent& event);
     void OnTimer(wxTimerEvent& event);
+    // The question's sound judged: the answers, or the question asked again.
+    void QuestionPlayed(bool damaged);
     void OnBandChange(wxCommandEvent& event);
     void WatchBandPicks();
     static void OnBandListPopup(void* combo, void* property, void* dialog);

@@ -84,7 +84,7 @@ void CRangeDlg::OnQuestion(wxCommandEvent&)
         m_timer.Start(RANGE_TIMER_MS);
         EnableControl(IDC_RANGE_QUESTION, false);
         ShowLimits();
-    } else if (m_procedure.State() == RANGE_QUESTION && !m_timer.IsRunning()) {
+    } else if (m_procedure.State() == RANGE_QUESTION && !m_timer.IsRunning() && !IsQuestionSoundPending()) {
         EvaluateAnswer();
     }
 }
@@ -100,25 +100,28 @@ void CRangeDlg::OnTimer(wxTimerEvent&)
         Sleep(TONE_MS);
         Sleep(PAUSE_MS);
         break;
-    case RangeSlot::End: {
+    case RangeSlot::End:
+        m_timer.Stop();
         // The whole question counts, its silent slots included: a hole there could hide a tone.
         ExtendQuestionSound();
-        const bool damaged = QuestionSoundDamaged();
-        StopSynthesizer();
-        m_timer.Stop();
-        if (damaged) {
-            AskAgainAfterDamage(m_procedure.AbandonQuestion(), IDC_RANGE_MESSAGE,
-                                CRangeProcedure::MessageText(RANGE_READY), IDC_RANGE_QUESTION,
-                                CRangeProcedure::QuestionCaption(RANGE_READY));
-            break;
-        }
-        ShowAnswers(IDC_RANGE_ANSWER, RANGE_DONT_KNOW);
-        SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_QUESTION));
-        SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_QUESTION));
-        EnableControl(IDC_RANGE_QUESTION, true);
+        AwaitQuestionSound([this](bool damaged) { QuestionPlayed(damaged); });
         break;
     }
+}
+
+void CRangeDlg::QuestionPlayed(bool damaged)
+{
+    StopSynthesizer();
+    if (damaged) {
+        AskAgainAfterDamage(m_procedure.AbandonQuestion(), IDC_RANGE_MESSAGE,
+                            CRangeProcedure::MessageText(RANGE_READY), IDC_RANGE_QUESTION,
+                            CRangeProcedure::QuestionCaption(RANGE_READY));
+        return;
     }
+    ShowAnswers(IDC_RANGE_ANSWER, RANGE_DONT_KNOW);
+    SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_QUESTION));
+    SetControlLabel(IDC_RANGE_QUESTION, CRangeProcedure::QuestionCaption(RANGE_QUESTION));
+    EnableControl(IDC_RANGE_QUESTION, true);
 }
 
 void CRangeDlg::EvaluateAnswer()

@@ -33,6 +33,8 @@ private:
     void OnOK(wxCommandEvent& event);
     void OnQuestion(wxCommandEvent& event);
     void OnTimer(wxTimerEvent& event);
+    // The question's sound judged: the answers, or the question asked again.
+    void QuestionPlayed(bool damaged);
     void OnHelpButton(wxCommandEvent& event);
     void ShowLimits();
     void EvaluateAnswer();

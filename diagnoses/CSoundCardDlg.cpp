@@ -64,33 +64,41 @@ void CSoundCardDlg::ShowState()
     SetControlLabel(IDC_SOUNDCARD_SOUND, CSoundCardProcedure::SoundCaption(state));
 }
 
-bool CSoundCardDlg::PlayTone()
+void CSoundCardDlg::PlayTone()
 {
     EnableControl(IDC_SOUNDCARD_SOUND, false);
     BeginQuestionSound();
     SoundTone(m_procedure.Frequency(), TONE_MS);
     // The list of answers comes only once the tone, decay included, is known to have been whole.
-    const bool damaged = QuestionSoundDamaged();
+    AwaitQuestionSound([this](bool damaged) { TonePlayed(damaged); });
+}
+
+void CSoundCardDlg::TonePlayed(bool damaged)
+{
     EnableControl(IDC_SOUNDCARD_SOUND, true);
     if (damaged) {
         LogRows(m_procedure.DamagedToneRows());
         ShowMessage(QUESTION_DAMAGED_TEXT);
-        return false;
+        return;
     }
-    if (m_procedure.State() != SOUNDCARD_INTRODUCTION)
-        ShowControl(IDC_SOUNDCARD_ANSWER, true);
-    return true;
+    if (m_procedure.State() == SOUNDCARD_INTRODUCTION) {
+        m_procedure.IntroductionPlayed();
+        ShowState();
+        SetControlLabel(wxID_OK, "heard no sound");
+        return;
+    }
+    ShowControl(IDC_SOUNDCARD_ANSWER, true);
+    m_procedure.TonePlayed();
+    ShowState();
 }
 
 void CSoundCardDlg::OnSound(wxCommandEvent&)
 {
     switch (m_procedure.State()) {
     case SOUNDCARD_INTRODUCTION:
-        if (!PlayTone())
-            break;
-        m_procedure.IntroductionPlayed();
-        ShowState();
-        SetControlLabel(wxID_OK, "heard no sound");
+    case SOUNDCARD_READY:
+        if (!IsQuestionSoundPending())
+            PlayTone();
         break;
     case SOUNDCARD_INTRODUCTION_PLAYED:
         SetControlLabel(wxID_OK, "Pause");
@@ -98,12 +106,6 @@ void CSoundCardDlg::OnSound(wxCommandEvent&)
         ShowState();
         SetControlText(IDC_SOUNDCARD_ACCURACY, FormatHz(m_procedure.Step()));
         SetControlText(IDC_SOUNDCARD_FREQUENCY, FormatHz(m_procedure.Frequency()));
-        break;
-    case SOUNDCARD_READY:
-        if (!PlayTone())
-            break;
-        m_procedure.TonePlayed();
-        ShowState();
         break;
     case SOUNDCARD_ANSWER:
         EvaluateAnswer();

@@ -25,9 +25,12 @@ private:
     void OnInitDialog();
     void OnOK(wxCommandEvent& event);
     void OnSound(wxCommandEvent& event);
-    // Plays the tone at the procedure's frequency; false when its sound was damaged (the message
-    // has been shown and the tone counts as not played).
-    bool PlayTone();
+    // Plays the tone at the procedure's frequency; once the engine has judged its sound,
+    // TonePlayed goes on (the Sound button stays disabled until then).
+    void PlayTone();
+    // A damaged tone counts as not played: the listener is told and may play it again. A whole
+    // one moves the procedure on.
+    void TonePlayed(bool damaged);
     void ShowState();
     void EvaluateAnswer();
 

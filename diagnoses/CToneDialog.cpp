@@ -12,9 +12,11 @@
 #include <wx/time.h>
 #include <wx/utils.h>
 
-#include <cstdint>
-
 #include <new>
+#include <utility>
+
+const char* const QUESTION_DAMAGED_TEXT =
+    "音が途切れたため、この質問は判定しません。もう一度やり直してください。";
 
 namespace {
 wxDEFINE_EVENT(EVT_BUFFER_DONE, wxThreadEvent);
@@ -27,9 +29,11 @@ constexpr int LEAD_MS = 80;
 // Longest wait for the device to take a question's last decay; a stalled device is judged on what
 // it has taken by then.
 constexpr int QUESTION_SOUND_WAIT_MS = 1000;
+// The timers the dialogs own use 1.
+constexpr int QUESTION_SOUND_TIMER_ID = 2;
 } // namespace
 
-CToneDialog::CToneDialog(const char* resource)
+CToneDialog::CToneDialog(const char* resource) : m_questionSoundTimeout(this, QUESTION_SOUND_TIMER_ID)
 {
     // Without its template the dialog's own set-up finds no controls and changes nothing.
     if (!LoadDialogResource(this, nullptr, resource))
@@ -37,6 +41,7 @@ CToneDialog::CToneDialog(const char* resource)
     Bind(EVT_BUFFER_DONE, &CToneDialog::OnBufferDone, this);
     Bind(wxEVT_CHAR_HOOK, &CToneDialog::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CToneDialog::OnClose, this);
+    Bind(wxEVT_TIMER, &CToneDialog::OnQuestionSoundTimeout, this, QUESTION_SOUND_TIMER_ID);
     SetEscapeId(wxID_NONE);
 }
 
@@ -64,6 +69,8 @@ void CToneDialog::CreateSynthesizer(double amplitude, double masterGain)
 
 void CToneDialog::DeleteSynthesizer()
 {
+    m_questionSoundTimeout.Stop();
+    m_questionSoundPlayed = nullptr;
     // The engine's destructor stops it and joins its threads, so no notice arrives afterwards; the
     // ones already queued find no engine and are dropped.
     delete m_pSynth;
@@ -86,52 +93,70 @@ void CToneDialog::StopSynthesizer()
 
 void CToneDialog::BeginQuestionSound()
 {
-    m_questionDamage = CQuestionDamage(m_pSynth != nullptr ? m_pSynth->LeadSamples() : 0);
+    if (m_pSynth != nullptr)
+        m_pSynth->BeginStretch();
 }
 
 void CToneDialog::StartTone(double hz)
 {
     if (m_pSynth == nullptr)
         return;
-    m_toneHz = hz;
     m_pSynth->SetFrequency(0, hz);
-    if (m_pSynth->IsRunning())
-        m_questionDamage.ToneOn(m_pSynth->DevicePosition());
     m_pSynth->SetGate(0, 1);
 }
 
 void CToneDialog::StopTone()
 {
-    if (m_pSynth == nullptr)
-        return;
-    m_pSynth->SetGate(0, 0);
-    // The decay ends within a block after its envelope.
-    const int decay =
-        CToneVoice::EnvelopeLengthFor(m_toneHz, m_pSynth->SampleRate()) + m_pSynth->MaxBlockSamples();
-    if (m_pSynth->IsRunning())
-        m_questionDamage.ToneOff(m_pSynth->DevicePosition(), decay);
+    if (m_pSynth != nullptr)
+        m_pSynth->SetGate(0, 0);
 }
 
 void CToneDialog::ExtendQuestionSound()
 {
-    if (m_pSynth != nullptr && m_pSynth->IsRunning())
-        m_questionDamage.ExtendTo(m_pSynth->DevicePosition());
+    if (m_pSynth != nullptr)
+        m_pSynth->ExtendStretch();
 }
 
-bool CToneDialog::QuestionSoundDamaged()
+void CToneDialog::AwaitQuestionSound(std::function<void(bool damaged)> then)
 {
-    if (m_pSynth == nullptr || !m_pSynth->IsRunning() || !m_questionDamage.HasWindow())
-        return false;
-    // The last decay is still on its way to the device: a stretch of it lost after the answer
-    // list is up would go unnoticed. The wait is one lead and one decay at most.
-    const wxLongLong deadline = wxGetLocalTimeMillis() + QUESTION_SOUND_WAIT_MS;
-    while (static_cast<std::int32_t>(m_questionDamage.End() - m_pSynth->DevicePosition()) > 0 &&
-           wxGetLocalTimeMillis() < deadline)
-        wxMilliSleep(5);
-    CSynthesizer* synth = m_pSynth;
-    return m_questionDamage.Damaged(
-        [synth](std::uint32_t from, std::uint32_t end) { return synth->DamagedBetween(from, end); },
-        m_pSynth->DevicePosition());
+    if (m_pSynth == nullptr) {
+        then(false);
+        return;
+    }
+    m_questionSoundPlayed = std::move(then);
+    m_questionSoundTimeout.StartOnce(QUESTION_SOUND_WAIT_MS);
+    m_pSynth->EndStretch([this](bool damaged) { QuestionSoundPlayed(damaged); });
+}
+
+void CToneDialog::QuestionSoundPlayed(bool damaged)
+{
+    m_questionSoundTimeout.Stop();
+    // Taken out first: the dialog may ask its next question from inside.
+    const std::function<void(bool)> then = std::move(m_questionSoundPlayed);
+    m_questionSoundPlayed = nullptr;
+    if (then)
+        then(damaged);
+}
+
+void CToneDialog::OnQuestionSoundTimeout(wxTimerEvent&)
+{
+    // The device has stalled: judged on what it has taken.
+    JudgeQuestionSoundNow();
+}
+
+void CToneDialog::JudgeQuestionSoundNow()
+{
+    if (!IsQuestionSoundPending())
+        return;
+    if (m_pSynth == nullptr || !m_pSynth->JudgeStretchNow())
+        QuestionSoundPlayed(false);
+}
+
+void CToneDialog::EndModal(int code)
+{
+    JudgeQuestionSoundNow();
+    if (IsModal())
+        wxDialog::EndModal(code);
 }
 
 void CToneDialog::AskAgainAfterDamage(const std::vector<CheckLogRow>& rows, int messageId,

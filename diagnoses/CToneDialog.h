@@ -1,18 +1,24 @@
 #pragma once
-// What the three test dialogs share: loading their template, owning one sound engine, and bringing
-// the engine's notices from its notification thread to the GUI thread.
+// What the three test dialogs share: loading their template, owning one sound engine, bringing
+// the engine's notices from its notification thread to the GUI thread, and waiting for the
+// engine's verdict on a question's sound without blocking the window.
 //
 // Threads: PostBufferDone and PostClip run on the engine's notification thread and only queue an
 // event; everything else runs on the GUI thread.
 #include "audio/CWaveOutOwner.h"
-#include "diagnoses/CQuestionDamage.h"
 
 #include <wx/dialog.h>
 #include <wx/event.h>
 #include <wx/string.h>
+#include <wx/timer.h>
 
 #include <atomic>
+#include <functional>
 #include <vector>
+
+// Told when a question's sound was damaged on its way to the listener: the question is not
+// judged and is asked again.
+extern const char* const QUESTION_DAMAGED_TEXT;
 
 class CSynthesizer;
 struct CheckLogRow;
@@ -37,17 +43,24 @@ protected:
     void StartSynthesizer();
     void StopSynthesizer();
 
-    // The tones of a question (or of one sound card tone): voice 0 at `hz` opens and closes, and
-    // the device frames it occupies are noted for the damage check.
+    // The tones of a question (or of one sound card tone): voice 0 at `hz` opens and closes; from
+    // BeginQuestionSound on, the engine notes where they fall to judge whether they were whole.
     void BeginQuestionSound();
     void StartTone(double hz);
     void StopTone();
-    // The question's window reaches the device's position now (its silent slots count too).
+    // The question's sound reaches the device's position now (its silent slots count too).
     void ExtendQuestionSound();
-    // Whether a frame of the question's window was played as zeros or reported as an underflow.
-    // Waits until the device has taken the whole window (the last decay), briefly; call it while
-    // the engine still runs, and show QUESTION_DAMAGED_TEXT once it is stopped.
-    bool QuestionSoundDamaged();
+    // The question's sound is complete: `then(damaged)` runs once the engine has seen the device
+    // take all of it (a few tenths of a second, as its buffers come back), or after
+    // QUESTION_SOUND_WAIT_MS on what the device has taken by then; at once without an engine. The
+    // window stays responsive meanwhile. Keep the engine running until `then`, and show
+    // QUESTION_DAMAGED_TEXT once it is stopped. Ending the dialog meanwhile judges at once.
+    void AwaitQuestionSound(std::function<void(bool damaged)> then);
+    bool IsQuestionSoundPending() const { return static_cast<bool>(m_questionSoundPlayed); }
+
+    // Ends the modal loop, once a question's sound still awaited has been judged (its rows are
+    // logged, and the listener told, before the dialog goes).
+    void EndModal(int code) override;
 
     // A question whose sound was damaged: its rows go to the log, the listener is told, and the
     // dialog shows `readyText` and `readyCaption` on `questionId`, enabled, to ask it again.
@@ -88,12 +101,15 @@ private:
     void MoveFocusFrom(wxWindow* control);
     void RestoreFocusTo(wxWindow* control);
     void OnBufferDone(wxThreadEvent& event);
+    void QuestionSoundPlayed(bool damaged);
+    void OnQuestionSoundTimeout(wxTimerEvent& event);
+    void JudgeQuestionSoundNow();
     void OnCharHook(wxKeyEvent& event);
     void OnClose(wxCloseEvent& event);
 
     wxWindow* m_focusToRestore = nullptr;
-    CQuestionDamage m_questionDamage{0};
-    double m_toneHz = 0.0;
+    std::function<void(bool damaged)> m_questionSoundPlayed;
+    wxTimer m_questionSoundTimeout;
     // Counts the engine's runs; each notice carries the run it belongs to. Read by the
     // notification thread.
     std::atomic<int> m_run{0};

@@ -1,6 +1,6 @@
 // Thread map:
 //   GUI thread      constructor, destructor, AddVoice, RemoveVoice, RemoveAllVoices, Set*, Start,
-//                   Stop, OnBufferDone, writes of m_masterGain
+//                   Stop, OnBufferDone, the stretch, writes of m_masterGain
 //   render thread   RenderThreadProc, RenderStep: reads the device position, mixes the voices,
 //                   writes the ring. It allocates nothing, takes no lock and never waits for the
 //                   GUI thread; everything it reads from the GUI thread is atomic (the running
@@ -236,9 +236,66 @@ void CSynthesizer::SetWaveform(int index, int waveform)
 
 void CSynthesizer::SetGate(int index, int on)
 {
+    CToneVoice* voice = VoiceAt(index);
+    if (voice == nullptr)
+        return;
+    if (m_stretchOpen && IsRunning()) {
+        // The position before the gate posts: the change sounds within one lead of it. A decay
+        // ends within a block after its envelope.
+        const unsigned position = DevicePosition();
+        if (on != 0)
+            m_stretch.ToneOn(position);
+        else
+            m_stretch.ToneOff(position,
+                              CToneVoice::EnvelopeLengthFor(voice->m_frequency.load(), SampleRate()) +
+                                  m_maxBlockSamples);
+    }
     // Applied by the next step, so that a note never starts or ends in the middle of a block.
-    if (CToneVoice* voice = VoiceAt(index))
-        voice->PostGate(on);
+    voice->PostGate(on);
+}
+
+void CSynthesizer::BeginStretch()
+{
+    m_stretchPlayed = nullptr;
+    m_stretch = CPlayedStretch(m_leadSamples);
+    m_stretchOpen = true;
+}
+
+void CSynthesizer::ExtendStretch()
+{
+    if (m_stretchOpen && IsRunning())
+        m_stretch.ExtendTo(DevicePosition());
+}
+
+void CSynthesizer::EndStretch(StretchPlayed played)
+{
+    m_stretchOpen = false;
+    m_stretchPlayed = std::move(played);
+    if (!m_stretchPlayed)
+        return;
+    if (!IsRunning() || !m_stretch.HasTone() || m_stretch.TakenBy(DevicePosition()))
+        JudgeStretch();
+}
+
+bool CSynthesizer::JudgeStretchNow()
+{
+    if (!m_stretchPlayed)
+        return false;
+    JudgeStretch();
+    return true;
+}
+
+void CSynthesizer::JudgeStretch()
+{
+    const bool damaged =
+        IsRunning() &&
+        m_stretch.Damaged([this](std::uint32_t from, std::uint32_t end) { return DamagedBetween(from, end); },
+                          DevicePosition());
+    m_stretch.Begin();
+    // Taken out first: the owner may begin its next stretch from inside.
+    const StretchPlayed played = std::move(m_stretchPlayed);
+    m_stretchPlayed = nullptr;
+    played(damaged);
 }
 
 void CSynthesizer::Start()
@@ -294,6 +351,8 @@ void CSynthesizer::Start()
 
 int CSynthesizer::Stop()
 {
+    m_stretchOpen = false;
+    m_stretchPlayed = nullptr;
     m_running.store(0, std::memory_order_release);
     // The render thread reads the stream, the cursors and the buffers: it must be gone before
     // the device closes and before anything is freed. It notices within one period and one step.
@@ -309,8 +368,11 @@ int CSynthesizer::Stop()
 
 void CSynthesizer::OnBufferDone(WaveHeader* header)
 {
-    if (m_usable && m_running.load(std::memory_order_acquire))
-        m_pStream->Requeue(header);
+    if (!m_usable || !m_running.load(std::memory_order_acquire))
+        return;
+    m_pStream->Requeue(header);
+    if (m_stretchPlayed && m_stretch.TakenBy(DevicePosition()))
+        JudgeStretch();
 }
 
 void CSynthesizer::RenderThreadProc()

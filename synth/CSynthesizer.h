@@ -27,6 +27,14 @@
 // header to its GUI thread (a dialog queues a wxWidgets event) and there calls OnBufferDone(header).
 // PostClip arrives the same way and needs no action. No notice is posted once Stop has returned.
 //
+// A question's sound (GUI thread, while running):
+//     m_pSynth->BeginStretch();
+//     ... its tones (SetGate) and silent slots ...
+//     m_pSynth->EndStretch([](bool damaged) { ... });   // called once the device has taken it all
+// The engine notes where each gate falls on the device's count and how long its decay lasts, and
+// judges the stretch as the ring's buffers come back (OnBufferDone): the owner learns within a
+// buffer's time of the last frame whether the listener heard it whole.
+//
 // Threads:
 //   - GUI thread: every public operation (writing m_masterGain included).
 //   - Render thread (started by Start, joined by Stop): RenderStep every periodMs. It allocates
@@ -37,10 +45,12 @@
 #include "audio/CWaveOutOwner.h"
 #include "audio/CWaveOutStream.h"
 #include "audio/WaveDevice.h"
+#include "synth/CPlayedStretch.h"
 #include "synth/CToneVoice.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -78,8 +88,26 @@ public:
     void SetFrequency(int index, double hz);
     void SetAmplitude(int index, double amplitude);
     void SetWaveform(int index, int waveform);
-    // 1 starts a note (attack), 0 releases it (decay).
+    // 1 starts a note (attack), 0 releases it (decay). Between BeginStretch and EndStretch, while
+    // running, the change is noted in the stretch.
     void SetGate(int index, int on);
+
+    // A stretch of sound to be judged whole, such as one question of a check: from here on, every
+    // gate that opens or closes while running widens it, from the first onset to the end of the
+    // last decay. Forgets a stretch still pending.
+    void BeginStretch();
+    // Widens the stretch to the device's position now: silent time after the last tone counts.
+    void ExtendStretch();
+    // Ends the stretch: `played(damaged)` is called on this thread once the device has taken all
+    // of it, from OnBufferDone as the buffers come back, or from here at once when it already has
+    // or there is nothing to judge (no tone while running: not damaged). `damaged`: a frame of it
+    // was played as zeros or reported as an underflow. Stop drops a verdict still pending.
+    using StretchPlayed = std::function<void(bool damaged)>;
+    void EndStretch(StretchPlayed played);
+    // Judges the pending stretch now, on what the device has taken (for an owner that waits no
+    // longer: a stalled device); false when none is pending.
+    bool JudgeStretchNow();
+    bool IsStretchPending() const { return static_cast<bool>(m_stretchPlayed); }
 
     // Asks the device its rate and renders at it from now on (see above), opens the device, queues
     // the ring and starts rendering. A failing stage shows its message and leaves the engine
@@ -88,7 +116,8 @@ public:
     // Ends rendering (joining the render thread), resets and closes the device (which stops the
     // notification thread). Returns 1, or 0 when closing failed.
     int Stop();
-    // Queues a finished buffer again while running; does nothing otherwise.
+    // Queues a finished buffer again while running, and judges a pending stretch the device has
+    // now taken; does nothing otherwise.
     void OnBufferDone(WaveHeader* header);
     // One mixing pass. The render thread's; in ERenderMode::Manual the caller's, while running.
     void RenderStep();
@@ -104,8 +133,7 @@ public:
     int VoiceCount() const { return static_cast<int>(m_voices.size()); }
     // Null for an index outside the list.
     const CToneVoice* Voice(int index) const;
-    // The device's frame count (the position the render thread leads); 0 while stopped. For the
-    // owner to mark where its tones fall.
+    // The device's frame count (the position the render thread leads); 0 while stopped.
     unsigned DevicePosition() { return m_usable ? m_pStream->GetPosition() : 0; }
     // What went wrong with the sound of the current (or last) run; any thread.
     SoundDamage Damage() const;
@@ -132,6 +160,7 @@ private:
     void SetTiming();
     void RenderThreadProc();
     CToneVoice* VoiceAt(int index) const;
+    void JudgeStretch();
 
     CWaveOutStream* m_pStream = nullptr;
     CRingCursor* m_pWriteCursor = nullptr;
@@ -160,6 +189,12 @@ private:
     unsigned m_writeFrame = 0;
     unsigned m_renderedFrom = 0;
     int m_callbackFrames = 0;
+
+    // The stretch being noted (GUI thread): open between BeginStretch and EndStretch, then pending
+    // until judged.
+    CPlayedStretch m_stretch;
+    bool m_stretchOpen = false;
+    StretchPlayed m_stretchPlayed;
 
     ERenderMode m_renderMode = ERenderMode::Thread;
     bool m_usable = false;

@@ -114,6 +114,12 @@ void ChooseAnswer(wxChoice* answers, int index)
     ASSERT_EQ(answers->GetSelection(), index);
 }
 
+void ClickAndAwaitSound(wxWindow* button)
+{
+    UserClick(button);
+    EXPECT_TRUE(PumpUntil([&] { return button->IsEnabled(); }, 3000)) << "the tone was never judged";
+}
+
 std::string ClickHelp(wxWindow* helpButton)
 {
     UserClick(helpButton);

@@ -63,6 +63,10 @@ void ChooseEntry(wxChoice* choice, int index);
 // Picks an answer, which the dialog takes as it is.
 void ChooseAnswer(wxChoice* answers, int index);
 
+// Clicks a button that plays a tone and disables itself until the tone has been judged (the sound
+// card's Sound), and waits until it takes clicks again.
+void ClickAndAwaitSound(wxWindow* button);
+
 // Clicks a Help button and returns the page the help window then shows ("" when none), closing
 // the help window again.
 std::string ClickHelp(wxWindow* helpButton);

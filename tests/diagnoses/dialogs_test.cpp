@@ -5,7 +5,6 @@
 #include "audio/CVirtualWaveDevice.h"
 #include "checklog/CheckLog.h"
 #include "diagnoses/CIntervalDlg.h"
-#include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"
 #include "diagnoses/DiagnosisCommands.h"
@@ -26,6 +25,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -93,7 +93,7 @@ TEST_F(DiagnosisDialogs, SoundCardIntroductionHeardNoSoundThenTheRangeCheckOpens
                     // first thing it plays.
                     PumpEvents(300);
                     mark = m_recorder.Samples();
-                    UserClick(dlg->FindWindow(IDC_SOUNDCARD_SOUND));
+                    ClickAndAwaitSound(dlg->FindWindow(IDC_SOUNDCARD_SOUND));
                     const std::vector<float> sound = RecordedSince(mark);
                     const std::vector<double> levels = LevelsAt(sound, 20000.0);
                     const std::vector<Burst> tones = FindBursts(levels, HEARD);
@@ -640,7 +640,7 @@ TEST_F(DamagedSound, SoundCardIntroductionIsPlayedAgainBeforeHeardNoSoundIsOffer
     RunDialog(dlg, [&] {
         PumpEvents(300);
         BurstRepeatedly(); // from before the 500 ms tone until it has been judged
-        wxTEST_DIALOG(UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND)),
+        wxTEST_DIALOG(ClickAndAwaitSound(dlg.FindWindow(IDC_SOUNDCARD_SOUND)),
                       CExpectMessageBox(QUESTION_DAMAGED_TEXT));
         StopBursts();
         EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_INTRODUCTION);
@@ -649,12 +649,48 @@ TEST_F(DamagedSound, SoundCardIntroductionIsPlayedAgainBeforeHeardNoSoundIsOffer
         EXPECT_TRUE(IsEnabledControl(&dlg, IDC_SOUNDCARD_SOUND));
 
         // Played whole, the tone counts.
-        UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+        ClickAndAwaitSound(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
         EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_INTRODUCTION_PLAYED);
         EXPECT_EQ(TextOf(&dlg, wxID_OK), "heard no sound");
         UserClick(dlg.FindWindow(wxID_OK));
     });
     EXPECT_EQ(SoundCardLimit, MAX_MEASURED_HZ);
+}
+
+// A device that takes nothing after the tone: the window goes on answering while the engine waits
+// for it, the tone is judged once the wait's cap has passed, and a dialog ended while it waits
+// judges the tone before it goes.
+TEST(DiagnosisDialogsWithoutSound, StalledDeviceIsJudgedAfterTheCapWhileTheWindowAnswers)
+{
+    CAllowRealDialogs allow;
+    ResetResultRecord();
+    const WaveDeviceFactory previous = SetWaveDeviceFactory(
+        [] { return std::make_shared<CVirtualWaveDevice>(CVirtualWaveDevice::EClock::Manual); });
+    {
+        CSoundCardDlg dlg;
+        RunDialog(dlg, [&] {
+            wxWindow* sound = dlg.FindWindow(IDC_SOUNDCARD_SOUND);
+            UserClick(sound);
+            const auto clicked = std::chrono::steady_clock::now();
+            bool sawWait = false;
+            ASSERT_TRUE(PumpUntil(
+                [&] {
+                    sawWait |= dlg.Synthesizer()->IsStretchPending() && !sound->IsEnabled();
+                    return sound->IsEnabled();
+                },
+                5000));
+            EXPECT_TRUE(sawWait) << "the window did not answer while the tone was judged";
+            EXPECT_GE(std::chrono::steady_clock::now() - clicked, std::chrono::milliseconds(900));
+            EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_INTRODUCTION_PLAYED);
+
+            UserClick(sound); // Check More
+            UserClick(sound);
+            ASSERT_TRUE(dlg.Synthesizer()->IsStretchPending());
+            UserKey(WXK_ESCAPE);
+        });
+        EXPECT_EQ(dlg.Procedure().State(), SOUNDCARD_ANSWER);
+    }
+    SetWaveDeviceFactory(previous);
 }
 
 // The run's log as the checks write it: each check run the way the main window runs it, with

@@ -2,7 +2,6 @@
 // answers from what was actually recorded at the sink, hearing a tone when its level at the test
 // frequency is above a threshold and the frequency lies within its hearing. Long real-time runs.
 #include "diagnoses/CIntervalDlg.h"
-#include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"
 #include "diagnoses/FormatHz.h"
@@ -85,10 +84,10 @@ TEST_F(SimulatedListener, SoundCardSweepUpToTheFirstHalving)
             ASSERT_NE(answers, nullptr);
             PumpEvents(300);
             std::int64_t mark = m_recorder.Samples();
-            UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+            ClickAndAwaitSound(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
             for (int again = 0; again < 3 && dlg.Procedure().State() == SOUNDCARD_INTRODUCTION; ++again) {
                 mark = m_recorder.Samples();
-                UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+                ClickAndAwaitSound(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
             }
             const double introduction = PeakOf(LevelsAt(RecordedSince(mark), 20000.0));
             ASSERT_GT(introduction, HEARD);
@@ -102,7 +101,7 @@ TEST_F(SimulatedListener, SoundCardSweepUpToTheFirstHalving)
                 asked.push_back(hz);
                 mark = m_recorder.Samples();
                 const int damaged = m_damaged.Count();
-                UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
+                ClickAndAwaitSound(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
                 if (m_damaged.Count() != damaged) {
                     asked.pop_back();
                     continue;

@@ -1,7 +1,6 @@
 // The three procedures without their windows, on the listeners and sequences the checks are known
 // for: how many answers each takes, which frequencies it asks, and what it reports.
 #include "diagnoses/CIntervalProcedure.h"
-#include "diagnoses/CQuestionDamage.h"
 #include "diagnoses/CRangeProcedure.h"
 #include "diagnoses/CSoundCardProcedure.h"
 #include "diagnoses/FormatHz.h"
@@ -631,45 +630,6 @@ TEST_F(IntervalProcedure, AbandonedQuestionKeepsTheDifference)
     EXPECT_NE(p.NextTick(), 0);
     EXPECT_NE(p.NextTick(), 0);
     EXPECT_EQ(p.NextTick(), 0);
-}
-
-TEST(QuestionDamage, WindowRunsFromTheFirstGateToTheLastDecayAndStopsWhereTheDeviceStopped)
-{
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> asked;
-    bool answer = false;
-    const CQuestionDamage::DamageRecord record = [&](std::uint32_t from, std::uint32_t end) {
-        asked.emplace_back(from, end);
-        return answer;
-    };
-    const std::uint32_t start = 0xFFFFF000u; // the window straddles the counter's wrap
-    CQuestionDamage q(3969);
-    EXPECT_FALSE(q.Damaged(record, start)) << "no tone, no window";
-    q.ToneOff(start, 100); // a release before any tone opens nothing
-    EXPECT_FALSE(q.HasWindow());
-
-    q.ToneOn(start);
-    q.ToneOff(start + 22050, 5000);
-    q.ToneOn(start + 33075);
-    q.ToneOff(start + 55125, 1000);
-    EXPECT_EQ(q.End(), start + 55125 + 3969 + 1000);
-    answer = true;
-    EXPECT_TRUE(q.Damaged(record, start + 70000));
-    ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0], std::make_pair(start, start + 55125 + 3969 + 1000));
-    // Judged before the device took the whole window: only what it took counts.
-    EXPECT_TRUE(q.Damaged(record, start + 40000));
-    EXPECT_EQ(asked[1], std::make_pair(start, start + 40000));
-    answer = false;
-    EXPECT_FALSE(q.Damaged(record, start + 70000));
-
-    // The silent slots after the last tone count when the dialog says so; a new question forgets.
-    q.ExtendTo(start + 90000);
-    q.ExtendTo(start + 80000);
-    EXPECT_EQ(q.End(), start + 90000);
-    q.Begin();
-    EXPECT_FALSE(q.HasWindow());
-    EXPECT_EQ(QUESTION_DAMAGED_TEXT,
-              std::string("音が途切れたため、この質問は判定しません。もう一度やり直してください。"));
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -512,6 +514,124 @@ TEST(SynthesizerDamage, SecondRunStartsFromTheRingsSilenceAndCountsOnlyItsOwnDam
     EXPECT_EQ(500u, e.synth.Damage().unrenderedFrames);
     EXPECT_FALSE(e.synth.DamagedBetween(0, 300 + 3969));
     EXPECT_TRUE(e.synth.DamagedBetween(300 + 3969, 300 + 3970));
+}
+
+// ---- a question's stretch of sound ----
+
+TEST(PlayedStretch, RunsFromTheFirstGateToTheLastDecayAcrossTheCountersWrap)
+{
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> asked;
+    bool answer = false;
+    const CPlayedStretch::DamageRecord record = [&](std::uint32_t from, std::uint32_t end) {
+        asked.emplace_back(from, end);
+        return answer;
+    };
+    const std::uint32_t start = 0xFFFFF000u;
+    CPlayedStretch q(3969);
+    EXPECT_FALSE(q.Damaged(record, start)) << "no tone, nothing to judge";
+    q.ToneOff(start, 100); // a release before any tone opens nothing
+    EXPECT_FALSE(q.HasTone());
+
+    q.ToneOn(start);
+    q.ToneOff(start + 22050, 5000);
+    q.ToneOn(start + 33075);
+    q.ToneOff(start + 55125, 1000);
+    EXPECT_EQ(q.End(), start + 55125 + 3969 + 1000);
+    EXPECT_FALSE(q.TakenBy(q.End() - 1));
+    EXPECT_TRUE(q.TakenBy(q.End()));
+    answer = true;
+    EXPECT_TRUE(q.Damaged(record, start + 70000));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], std::make_pair(start, start + 55125 + 3969 + 1000));
+    // Judged before the device took all of it: only what it took counts.
+    EXPECT_TRUE(q.Damaged(record, start + 40000));
+    EXPECT_EQ(asked[1], std::make_pair(start, start + 40000));
+
+    q.ExtendTo(start + 90000);
+    q.ExtendTo(start + 80000);
+    EXPECT_EQ(q.End(), start + 90000);
+    q.Begin();
+    EXPECT_FALSE(q.HasTone());
+}
+
+// The engine's verdict on a 500 ms tone at 1000 Hz: `burstAt` frames after the gate opens (none
+// when negative) the device takes a burst past everything rendered. Returns the verdicts and where
+// the device was when the first came, against where the stretch ends.
+struct StretchRun {
+    std::vector<bool> verdicts;
+    std::uint32_t end = 0;
+    std::uint32_t judgedAt = 0;
+};
+StretchRun PlayStretch(SteppedEngine& e, int burstAt)
+{
+    StretchRun run;
+    e.synth.BeginStretch();
+    e.synth.SetGate(0, 1);
+    for (int i = 0; i < 50; ++i) {
+        if (i * PERIOD_SAMPLES == burstAt) {
+            e.device->Advance(3969 + 1000);
+            e.KeepQueued();
+        }
+        e.Period();
+    }
+    const std::uint32_t off = e.device->GetPosition();
+    e.synth.SetGate(0, 0);
+    run.end = off + 3969 + CToneVoice::EnvelopeLengthFor(1000, 44100) + 882;
+    e.synth.EndStretch([&](bool damaged) {
+        run.verdicts.push_back(damaged);
+        run.judgedAt = e.device->GetPosition();
+    });
+    for (int i = 0; i < 100 && run.verdicts.empty(); ++i)
+        e.Period();
+    return run;
+}
+
+TEST(SynthesizerStretch, JudgedAsTheBuffersComeBackOnceTheDeviceHasTakenTheLastDecay)
+{
+    SteppedEngine e;
+    e.synth.AddVoice();
+    e.synth.SetAmplitude(0, 0.5);
+    e.synth.SetFrequency(0, 1000);
+    e.synth.SetGate(0, 0);
+    e.synth.Start();
+    for (int i = 0; i < 20; ++i)
+        e.Period();
+
+    const StretchRun whole = PlayStretch(e, -1);
+    ASSERT_EQ(std::vector<bool>{false}, whole.verdicts);
+    EXPECT_GE(static_cast<std::int32_t>(whole.judgedAt - whole.end), 0)
+        << "judged before the decay was taken";
+    EXPECT_LE(whole.judgedAt - whole.end, 16384u + PERIOD_SAMPLES) << "not within a buffer's time";
+    EXPECT_FALSE(e.synth.IsStretchPending());
+
+    const StretchRun burst = PlayStretch(e, 20 * PERIOD_SAMPLES);
+    EXPECT_EQ(std::vector<bool>{true}, burst.verdicts);
+
+    // A device that stalls after a burst: judged now, on what it took.
+    std::vector<bool> verdicts;
+    e.synth.BeginStretch();
+    e.synth.SetGate(0, 1);
+    e.Period();
+    e.device->Advance(3969 + 1000);
+    e.KeepQueued();
+    e.synth.SetGate(0, 0);
+    e.synth.EndStretch([&](bool damaged) { verdicts.push_back(damaged); });
+    ASSERT_TRUE(e.synth.IsStretchPending());
+    EXPECT_TRUE(e.synth.JudgeStretchNow());
+    EXPECT_EQ(std::vector<bool>{true}, verdicts);
+    EXPECT_FALSE(e.synth.JudgeStretchNow());
+
+    // Without a tone there is nothing to wait for; Stop drops a verdict still pending.
+    e.synth.BeginStretch();
+    e.synth.EndStretch([&](bool damaged) { verdicts.push_back(damaged); });
+    EXPECT_EQ((std::vector<bool>{true, false}), verdicts);
+    e.synth.BeginStretch();
+    e.synth.SetGate(0, 1);
+    e.synth.SetGate(0, 0);
+    e.synth.EndStretch([&](bool damaged) { verdicts.push_back(damaged); });
+    e.synth.Stop();
+    EXPECT_FALSE(e.synth.IsStretchPending());
+    EXPECT_EQ(2u, verdicts.size());
 }
 
 TEST(SynthesizerVoices, IndexesOutsideTheListAreIgnoredAndLaterVoicesMoveDown)

@@ -1,7 +1,4 @@
-#include "diagnoses/CQuestionDamage.h"
-
-const char* const QUESTION_DAMAGED_TEXT =
-    "音が途切れたため、この質問は判定しません。もう一度やり直してください。";
+#include "synth/CPlayedStretch.h"
 
 namespace {
 // Whether frame a lies after frame b on the device's wrapping count.
@@ -11,21 +8,21 @@ bool After(std::uint32_t a, std::uint32_t b)
 }
 } // namespace
 
-CQuestionDamage::CQuestionDamage(int leadFrames) : m_leadFrames(leadFrames > 0 ? leadFrames : 0)
+CPlayedStretch::CPlayedStretch(int leadFrames) : m_leadFrames(leadFrames > 0 ? leadFrames : 0)
 {
 }
 
-void CQuestionDamage::Begin()
+void CPlayedStretch::Begin()
 {
-    m_hasWindow = false;
+    m_hasTone = false;
     m_from = 0;
     m_end = 0;
 }
 
-void CQuestionDamage::ToneOn(std::uint32_t position)
+void CPlayedStretch::ToneOn(std::uint32_t position)
 {
-    if (!m_hasWindow) {
-        m_hasWindow = true;
+    if (!m_hasTone) {
+        m_hasTone = true;
         m_from = position;
         m_end = position;
     }
@@ -33,23 +30,28 @@ void CQuestionDamage::ToneOn(std::uint32_t position)
     ExtendTo(position + static_cast<std::uint32_t>(m_leadFrames));
 }
 
-void CQuestionDamage::ToneOff(std::uint32_t position, int decayFrames)
+void CPlayedStretch::ToneOff(std::uint32_t position, int decayFrames)
 {
-    if (!m_hasWindow)
+    if (!m_hasTone)
         return;
     ExtendTo(position + static_cast<std::uint32_t>(m_leadFrames) +
              static_cast<std::uint32_t>(decayFrames > 0 ? decayFrames : 0));
 }
 
-void CQuestionDamage::ExtendTo(std::uint32_t position)
+void CPlayedStretch::ExtendTo(std::uint32_t position)
 {
-    if (m_hasWindow && After(position, m_end))
+    if (m_hasTone && After(position, m_end))
         m_end = position;
 }
 
-bool CQuestionDamage::Damaged(const DamageRecord& record, std::uint32_t position) const
+bool CPlayedStretch::TakenBy(std::uint32_t position) const
 {
-    if (!m_hasWindow || !record)
+    return !After(m_end, position);
+}
+
+bool CPlayedStretch::Damaged(const DamageRecord& record, std::uint32_t position) const
+{
+    if (!m_hasTone || !record)
         return false;
     const std::uint32_t end = After(m_end, position) ? position : m_end;
     return After(end, m_from) && record(m_from, end);
