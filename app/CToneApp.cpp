@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "results/ResultRecord.h"
 #include "ui/CWxMessageSink.h"
+#include "ui/Catalog.h"
 
 #include <wx/app.h>
 #include <wx/image.h>
@@ -67,6 +68,8 @@ wxIMPLEMENT_WX_THEME_SUPPORT wxIMPLEMENT_APP_NO_MAIN(CToneApp);
 
 int main(int argc, char** argv)
 {
+    // Before anything is said, --help included.
+    UseEnvironmentLanguage();
     // The options need no display: they are answered before the toolkit starts.
     const int status = HandleCommandLine(argc, argv, std::cout, std::cerr);
     if (status != START_MAIN_WINDOW)

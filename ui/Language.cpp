@@ -8,15 +8,31 @@ std::string g_language;
 TranslationHook g_hook;
 } // namespace
 
-std::string CatalogLanguageFor(const std::string& lcMessages, const std::vector<std::string>& available)
+namespace {
+// "ll_CC.codeset@modifier": the language is what precedes the first of '_', '.' and '@'.
+std::string LanguageOf(const std::string& locale)
 {
-    // "ll_CC.codeset@modifier": the language is what precedes the first of '_', '.' and '@'.
-    const std::string language = lcMessages.substr(0, lcMessages.find_first_of("_.@"));
+    return locale.substr(0, locale.find_first_of("_.@"));
+}
+} // namespace
+
+std::string CatalogLanguageFor(const std::string& lcMessages, const std::vector<std::string>& available,
+                               const std::string& languageList)
+{
+    const std::string language = LanguageOf(lcMessages);
     if (language.empty() || language == "C" || language == "POSIX")
         return {};
-    if (std::find(available.begin(), available.end(), language) != available.end())
-        return language;
-    return "en";
+    const auto has = [&](const std::string& l) {
+        return !l.empty() && std::find(available.begin(), available.end(), l) != available.end();
+    };
+    for (std::size_t from = 0; from <= languageList.size();) {
+        const std::size_t end = std::min(languageList.find(':', from), languageList.size());
+        const std::string preferred = LanguageOf(languageList.substr(from, end - from));
+        if (has(preferred))
+            return preferred;
+        from = end + 1;
+    }
+    return has(language) ? language : "en";
 }
 
 void SetTranslation(const std::string& language, TranslationHook hook)

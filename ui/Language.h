@@ -15,8 +15,10 @@
 
 // The catalog for an LC_MESSAGES value: "" for C, POSIX, C.<codeset> or none at all (today's texts
 // exactly), the value's language where `available` has a catalog for it ("ja_JP.UTF-8" → "ja"),
-// and English ("en") for any other language.
-std::string CatalogLanguageFor(const std::string& lcMessages, const std::vector<std::string>& available);
+// and English ("en") for any other language. Outside the C locale, a LANGUAGE list ("ja:en", as
+// gettext reads it) is asked first: its first entry with a catalog wins.
+std::string CatalogLanguageFor(const std::string& lcMessages, const std::vector<std::string>& available,
+                               const std::string& languageList = "");
 
 // Answers a msgid with its text in the catalog's language, UTF-8.
 using TranslationHook = std::function<std::string(const char* msgid)>;
