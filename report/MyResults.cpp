@@ -3,6 +3,7 @@
 #include "questionnaire/QuestionnaireCommands.h"
 #include "report/ReportPage.h"
 #include "results/ResultRecord.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 void ShowMyResults(wxWindow* owner, int directoryFd, bool foreignResultFile)
@@ -10,7 +11,7 @@ void ShowMyResults(wxWindow* owner, int directoryFd, bool foreignResultFile)
     const std::string page =
         WriteReportPage(BuildReportForFolder(ResultRecord, directoryFd, foreignResultFile));
     if (page.empty()) {
-        ShowMessage(MY_RESULTS_FAILED_MESSAGE);
+        ShowMessage(Translate(MY_RESULTS_FAILED_MESSAGE));
         return;
     }
     OpenInBrowser(FileUrl(page), owner);

@@ -6,6 +6,7 @@
 #include "chart/Svg.h"
 #include "res/Version.h"
 #include "survey/SurveyFields.h"
+#include "ui/Language.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -56,11 +58,32 @@ struct Series {
     std::vector<Point> points;
 };
 
+// A number with its unit: a symbol ("Hz") as it is, a word ("cents") in the listener's language.
+std::string Quantity(const std::string& number, const std::string& unit)
+{
+    if (unit == "cents")
+        return TranslateFormat("%s cents", number.c_str());
+    return number + " " + unit;
+}
+
 std::string TickLabel(double value, const std::string& unit)
 {
     if (unit == "Hz" && value >= 1000)
         return Number(value / 1000, std::fmod(value, 1000) == 0 ? 0 : 1) + " kHz";
-    return Number(value) + " " + unit;
+    return Quantity(Number(value), unit);
+}
+
+// The room a legend's name takes at 12px: 7.5 for a Latin character, a full em for a wide one
+// (Japanese), which counting bytes would triple.
+double LegendWidth(const std::string& name)
+{
+    double width = 0;
+    for (unsigned char c : name)
+        if (c < 0x80)
+            width += 7.5;
+        else if ((c & 0xC0) != 0x80)
+            width += 12;
+    return width;
 }
 
 // Values over time, one line per series, with a label for the first and the last time.
@@ -116,7 +139,7 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
         if (series.size() > 1) {
             svg += "<text class=\"legend " + s.cssClass + "\" x=\"" + Number(legendX) + "\" y=\"14\">● " +
                    HtmlEscape(s.name) + "</text>";
-            legendX += 14 + 7.5 * double(s.name.size());
+            legendX += 14 + LegendWidth(s.name);
         }
         std::vector<Point> points = s.points;
         std::stable_sort(points.begin(), points.end(),
@@ -130,7 +153,7 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
         }
         for (const Point& p : points)
             svg += "<circle cx=\"" + Number(x(p.ms), 1) + "\" cy=\"" + Number(yOf(p.value), 1) +
-                   "\" r=\"3.5\"><title>" + HtmlEscape(s.name) + ": " + Number(p.value) + " " + y.unit +
+                   "\" r=\"3.5\"><title>" + HtmlEscape(s.name) + ": " + Quantity(Number(p.value), y.unit) +
                    ", " + HtmlEscape(ShortTime(p.time)) + "</title></circle>";
         svg += "</g>";
     }
@@ -146,8 +169,8 @@ std::string RunBars(const std::vector<Point>& runs)
     const ChartAxis y{0, MAX_MEASURED_HZ, false, "Hz"};
     auto yOf = [&](double v) { return top + plotH * (1 - y.Fraction(v)); };
     std::string svg = "<svg class=\"chart\" id=\"soundcard-history\" viewBox=\"0 0 640 240\" role=\"img\" "
-                      "aria-labelledby=\"soundcard-history-title\"><title id=\"soundcard-history-title\">"
-                      "The sound card's limit in each run</title>";
+                      "aria-labelledby=\"soundcard-history-title\"><title id=\"soundcard-history-title\">" +
+                      Translate("The sound card's limit in each run") + "</title>";
     for (double tick : LinearTicks(0, 20000, 5000)) {
         const std::string ty = Number(yOf(tick), 1);
         svg += "<line class=\"grid\" x1=\"" + Number(left) + "\" x2=\"" + Number(left + plotW) + "\" y1=\"" +
@@ -186,12 +209,16 @@ struct ReferenceGroup {
 const std::vector<ReferenceGroup>& ReferenceGroups()
 {
     static const std::vector<ReferenceGroup> groups = {
-        {"Under 30 years",
-         "every listener heard 16 kHz, and 52.2 % heard 20 kHz.",
-         {{16000, "all heard", true}, {20000, "52.2 % heard", true}}},
-        {"31 to 40 years", "the decline with age began in this group.", {}},
-        {"51 to 60 years", "no listener heard 20 kHz.", {{20000, "none heard", false}}},
-        {"61 to 70 years", "no listener heard 18 kHz.", {{18000, "none heard", false}}},
+        {TR_NOOP("Under 30 years"),
+         TR_NOOP("every listener heard 16 kHz, and 52.2 % heard 20 kHz."),
+         {{16000, TR_NOOP("all heard"), true}, {20000, TR_NOOP("52.2 % heard"), true}}},
+        {TR_NOOP("31 to 40 years"), TR_NOOP("the decline with age began in this group."), {}},
+        {TR_NOOP("51 to 60 years"),
+         TR_NOOP("no listener heard 20 kHz."),
+         {{20000, TR_NOOP("none heard"), false}}},
+        {TR_NOOP("61 to 70 years"),
+         TR_NOOP("no listener heard 18 kHz."),
+         {{18000, TR_NOOP("none heard"), false}}},
     };
     return groups;
 }
@@ -208,6 +235,15 @@ int AgeYears(const std::string& item)
         return -1;
     const auto years = ParseNumber(item.substr(0, item.size() - suffix.size()));
     return years && *years >= 0 && *years < 200 && std::floor(*years) == *years ? int(*years) : -1;
+}
+
+// An age item as the listener reads it (the log keeps the questionnaire's English item).
+std::string AgeText(const std::string& item)
+{
+    if (item == "under 5" || item == "over 80")
+        return Translate(item);
+    const int years = AgeYears(item);
+    return years < 0 ? item : TranslateFormat("%d years old", years);
 }
 
 // One of the questionnaire's age items other than "none".
@@ -248,8 +284,8 @@ std::string ReferenceChart(int highestHz, int markedGroup)
     std::string svg =
         "<svg class=\"chart\" id=\"age-reference\" viewBox=\"0 0 " + std::to_string(width) + " " +
         std::to_string(height) +
-        "\" role=\"img\" aria-labelledby=\"age-reference-title\"><title id=\"age-reference-title\">"
-        "Your highest audible frequency beside the reference points by age</title>";
+        "\" role=\"img\" aria-labelledby=\"age-reference-title\"><title id=\"age-reference-title\">" +
+        Translate("Your highest audible frequency beside the reference points by age") + "</title>";
     for (double tick : LinearTicks(0, 20000, 5000)) {
         svg += "<line class=\"grid\" x1=\"" + Number(x(tick), 1) + "\" x2=\"" + Number(x(tick), 1) +
                "\" y1=\"" + std::to_string(top) + "\" y2=\"" + Number(axisY) +
@@ -259,19 +295,18 @@ std::string ReferenceChart(int highestHz, int markedGroup)
     }
     // Row 0: the listener.
     double rowMid = top + rowH / 2.0;
-    svg += "<text class=\"rowlabel\" x=\"8\" y=\"" + Number(rowMid) +
-           "\" dominant-baseline=\"middle\">You</text>";
+    svg += "<text class=\"rowlabel\" x=\"8\" y=\"" + Number(rowMid) + "\" dominant-baseline=\"middle\">" +
+           Translate("You") + "</text>";
     if (highestHz != NOT_MEASURED) {
         const std::string yx = Number(x(highestHz), 1);
         svg += "<line class=\"you\" x1=\"" + yx + "\" x2=\"" + yx + "\" y1=\"" + std::to_string(top) +
                "\" y2=\"" + Number(axisY) + "\"/><rect class=\"you\" x=\"" + Number(left) + "\" y=\"" +
                Number(rowMid - 6) + "\" width=\"" + Number(x(highestHz) - left, 1) +
-               "\" height=\"12\"><title>Your highest audible "
-               "frequency: " +
-               std::to_string(highestHz) + " Hz</title></rect>";
+               "\" height=\"12\"><title>" +
+               TranslateFormat("Your highest audible frequency: %d Hz", highestHz) + "</title></rect>";
     } else {
         svg += "<text class=\"note\" x=\"" + Number(left + 4) + "\" y=\"" + Number(rowMid) +
-               "\" dominant-baseline=\"middle\">not measured</text>";
+               "\" dominant-baseline=\"middle\">" + Translate("not measured") + "</text>";
     }
     for (std::size_t g = 0; g < groups.size(); ++g) {
         rowMid = top + rowH * (double(g) + 1.5);
@@ -280,11 +315,13 @@ std::string ReferenceChart(int highestHz, int markedGroup)
             svg += "<rect class=\"yours\" x=\"2\" y=\"" + Number(rowMid - rowH / 2.0 + 2) + "\" width=\"" +
                    std::to_string(width - 4) + "\" height=\"" + std::to_string(rowH - 4) + "\"/>";
         svg += "<text class=\"rowlabel" + std::string(marked ? " marked" : "") + "\" x=\"8\" y=\"" +
-               Number(rowMid) + "\" dominant-baseline=\"middle\">" + groups[g].label +
-               (marked ? " (you)" : "") + "</text>";
+               Number(rowMid) + "\" dominant-baseline=\"middle\">" +
+               (marked ? TranslateFormat("%s (you)", Translate(groups[g].label).c_str())
+                       : Translate(groups[g].label)) +
+               "</text>";
         if (groups[g].marks.empty())
             svg += "<text class=\"note\" x=\"" + Number(left + 4) + "\" y=\"" + Number(rowMid) +
-                   "\" dominant-baseline=\"middle\">decline began in this group</text>";
+                   "\" dominant-baseline=\"middle\">" + Translate("decline began in this group") + "</text>";
         for (const ReferenceMark& mark : groups[g].marks) {
             const std::string mx = Number(x(mark.hz), 1);
             svg += "<g class=\"reference\">";
@@ -295,7 +332,7 @@ std::string ReferenceChart(int highestHz, int markedGroup)
                        "l10 10m0 -10l-10 10\"/>";
             // Above the mark: two marks of one group lie too close for labels beside them.
             svg += "<text class=\"marklabel\" x=\"" + mx + "\" y=\"" + Number(rowMid - 9) +
-                   "\" text-anchor=\"middle\">" + mark.label + "</text></g>";
+                   "\" text-anchor=\"middle\">" + Translate(mark.label) + "</text></g>";
         }
     }
     return svg + "</svg>";
@@ -341,7 +378,7 @@ svg .marklabel { font-size: 10px; }
 
 std::string MeasurementCell(std::int32_t value, const char* unit)
 {
-    return value == NOT_MEASURED ? std::string("not measured") : std::to_string(value) + " " + unit;
+    return value == NOT_MEASURED ? Translate("not measured") : Quantity(std::to_string(value), unit);
 }
 
 // The most points one line of a chart draws: its latest ones, so that years of checks still give
@@ -361,9 +398,31 @@ bool KeepLatest(std::vector<Point>& points)
 
 std::string LatestNote()
 {
-    return "<p class=\"note\">Each line shows its latest " + std::to_string(MAX_CHART_POINTS) +
-           " results.</p>\n";
+    return "<p class=\"note\">" +
+           TranslateFormat("Each line shows its latest %zu results.", MAX_CHART_POINTS) + "</p>\n";
 }
+
+// What moves the numbers, each cause with its explanation. The line breaks are the page's as it
+// has always been written.
+constexpr std::pair<const char*, const char*> AFFECTS[] = {
+    {TR_NOOP("The sound card."),
+     TR_NOOP(
+         "The range check can go only as high as your sound card plays a clean\ntone; its limit is checked "
+         "again in every run (the last chart). A card that adds noise or clicks to a high\ntone makes you "
+         "hear the card, not the tone.")},
+    {TR_NOOP("Headphones or speakers."),
+     TR_NOOP(
+         "Many play the highest and the lowest tones weakly or not at all.\nCompare runs made with the same "
+         "headphones.")},
+    {TR_NOOP("The volume."),
+     TR_NOOP(
+         "A louder setting lets you hear fainter tones, so the limits move with it. Keep\nthe same setting "
+         "between runs, and never raise it to hear a tone you cannot hear.")},
+    {TR_NOOP("The room and you."),
+     TR_NOOP(
+         "Background noise, tiredness and attention change the answers from one\nrun to the next; a single "
+         "run is a rough figure.")},
+};
 
 bool IsResult(const LoggedRow& row, const char* check)
 {
@@ -383,68 +442,97 @@ std::string LastChosenAge(const std::vector<LoggedRow>& log)
 std::string BuildResultReport(const ResultRecordData& record, const std::vector<LoggedRow>& log,
                               std::string_view generatedAt, const ReportSources& sources)
 {
-    std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+    // The page's language is the catalog's; without one it is the English it was written in.
+    const std::string language = CatalogLanguage().empty() ? "en" : CatalogLanguage();
+    std::string page = "<!DOCTYPE html>\n<html lang=\"" + language +
+                       "\">\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
                        "style-src 'unsafe-inline'\">\n"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<title>My Results – Tonvale</title>\n<style>";
+                       "<title>" +
+                       Translate("My Results – Tonvale") + "</title>\n<style>";
     page += STYLE;
-    page += "</style>\n</head>\n<body>\n<h1>My Results</h1>\n";
-    page += "<p class=\"generated\">Made by Tonvale " TONVALE_VERSION_STRING " on " +
-            HtmlEscape(generatedAt) +
-            " from result.dat and tonvale-log.csv. Nothing on this page has been sent anywhere.</p>\n";
+    page += "</style>\n</head>\n<body>\n<h1>" + Translate("My Results") + "</h1>\n";
+    page +=
+        "<p class=\"generated\">" +
+        TranslateFormat("Made by Tonvale %s on %s from result.dat and tonvale-log.csv. Nothing on this page "
+                        "has been sent anywhere.",
+                        TONVALE_VERSION_STRING, HtmlEscape(generatedAt).c_str()) +
+        "</p>\n";
 
     // The ten measurements.
-    page += "<section id=\"measurements\">\n<h2>Your measurements</h2>\n<table>\n";
-    page += "<tr><th>Lowest frequency you heard</th><td class=\"value\">" +
+    page += "<section id=\"measurements\">\n<h2>" + Translate("Your measurements") + "</h2>\n<table>\n";
+    page += "<tr><th>" + Translate("Lowest frequency you heard") + "</th><td class=\"value\">" +
             MeasurementCell(record.m_lowestHz, "Hz") + "</td></tr>\n";
-    page += "<tr><th>Highest frequency you heard</th><td class=\"value\">" +
+    page += "<tr><th>" + Translate("Highest frequency you heard") + "</th><td class=\"value\">" +
             MeasurementCell(record.m_highestHz, "Hz") + "</td></tr>\n";
     for (int band = 0; band < INTERVAL_BAND_COUNT; ++band)
-        page += "<tr><th>Smallest pitch difference you told apart, " +
-                std::to_string(INTERVAL_BAND_HZ[band]) + " Hz band</th><td class=\"value\">" +
-                MeasurementCell(record.m_intervalCents[band], "cents") + "</td></tr>\n";
+        page +=
+            "<tr><th>" +
+            TranslateFormat("Smallest pitch difference you told apart, %d Hz band", INTERVAL_BAND_HZ[band]) +
+            "</th><td class=\"value\">" + MeasurementCell(record.m_intervalCents[band], "cents") +
+            "</td></tr>\n";
     page += "</table>\n";
     if (sources.foreignResultFile)
-        page += "<p>result.dat in this folder is not Tonvale's result file, so it was not read.</p>\n";
-    page += "<p class=\"note\">A cent is a hundredth of a semitone. The smaller the difference, the "
-            "finer your pitch discrimination.</p>\n</section>\n";
+        page += "<p>" +
+                Translate("result.dat in this folder is not Tonvale's result file, so it was not read.") +
+                "</p>\n";
+    page += "<p class=\"note\">" +
+            Translate("A cent is a hundredth of a semitone. The smaller the difference, the finer your pitch "
+                      "discrimination.") +
+            "</p>\n</section>\n";
 
-    // The highest audible frequency beside the age reference points.
+    // The highest audible frequency beside the age reference points. The checks and the
+    // questionnaire are named as their buttons are labelled.
     const std::string age = LastChosenAge(log);
     const int markedGroup = GroupOfAge(AgeYears(age));
-    page += "<section id=\"age\">\n<h2>Your highest frequency and age</h2>\n";
-    page +=
-        record.m_highestHz == NOT_MEASURED
-            ? std::string("<p>Your highest audible frequency has not been measured yet (Check Range).</p>\n")
-            : "<p>The highest frequency you heard: <strong>" + std::to_string(record.m_highestHz) +
-                  " Hz</strong>.</p>\n";
+    page += "<section id=\"age\">\n<h2>" + Translate("Your highest frequency and age") + "</h2>\n<p>";
+    page += record.m_highestHz == NOT_MEASURED
+                ? TranslateFormat("Your highest audible frequency has not been measured yet (%s).",
+                                  Translate("Check Range").c_str())
+                : TranslateFormat("The highest frequency you heard: %s.",
+                                  ("<strong>" + std::to_string(record.m_highestHz) + " Hz</strong>").c_str());
+    page += "</p>\n";
     page += ReferenceChart(record.m_highestHz, markedGroup);
     page +=
-        "<p>In one study of 162 healthy adults aged 21 to 70, the highest tones heard differed by age:</p>\n"
-        "<ul>\n";
+        "<p>" +
+        Translate(
+            "In one study of 162 healthy adults aged 21 to 70, the highest tones heard differed by age:") +
+        "</p>\n<ul>\n";
     const auto& groups = ReferenceGroups();
     for (std::size_t g = 0; g < groups.size(); ++g) {
         const bool marked = int(g) == markedGroup;
-        page += std::string("<li") + (marked ? " class=\"marked\"" : "") + ">" + groups[g].label + ": " +
-                groups[g].words + (marked ? " (your age band)" : "") + "</li>\n";
+        const std::string item = Translate(groups[g].label) + ": " + Translate(groups[g].words);
+        page += std::string("<li") + (marked ? " class=\"marked\"" : "") + ">" +
+                (marked ? TranslateFormat("%s (your age band)", item.c_str()) : item) + "</li>\n";
     }
     page += "</ul>\n";
     if (!age.empty() && markedGroup < 0)
-        page += "<p>The study gives no reference point for the age you chose in the questionnaire (" +
-                HtmlEscape(age) + "), so every point is shown alike.</p>\n";
+        page +=
+            "<p>" +
+            TranslateFormat("The study gives no reference point for the age you chose in the questionnaire "
+                            "(%s), so every point is shown alike.",
+                            HtmlEscape(AgeText(age)).c_str()) +
+            "</p>\n";
     else if (age.empty())
         page +=
-            "<p>Choose your age in the questionnaire (Send Result) and this page marks your age band.</p>\n";
+            "<p>" +
+            TranslateFormat("Choose your age in the questionnaire (%s) and this page marks your age band.",
+                            Translate("Send Result").c_str()) +
+            "</p>\n";
     page +=
-        "<p>These points describe groups, not you: your number comes from your own sound card, headphones "
-        "and room, so a difference from them says nothing certain about your ears.</p>\n";
-    page +=
-        std::string("<p class=\"citation\">Source: ") + std::string(AGE_NORM_CITATION) + "</p>\n</section>\n";
+        "<p>" +
+        Translate("These points describe groups, not you: your number comes from your own sound card, "
+                  "headphones and room, so a difference from them says nothing certain about your ears.") +
+        "</p>\n";
+    // The citation names the study as published; only its closing summary is translated.
+    page += "<p class=\"citation\">" +
+            TranslateFormat("Source: %s", Translate(std::string(AGE_NORM_CITATION)).c_str()) +
+            "</p>\n</section>\n";
 
     // The history. The log is a file anyone may edit: a value the program cannot have measured is
     // left out, and counted, so that no damaged row can stretch an axis or hide the others.
-    Series upper{"upper limit", "upper", {}}, lower{"lower limit", "lower", {}};
+    Series upper{Translate("upper limit"), "upper", {}}, lower{Translate("lower limit"), "lower", {}};
     std::map<int, Series> bands;
     std::vector<std::string> runOrder;
     std::map<std::string, Point> cardByRun;
@@ -487,19 +575,19 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
     bool trimmed = KeepLatest(upper.points);
     trimmed = KeepLatest(lower.points) || trimmed;
 
-    page += "<section id=\"history\">\n<h2>How your results changed</h2>\n";
-    page += "<h3>Highest and lowest frequency you heard</h3>\n";
+    page += "<section id=\"history\">\n<h2>" + Translate("How your results changed") + "</h2>\n";
+    page += "<h3>" + Translate("Highest and lowest frequency you heard") + "</h3>\n";
     if (upper.points.empty() && lower.points.empty())
-        page += "<p class=\"note\">No audible range check in the log yet.</p>\n";
+        page += "<p class=\"note\">" + Translate("No audible range check in the log yet.") + "</p>\n";
     else
-        page += TimeChart("range-history", "Your upper and lower limits over time", {upper, lower},
+        page += TimeChart("range-history", Translate("Your upper and lower limits over time"), {upper, lower},
                           ChartAxis{10, 25000, true, "Hz"}, {20, 100, 1000, 10000}, 640, 260);
     if (trimmed)
         page += LatestNote();
 
-    page += "<h3>Smallest pitch difference, per band</h3>\n";
+    page += "<h3>" + Translate("Smallest pitch difference, per band") + "</h3>\n";
     if (bands.empty()) {
-        page += "<p class=\"note\">No interval check in the log yet.</p>\n";
+        page += "<p class=\"note\">" + Translate("No interval check in the log yet.") + "</p>\n";
     } else {
         page += "<div class=\"bands\">\n";
         for (auto& [hz, series] : bands) {
@@ -507,22 +595,23 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
             double top = 10;
             for (const Point& p : series.points)
                 top = std::max(top, p.value * 1.15);
-            series.name = std::to_string(hz) + " Hz band";
+            series.name = TranslateFormat("%d Hz band", hz);
             series.cssClass = "band";
             // At most eight ticks, whatever the values (they are at most an octave).
             const double step = top > 400 ? 200 : top > 100 ? 50 : top > 40 ? 20 : top > 20 ? 10 : 5;
-            page += "<figure><figcaption>" + series.name + "</figcaption>" +
-                    TimeChart("band-" + std::to_string(hz),
-                              "Your smallest pitch difference in the " + series.name + " over time", {series},
-                              ChartAxis{0, top, false, "cents"}, LinearTicks(0, top, step), 320, 170) +
-                    (bandTrimmed ? LatestNote() : std::string()) + "</figure>\n";
+            page +=
+                "<figure><figcaption>" + series.name + "</figcaption>" +
+                TimeChart("band-" + std::to_string(hz),
+                          TranslateFormat("Your smallest pitch difference in the %d Hz band over time", hz),
+                          {series}, ChartAxis{0, top, false, "cents"}, LinearTicks(0, top, step), 320, 170) +
+                (bandTrimmed ? LatestNote() : std::string()) + "</figure>\n";
         }
         page += "</div>\n";
     }
 
-    page += "<h3>Your sound card's limit in each run</h3>\n";
+    page += "<h3>" + Translate("Your sound card's limit in each run") + "</h3>\n";
     if (runOrder.empty()) {
-        page += "<p class=\"note\">No sound card check in the log yet.</p>\n";
+        page += "<p class=\"note\">" + Translate("No sound card check in the log yet.") + "</p>\n";
     } else {
         // The latest runs, so that the bars stay readable.
         constexpr std::size_t MAX_RUNS = 40;
@@ -532,35 +621,26 @@ std::string BuildResultReport(const ResultRecordData& record, const std::vector<
             runs.push_back(cardByRun[runOrder[i]]);
         page += RunBars(runs);
         if (runOrder.size() > MAX_RUNS)
-            page += "<p class=\"note\">The last " + std::to_string(MAX_RUNS) + " of " +
-                    std::to_string(runOrder.size()) + " runs.</p>\n";
+            page += "<p class=\"note\">" +
+                    TranslateFormat("The last %zu of %zu runs.", MAX_RUNS, runOrder.size()) + "</p>\n";
     }
     if (leftOut > 0)
-        page += "<p class=\"note\" id=\"left-out\">" + std::to_string(leftOut) +
-                (leftOut == 1 ? " entry" : " entries") +
-                " of tonvale-log.csv could not be read or held a value outside what Tonvale can measure, "
-                "and " +
-                (leftOut == 1 ? "is" : "are") + " left out.</p>\n";
+        page += "<p class=\"note\" id=\"left-out\">" +
+                (leftOut == 1
+                     ? Translate("1 entry of tonvale-log.csv could not be read or held a value outside "
+                                 "what Tonvale can measure, and is left out.")
+                     : TranslateFormat("%zu entries of tonvale-log.csv could not be read or held a value "
+                                       "outside what Tonvale can measure, and are left out.",
+                                       leftOut)) +
+                "</p>\n";
     page += "</section>\n";
 
-    page += R"(<section id="affects">
-<h2>What affects these numbers</h2>
-<ul>
-<li><strong>The sound card.</strong> The range check can go only as high as your sound card plays a clean
-tone; its limit is checked again in every run (the last chart). A card that adds noise or clicks to a high
-tone makes you hear the card, not the tone.</li>
-<li><strong>Headphones or speakers.</strong> Many play the highest and the lowest tones weakly or not at all.
-Compare runs made with the same headphones.</li>
-<li><strong>The volume.</strong> A louder setting lets you hear fainter tones, so the limits move with it. Keep
-the same setting between runs, and never raise it to hear a tone you cannot hear.</li>
-<li><strong>The room and you.</strong> Background noise, tiredness and attention change the answers from one
-run to the next; a single run is a rough figure.</li>
-</ul>
-<p><strong>This is not a medical test.</strong> Tonvale cannot tell whether your hearing is healthy. If you
-notice a change in your hearing, or it worries you, see a doctor or an audiologist.</p>
-</section>
-</body>
-</html>
-)";
+    page += "<section id=\"affects\">\n<h2>" + Translate("What affects these numbers") + "</h2>\n<ul>\n";
+    for (const auto& [cause, explanation] : AFFECTS)
+        page += "<li><strong>" + Translate(cause) + "</strong> " + Translate(explanation) + "</li>\n";
+    page += "</ul>\n<p><strong>" + Translate("This is not a medical test.") + "</strong> " +
+            Translate("Tonvale cannot tell whether your hearing is healthy. If you\nnotice a change in your "
+                      "hearing, or it worries you, see a doctor or an audiologist.") +
+            "</p>\n</section>\n</body>\n</html>\n";
     return page;
 }
