@@ -3,6 +3,7 @@
 #include "res/TonvaleIcon.h"
 #include "res/Version.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
@@ -17,6 +18,6 @@ CAboutDlg::CAboutDlg()
     if (auto* icon = ControlById<wxStaticBitmap>(this, XRCID("IDC_ABOUT_ICON")))
         icon->SetBitmap(TonvaleBitmap(32));
     if (auto* second = ControlById<wxStaticText>(this, XRCID("IDC_ABOUT_SECOND")))
-        second->SetLabelText(U8("聴力診断ツール ") + TONVALE_VERSION_STRING);
+        second->SetLabelText(U8(TranslateFormat("聴力診断ツール %s", TONVALE_VERSION_STRING)));
     SetEscapeId(wxID_OK);
 }

@@ -11,6 +11,7 @@
 #include "results/ResultFile.h"
 #include "results/ResultRecord.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <wx/button.h>
@@ -66,21 +67,21 @@ CMainDlg::~CMainDlg()
 
 wxString CMainDlg::AboutMenuText()
 {
-    return U8("Tonvale のﾊﾞｰｼﾞｮﾝ情報(&A)...");
+    return U8(Translate("Tonvale のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
 }
 
 void CMainDlg::OnInitDialog()
 {
     SetIcons(TonvaleIcons());
 
-    SetTitle("Tonvale");
-    FindWindow(wxID_OK)->SetLabel("Quit");
-    FindWindow(IDC_HELP)->SetLabel("Help");
-    FindWindow(IDC_SEND_RESULT)->SetLabel("Send Result");
-    FindWindow(IDC_SHOW_RESULT)->SetLabel("Show Result");
-    FindWindow(IDC_CHECK_INTERVAL)->SetLabel("Check Interval");
-    FindWindow(IDC_CHECK_RANGE)->SetLabel("Check Range");
-    FindWindow(IDC_CHECK_SOUNDCARD)->SetLabel("Check Sound Card");
+    SetTitle(U8(Translate("Tonvale")));
+    FindWindow(wxID_OK)->SetLabel(U8(Translate("Quit")));
+    FindWindow(IDC_HELP)->SetLabel(U8(Translate("Help")));
+    FindWindow(IDC_SEND_RESULT)->SetLabel(U8(Translate("Send Result")));
+    FindWindow(IDC_SHOW_RESULT)->SetLabel(U8(Translate("Show Result")));
+    FindWindow(IDC_CHECK_INTERVAL)->SetLabel(U8(Translate("Check Interval")));
+    FindWindow(IDC_CHECK_RANGE)->SetLabel(U8(Translate("Check Range")));
+    FindWindow(IDC_CHECK_SOUNDCARD)->SetLabel(U8(Translate("Check Sound Card")));
 
     // The result file lives in the working directory of the moment the window opens. A descriptor
     // holds on to it however long its path is; should even that fail, the working directory of
@@ -108,9 +109,9 @@ void CMainDlg::OnCheckRange(wxCommandEvent&)
     if (SoundCardLimit >= MAX_MEASURED_HZ)
         RunRangeCheck();
     else if (SoundCardLimit == SOUND_CARD_UNCHECKED)
-        ShowMessage("まず、サウンドカードのチェックを完了させてください。");
+        ShowMessage(Translate("まず、サウンドカードのチェックを完了させてください。"));
     else
-        ShowMessage("ご使用のサウンドカードでは正確な測定が行えません。");
+        ShowMessage(Translate("ご使用のサウンドカードでは正確な測定が行えません。"));
 }
 
 void CMainDlg::OnCheckInterval(wxCommandEvent&)
@@ -182,7 +183,7 @@ void CMainDlg::ShowAboutMenu()
     wxMenu menu;
     if (!text.empty())
         menu.Append(IDM_ABOUTBOX, text);
-    menu.Append(IDM_MY_RESULTS, "&My Results");
+    menu.Append(IDM_MY_RESULTS, U8(Translate("&My Results")));
     PopupMenu(&menu);
 }
 

@@ -2,6 +2,7 @@
 // CWaveOutStream::Write; the device reads them.
 #include "audio/CWaveBufferSet.h"
 
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <cstring>
@@ -96,7 +97,7 @@ int CWaveBufferSet::Allocate()
             failed = true;
     }
     if (failed) {
-        ShowMessage("バッファの確保に失敗しました。");
+        ShowMessage(Translate("バッファの確保に失敗しました。"));
         return 0;
     }
     return 1;

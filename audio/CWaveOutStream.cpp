@@ -3,6 +3,7 @@
 // headers only, and the device reads the buffers it has taken from its queue.
 #include "audio/CWaveOutStream.h"
 
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <cstring>
@@ -43,7 +44,7 @@ int CWaveOutStream::QueryFormat()
 {
     if (m_pDevice && m_pDevice->QueryFormat(m_deviceId, *m_pFormat) == MMSYSERR_NOERROR)
         return 1;
-    ShowMessage("サポートされていないフォーマットです。");
+    ShowMessage(Translate("サポートされていないフォーマットです。"));
     return 0;
 }
 
@@ -62,7 +63,7 @@ int CWaveOutStream::ResizeBuffers(int bufferBytes)
     try {
         buffers = new CWaveBufferSet(bufferBytes, m_pBuffers->m_bufferCount);
     } catch (const std::bad_alloc&) {
-        ShowMessage(OUT_OF_MEMORY_TEXT);
+        ShowMessage(Translate(OUT_OF_MEMORY_TEXT));
         return 0;
     }
     // The set has told its own failure.
@@ -78,11 +79,11 @@ int CWaveOutStream::ResizeBuffers(int bufferBytes)
 int CWaveOutStream::Open(CWaveOutOwner* owner)
 {
     if (IsOpen()) {
-        ShowMessage("再生デバイスはオープン済みです。");
+        ShowMessage(Translate("再生デバイスはオープン済みです。"));
         return 0;
     }
     if (!m_pDevice || m_pDevice->Open(m_deviceId, *m_pFormat, owner) != MMSYSERR_NOERROR) {
-        ShowMessage("再生デバイスのオープンに失敗しました。");
+        ShowMessage(Translate("再生デバイスのオープンに失敗しました。"));
         return 0;
     }
     m_open.store(true, std::memory_order_release);
@@ -96,7 +97,7 @@ int CWaveOutStream::Close()
     const int result = m_pDevice->Close();
     m_open.store(false, std::memory_order_release);
     if (result != MMSYSERR_NOERROR) {
-        ShowMessage("再生デバイスのクローズに失敗しました。");
+        ShowMessage(Translate("再生デバイスのクローズに失敗しました。"));
         return 0;
     }
     return 1;
@@ -116,11 +117,11 @@ int CWaveOutStream::Prime()
         header->dwFlags.store(0, std::memory_order_relaxed);
         header->dwLoops = 0;
         if (m_pDevice->Prepare(header) != MMSYSERR_NOERROR) {
-            ShowMessage("バッファが再生用に準備できませんでした。");
+            ShowMessage(Translate("バッファが再生用に準備できませんでした。"));
             return 0;
         }
         if (m_pDevice->Write(header) != MMSYSERR_NOERROR) {
-            ShowMessage("バッファを再生キューに登録できませんでした。");
+            ShowMessage(Translate("バッファを再生キューに登録できませんでした。"));
             return 0;
         }
     }
@@ -154,12 +155,12 @@ int CWaveOutStream::Requeue(WaveHeader* header)
     if (!(flags & WHDR_PREPARED) || !(flags & WHDR_DONE))
         return 0;
     if (m_pDevice->Unprepare(header) != MMSYSERR_NOERROR)
-        ShowMessage("再生用バッファの開放に失敗しました。");
+        ShowMessage(Translate("再生用バッファの開放に失敗しました。"));
     header->dwFlags.store(0, std::memory_order_relaxed);
     if (m_pDevice->Prepare(header) != MMSYSERR_NOERROR)
-        ShowMessage("バッファを再生用に準備できませんでした。");
+        ShowMessage(Translate("バッファを再生用に準備できませんでした。"));
     if (m_pDevice->Write(header) != MMSYSERR_NOERROR) {
-        ShowMessage("バッファを再生キューに登録できませんでした。");
+        ShowMessage(Translate("バッファを再生キューに登録できませんでした。"));
         return 0;
     }
     return 1;

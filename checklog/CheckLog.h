@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/Language.h"
 // tonvale-log.csv: one row per question asked and one per measurement found, appended beside
 // result.dat. Plain code, no window: the dialogs hand it rows, the report reads them back.
 //
@@ -20,7 +21,7 @@ constexpr int CHECK_LOG_COLUMNS = 9;
 constexpr std::size_t MAX_LOG_BYTES = 64 * 1024 * 1024;
 // Shown once per run, after a check, when rows could not be written.
 constexpr const char* CHECK_LOG_FAILED_MESSAGE =
-    "tonvale-log.csv に記録できませんでした。結果は result.dat にだけ保存されます。";
+    TR_NOOP("tonvale-log.csv に記録できませんでした。結果は result.dat にだけ保存されます。");
 
 // Which check a row belongs to. The range check's two searches are told apart here, so that
 // every row of it says which limit it was looking for.

@@ -7,6 +7,7 @@
 #include "survey/Cp932.h"
 #include "ui/Accessibility.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <wx/button.h>
@@ -26,26 +27,26 @@ struct Caption {
 // The English captions that replace the template's Japanese ones. The "～" between the two range
 // fields keeps its template text.
 constexpr Caption CAPTIONS[] = {
-    {wxID_OK, "Send"},
-    {wxID_CANCEL, "Cancel"},
-    {1031, "Sex"},
-    {1032, "Age"},
-    {1029, "Date"},
-    {1036, "Range"},
-    {1037, "Cent 55"},
-    {1039, "Cent 110"},
-    {1041, "Cent 220"},
-    {1043, "Cent 440"},
-    {1038, "Cent 880"},
-    {1040, "Cent 1760"},
-    {1042, "Cent 3520"},
-    {1044, "Cent 7040"},
-    {1030, "Inst play"},
-    {1033, "Education"},
-    {1034, "Comment"},
-    {1035, "Result"},
-    {1028, "Questionneiare"},
-    {1027, "Help"},
+    {wxID_OK, TR_NOOP("Send")},
+    {wxID_CANCEL, TR_NOOP("Cancel")},
+    {1031, TR_NOOP("Sex")},
+    {1032, TR_NOOP("Age")},
+    {1029, TR_NOOP("Date")},
+    {1036, TR_NOOP("Range")},
+    {1037, TR_NOOP("Cent 55")},
+    {1039, TR_NOOP("Cent 110")},
+    {1041, TR_NOOP("Cent 220")},
+    {1043, TR_NOOP("Cent 440")},
+    {1038, TR_NOOP("Cent 880")},
+    {1040, TR_NOOP("Cent 1760")},
+    {1042, TR_NOOP("Cent 3520")},
+    {1044, TR_NOOP("Cent 7040")},
+    {1030, TR_NOOP("Inst play")},
+    {1033, TR_NOOP("Education")},
+    {1034, TR_NOOP("Comment")},
+    {1035, TR_NOOP("Result")},
+    {1028, TR_NOOP("Questionneiare")},
+    {1027, TR_NOOP("Help")},
 };
 
 // Each field and list with the label beside it, for the accessibility bus.
@@ -64,10 +65,53 @@ constexpr LabelOf LABELS[] = {
     {IDC_Q_SCHOOL, 1033},   {IDC_Q_COMMENT, 1034},
 };
 
-template <std::size_t N> void AddItems(wxChoice* list, const std::array<std::string_view, N>& items)
+// What the lists show, entry for entry beside the values the wire carries (survey/SurveyFields.h):
+// the listener reads them in their language, the server and the log always get the values.
+constexpr std::array<const char*, SEX_ITEMS.size()> SEX_SHOWN = {TR_NOOP("none"), TR_NOOP("male"),
+                                                                 TR_NOOP("female")};
+constexpr std::array<const char*, INSTRUMENT_ITEMS.size()> INSTRUMENT_SHOWN = {
+    TR_NOOP("none"), TR_NOOP("no"), TR_NOOP("less than 10 years"), TR_NOOP("over 10 years")};
+constexpr std::array<const char*, SCHOOL_ITEMS.size()> SCHOOL_SHOWN = {
+    TR_NOOP("none"), TR_NOOP("no"), TR_NOOP("music class"), TR_NOOP("in music university, collage"),
+    TR_NOOP("graduated from music university, collage")};
+
+template <std::size_t N> void AddItems(wxChoice* list, const std::array<const char*, N>& shown)
 {
-    for (std::string_view item : items)
-        list->Append(wxString::FromUTF8(item.data(), item.size()));
+    for (const char* item : shown)
+        list->Append(U8(Translate(item)));
+}
+
+std::string AgeItemShown(int index)
+{
+    if (index <= 0)
+        return Translate("none");
+    if (index == 1)
+        return Translate("under 5");
+    if (index >= AGE_ITEM_COUNT - 1)
+        return Translate("over 80");
+    return TranslateFormat("%d years old", index + 3);
+}
+
+// The wire value of entry `selection` of the list for `field`; "" for a control that is no list.
+std::string ListValue(int field, int selection)
+{
+    const auto pick = [selection](const auto& items) {
+        return selection >= 0 && static_cast<std::size_t>(selection) < items.size()
+                   ? std::string(items[static_cast<std::size_t>(selection)])
+                   : std::string();
+    };
+    switch (field) {
+    case FIELD_SEX:
+        return pick(SEX_ITEMS);
+    case FIELD_AGE:
+        return selection >= 0 && selection < AGE_ITEM_COUNT ? AgeItemText(selection) : std::string();
+    case FIELD_INSTRUMENT:
+        return pick(INSTRUMENT_ITEMS);
+    case FIELD_SCHOOL:
+        return pick(SCHOOL_ITEMS);
+    default:
+        return {};
+    }
 }
 
 std::string Utf8(const wxString& text)
@@ -99,9 +143,9 @@ void CQuestionnaireDlg::OnInitDialog()
 {
     for (const Caption& caption : CAPTIONS) {
         if (wxWindow* control = FindWindow(caption.id))
-            control->SetLabel(caption.text);
+            control->SetLabel(U8(Translate(caption.text)));
     }
-    SetTitle("Questionneiare");
+    SetTitle(U8(Translate("Questionneiare")));
 
     // The time the dialog opened is what gets sent, however long the user takes.
     const std::time_t now = std::time(nullptr);
@@ -116,12 +160,12 @@ void CQuestionnaireDlg::OnInitDialog()
 
 void CQuestionnaireDlg::FillLists()
 {
-    AddItems(List(IDC_Q_SEX), SEX_ITEMS);
+    AddItems(List(IDC_Q_SEX), SEX_SHOWN);
     wxChoice* age = List(IDC_Q_AGE);
     for (int i = 0; i < AGE_ITEM_COUNT; ++i)
-        age->Append(AgeItemText(i));
-    AddItems(List(IDC_Q_INSTRUMENT), INSTRUMENT_ITEMS);
-    AddItems(List(IDC_Q_SCHOOL), SCHOOL_ITEMS);
+        age->Append(U8(AgeItemShown(i)));
+    AddItems(List(IDC_Q_INSTRUMENT), INSTRUMENT_SHOWN);
+    AddItems(List(IDC_Q_SCHOOL), SCHOOL_SHOWN);
     // Index 0, "none", stands for a question not answered.
     for (int id : {IDC_Q_SEX, IDC_Q_AGE, IDC_Q_INSTRUMENT, IDC_Q_SCHOOL})
         List(id)->SetSelection(0);
@@ -129,8 +173,12 @@ void CQuestionnaireDlg::FillLists()
 
 void CQuestionnaireDlg::FillResults()
 {
-    for (int i = 0; i < SURVEY_MEASUREMENT_COUNT; ++i)
-        Field(IDC_Q_MIN_FREQ + i)->ChangeValue(MeasurementFieldText(i, ResultRecord.Measurement(i)));
+    for (int i = 0; i < SURVEY_MEASUREMENT_COUNT; ++i) {
+        m_measurements[static_cast<std::size_t>(i)] = MeasurementFieldText(i, ResultRecord.Measurement(i));
+        const std::string& value = m_measurements[static_cast<std::size_t>(i)];
+        Field(IDC_Q_MIN_FREQ + i)
+            ->ChangeValue(U8(value == NOT_FINISHED_TEXT ? Translate("not finished") : value));
+    }
     // Nothing measured, nothing to send: the dialog can only be cancelled.
     FindWindow(wxID_OK)->Enable(ResultRecord.AnyMeasured());
 }
@@ -140,8 +188,8 @@ void CQuestionnaireDlg::NameControlsForScreenReaders()
     for (const LabelOf& pair : LABELS)
         LabelControl(FindWindow(pair.control), FindWindow(pair.label));
     // Both range fields stand beside the one "Range" label: say which end each one holds.
-    SetAccessibleName(FindWindow(IDC_Q_MIN_FREQ), "Range lowest");
-    SetAccessibleName(FindWindow(IDC_Q_MAX_FREQ), "Range highest");
+    SetAccessibleName(FindWindow(IDC_Q_MIN_FREQ), U8(Translate("Range lowest")));
+    SetAccessibleName(FindWindow(IDC_Q_MAX_FREQ), U8(Translate("Range highest")));
 }
 
 SurveyValues CQuestionnaireDlg::CurrentValues() const
@@ -151,7 +199,9 @@ SurveyValues CQuestionnaireDlg::CurrentValues() const
         const int id = SURVEY_FIELD_CONTROLS[i];
         wxWindow* control = FindWindow(id);
         if (auto* list = dynamic_cast<wxChoice*>(control))
-            values[i] = Utf8(list->GetStringSelection());
+            values[i] = ListValue(i, list->GetSelection());
+        else if (id >= IDC_Q_MIN_FREQ && id < IDC_Q_MIN_FREQ + SURVEY_MEASUREMENT_COUNT)
+            values[i] = m_measurements[static_cast<std::size_t>(id - IDC_Q_MIN_FREQ)];
         else if (id == IDC_Q_COMMENT)
             values[i] = Utf8ToCp932(Utf8(Field(id)->GetValue()), SURVEY_FIELD_MAX_BYTES);
         else
@@ -172,8 +222,8 @@ void CQuestionnaireDlg::OnOK(wxCommandEvent&)
     if (!FindWindow(wxID_OK)->IsEnabled())
         return;
     // Of the answers, only the age goes to the log: the report marks its band.
-    if (SendAnswers() && LogQuestionnaireSent(List(IDC_Q_AGE)->GetStringSelection().utf8_str().data()))
-        ShowMessage(CHECK_LOG_FAILED_MESSAGE);
+    if (SendAnswers() && LogQuestionnaireSent(ListValue(FIELD_AGE, List(IDC_Q_AGE)->GetSelection())))
+        ShowMessage(Translate(CHECK_LOG_FAILED_MESSAGE));
     EndModal(wxID_OK);
 }
 

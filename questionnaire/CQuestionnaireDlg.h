@@ -49,7 +49,8 @@ public:
     // With no parent the dialog belongs to the program's main window when it runs modally.
     explicit CQuestionnaireDlg(wxWindow* parent = nullptr);
 
-    // The sixteen values as they would go out now: the controls' texts, the comment in CP932.
+    // The sixteen values as they would go out now: the date, the lists' and the measurements'
+    // values on the wire (whatever language they are shown in), the comment in CP932.
     SurveyValues CurrentValues() const;
 
 private:
@@ -65,4 +66,7 @@ private:
 
     wxTextCtrl* Field(int id) const;
     wxChoice* List(int id) const;
+
+    // The measurement fields' wire values, as the dialog opened with them.
+    std::array<std::string, SURVEY_MEASUREMENT_COUNT> m_measurements;
 };

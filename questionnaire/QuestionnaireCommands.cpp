@@ -47,7 +47,7 @@ void RunQuestionnaire()
 void ShowResultPage(wxWindow* owner)
 {
     if (!ResultRecord.IsSent()) {
-        ShowMessage(SHOW_RESULT_NOTICE);
+        ShowMessage(Translate(SHOW_RESULT_NOTICE));
         return;
     }
     // Not checked: the desktop starts the browser on its own, so whether a page appears is beyond
@@ -60,6 +60,6 @@ void OfferQuestionnaireAtQuit()
 {
     if (ResultRecord.IsSent() || !ResultRecord.AnyMeasured())
         return;
-    if (AppMessageBox(QUIT_OFFER_TEXT, MB_OKCANCEL | MB_SYSTEMMODAL) == IDOK)
+    if (AppMessageBox(Translate(QUIT_OFFER_TEXT), MB_OKCANCEL | MB_SYSTEMMODAL) == IDOK)
         RunQuestionnaire();
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "ui/Language.h"
 // The main window's questionnaire commands.
 #include <functional>
 #include <string>
@@ -22,7 +23,9 @@ BrowserLauncher SetBrowserLauncher(BrowserLauncher launcher);
 // Opens `url` through the current launcher; a failure is not reported.
 void OpenInBrowser(const std::string& url, wxWindow* owner);
 
-constexpr const char* SHOW_RESULT_NOTICE = "アンケートに回答すると、このボタンが使えるようになります。";
+constexpr const char* SHOW_RESULT_NOTICE =
+    TR_NOOP("アンケートに回答すると、このボタンが使えるようになります。");
 // The quit-time question: two lines.
-constexpr const char* QUIT_OFFER_TEXT = "結果についてのアンケートをお願いしています。\nアンケートに答えて、あ"
-                                        "なたの結果をサーバーに送信しますか？";
+constexpr const char* QUIT_OFFER_TEXT =
+    TR_NOOP("結果についてのアンケートをお願いしています。\nアンケートに答えて、あ"
+            "なたの結果をサーバーに送信しますか？");

@@ -148,11 +148,12 @@ SurveyExchangeResult ExchangeSurvey(const SurveyEndpoint& endpoint, const std::s
         return result;
     }
     if (status < 100) {
-        result.reason = "The server sent no valid response.";
+        result.reason = Translate("The server sent no valid response.");
         return result;
     }
     if (status >= 400) {
-        result.reason = "The server answered: " + (statusLine.empty() ? std::to_string(status) : statusLine);
+        result.reason = TranslateFormat("The server answered: %s",
+                                        (statusLine.empty() ? std::to_string(status) : statusLine).c_str());
         return result;
     }
     result.delivered = true;
@@ -163,11 +164,11 @@ bool SubmitSurvey(const SurveyValues& values, const SurveyEndpoint& endpoint)
 {
     const SurveyExchangeResult result = ExchangeSurvey(endpoint, BuildSurveyBody(values));
     if (!result.delivered) {
-        ShowMessage(std::string(SEND_FAILED_TEXT) + "\n" + result.reason);
+        ShowMessage(Translate(SEND_FAILED_TEXT) + "\n" + result.reason);
         return false;
     }
     ResultRecord.m_sent = 1;
-    ShowMessage(SEND_DONE_TEXT);
+    ShowMessage(Translate(SEND_DONE_TEXT));
     return true;
 }
 

@@ -2,6 +2,7 @@
 // The one HTTP exchange with the questionnaire server, and what the program makes of its outcome.
 // Synchronous, on the GUI thread, bounded by its timeouts.
 #include "survey/SurveyRequest.h"
+#include "ui/Language.h"
 
 #include <cstdint>
 #include <string>
@@ -51,5 +52,5 @@ bool SubmitSurvey(const SurveyValues& values, const SurveyEndpoint& endpoint = S
 // not 80).
 std::string ResultsPageUrl(const SurveyEndpoint& endpoint = SurveyServer());
 
-constexpr const char* SEND_FAILED_TEXT = "結果を送信できませんでした。";
-constexpr const char* SEND_DONE_TEXT = "Information has been sent.";
+constexpr const char* SEND_FAILED_TEXT = TR_NOOP("結果を送信できませんでした。");
+constexpr const char* SEND_DONE_TEXT = TR_NOOP("Information has been sent.");

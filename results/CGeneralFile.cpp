@@ -1,5 +1,6 @@
 #include "results/CGeneralFile.h"
 
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <cerrno>
@@ -404,16 +405,16 @@ void ReportError(int code)
 {
     switch (code) {
     case ERROR_OPEN:
-        ShowMessage("CGeneralFile:ファイルをオープンできませんでした。");
+        ShowMessage(Translate("CGeneralFile:ファイルをオープンできませんでした。"));
         break;
     case ERROR_SIZE:
-        ShowMessage("CGeneralFile:ファイルサイズを取得できませんでした。");
+        ShowMessage(Translate("CGeneralFile:ファイルサイズを取得できませんでした。"));
         break;
     case ERROR_WRITE:
-        ShowMessage("CGeneralFile:ファイルに書き込めませんでした。");
+        ShowMessage(Translate("CGeneralFile:ファイルに書き込めませんでした。"));
         break;
     default:
-        ShowMessage("CGeneralFile:未定義のエラーが発生しました。");
+        ShowMessage(Translate("CGeneralFile:未定義のエラーが発生しました。"));
         break;
     }
 }

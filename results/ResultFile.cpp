@@ -1,6 +1,7 @@
 #include "results/ResultFile.h"
 
 #include "results/ResultRecord.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 std::unique_ptr<CFileBackedBlock> OpenResultFile(int directory)
@@ -8,7 +9,7 @@ std::unique_ptr<CFileBackedBlock> OpenResultFile(int directory)
     auto binding = std::make_unique<CFileBackedBlock>(directory, RESULT_FILE_NAME, &ResultRecord,
                                                       RESULT_RECORD_BYTES, &ResultRecord);
     if (binding->IsForeign())
-        ShowMessage(FOREIGN_RESULT_FILE_NOTICE);
+        ShowMessage(Translate(FOREIGN_RESULT_FILE_NOTICE));
     return binding;
 }
 
@@ -20,6 +21,6 @@ CFileBackedBlock::ELoad ReadResultFile(int directory, ResultRecordData& record)
 void CloseResultFile(std::unique_ptr<CFileBackedBlock>& binding)
 {
     if (binding && binding->IsForeign())
-        ShowMessage(FOREIGN_RESULT_FILE_NOTICE);
+        ShowMessage(Translate(FOREIGN_RESULT_FILE_NOTICE));
     binding.reset();
 }

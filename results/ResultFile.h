@@ -2,6 +2,7 @@
 // result.dat as the main window uses it: ResultRecord bound to the file for the whole run.
 #include "results/CFileBackedBlock.h"
 #include "results/ResultRecord.h"
+#include "ui/Language.h"
 
 #include <memory>
 
@@ -10,8 +11,8 @@ inline const char* const RESULT_FILE_NAME = "result.dat";
 // Shown for a result.dat longer than a record: "result.dat" is a common name, and somebody
 // else's file must survive a run in its directory.
 inline const char* const FOREIGN_RESULT_FILE_NOTICE =
-    "result.dat は Tonvale "
-    "の結果ファイルではないため、読み込みも上書きもしません。今回の結果は保存されません。";
+    TR_NOOP("result.dat は Tonvale "
+            "の結果ファイルではないため、読み込みも上書きもしません。今回の結果は保存されません。");
 
 // Binds ResultRecord to result.dat in the directory `directory` (a descriptor, or AT_FDCWD) and
 // loads it. A file that is not a record of ours is left alone, with the notice.

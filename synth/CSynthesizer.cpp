@@ -11,6 +11,7 @@
 #include "synth/CSynthesizer.h"
 
 #include "audio/RealtimeScheduling.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <pthread.h>
@@ -97,7 +98,7 @@ void CSynthesizer::Construct(CWaveOutOwner* owner, std::shared_ptr<CWaveDevice> 
         m_usable = true;
     } catch (const std::bad_alloc&) {
         // The parts made so far are freed by the destructor; this engine refuses all further use.
-        ShowMessage(OUT_OF_MEMORY_TEXT);
+        ShowMessage(Translate(OUT_OF_MEMORY_TEXT));
     }
 }
 
@@ -139,7 +140,7 @@ bool CSynthesizer::UseRate(std::uint32_t rate)
     }
     const bool blocksReady = capacity == m_blockCapacity || (pcm && mix);
     if (!blocksReady)
-        ShowMessage(OUT_OF_MEMORY_TEXT);
+        ShowMessage(Translate(OUT_OF_MEMORY_TEXT));
     // The ring tells its own failure.
     if (!blocksReady || !m_pStream->ResizeBuffers(static_cast<int>(bytes))) {
         m_format.nSamplesPerSec = oldRate;
@@ -195,7 +196,7 @@ int CSynthesizer::AddVoice()
         m_voices.push_back(voice);
     } catch (const std::bad_alloc&) {
         delete voice;
-        ShowMessage(OUT_OF_MEMORY_TEXT);
+        ShowMessage(Translate(OUT_OF_MEMORY_TEXT));
         return -1;
     }
     return static_cast<int>(m_voices.size()) - 1;
@@ -333,7 +334,7 @@ void CSynthesizer::Start()
         m_running.store(0, std::memory_order_release);
         m_pStream->Reset();
         m_pStream->Close();
-        ShowMessage(OUT_OF_MEMORY_TEXT);
+        ShowMessage(Translate(OUT_OF_MEMORY_TEXT));
         return;
     }
     // Queued from here, not by the render thread itself, which never takes a lock; the request

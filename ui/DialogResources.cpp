@@ -1,5 +1,6 @@
 #include "ui/DialogResources.h"
 
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <wx/dialog.h>
@@ -53,7 +54,7 @@ void InitDialogResources()
 
 void ReportMissingTemplate(wxDialog* dialog, wxWindow* parent, const char* name)
 {
-    ShowMessage(std::string("ダイアログ ") + name + " が見つかりません。");
+    ShowMessage(TranslateFormat("ダイアログ %s が見つかりません。", name));
     if (dialog->GetHandle() == nullptr)
         dialog->Create(parent, wxID_ANY, name);
 }

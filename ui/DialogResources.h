@@ -2,7 +2,10 @@
 // The dialog templates are XRC resources compiled into the program (res/). Dialogs load them by
 // name and find their controls by their numeric IDs.
 #include <wx/string.h>
+
 #include <wx/window.h>
+
+#include <string>
 
 class wxDialog;
 
@@ -27,4 +30,8 @@ template <class T> T* ControlById(wxWindow* parent, int id)
 inline wxString U8(const char* utf8)
 {
     return wxString::FromUTF8(utf8);
+}
+inline wxString U8(const std::string& utf8)
+{
+    return wxString::FromUTF8(utf8.data(), utf8.size());
 }

@@ -4,6 +4,8 @@
 // Code that has no window (the result file, the sound engine, the submission) reports its fixed
 // messages here; the program installs a sink that shows a wxWidgets message box, and tests install
 // one that records the texts. Messages are shown on the GUI thread only.
+#include "ui/Language.h"
+
 #include <string>
 
 // Button sets, icons and answers, with the values of the classic message-box API.
@@ -36,4 +38,4 @@ int AppMessageBox(const std::string& textUtf8, unsigned type = MB_OK);
 void ShowMessage(const std::string& textUtf8);
 
 // What the user is told when an engine object cannot be created for want of memory.
-constexpr const char* OUT_OF_MEMORY_TEXT = "メモリが足りません。";
+constexpr const char* OUT_OF_MEMORY_TEXT = TR_NOOP("メモリが足りません。");
