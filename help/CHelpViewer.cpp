@@ -1,6 +1,8 @@
 #include "help/CHelpViewer.h"
 
 #include "ui/Accessibility.h"
+#include "ui/DialogResources.h"
+#include "ui/Language.h"
 
 #include <wx/button.h>
 #include <wx/display.h>
@@ -14,7 +16,8 @@
 
 namespace {
 
-constexpr const char* TITLE_FORMAT = "Tonvale Help - %s";
+// The page's title fills in "%s".
+constexpr const char* TITLE_FORMAT = TR_NOOP("Tonvale Help - %s");
 
 // Links lead to other topics of the same file ("range.htm", "#part"); anything else (a web
 // address, a local file) has no place in the help and is ignored.
@@ -26,7 +29,8 @@ bool IsTopicLink(const wxString& href)
 
 } // namespace
 
-CHelpViewer::CHelpViewer(wxTopLevelWindow* owner) : wxFrame(owner, wxID_ANY, "Tonvale Help"), m_owner(owner)
+CHelpViewer::CHelpViewer(wxTopLevelWindow* owner)
+    : wxFrame(owner, wxID_ANY, U8(Translate("Tonvale Help"))), m_owner(owner)
 {
     // A dialog opened while help has the focus would otherwise take it as its parent. And the
     // owner is the window's parent: its keys and commands must end here, not in the owner (whose
@@ -34,12 +38,12 @@ CHelpViewer::CHelpViewer(wxTopLevelWindow* owner) : wxFrame(owner, wxID_ANY, "To
     SetExtraStyle(GetExtraStyle() | wxWS_EX_TRANSIENT | wxWS_EX_BLOCK_EVENTS);
 
     m_html = new wxHtmlWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO);
-    m_html->SetRelatedFrame(this, TITLE_FORMAT);
-    SetAccessibleName(m_html, "Help topic");
+    m_html->SetRelatedFrame(this, U8(Translate(TITLE_FORMAT)));
+    SetAccessibleName(m_html, U8(Translate("Help topic")));
 
-    m_back = new wxButton(this, wxID_BACKWARD, "&Back");
-    m_forward = new wxButton(this, wxID_FORWARD, "&Forward");
-    auto* close = new wxButton(this, wxID_CLOSE, "&Close");
+    m_back = new wxButton(this, wxID_BACKWARD, U8(Translate("&Back")));
+    m_forward = new wxButton(this, wxID_FORWARD, U8(Translate("&Forward")));
+    auto* close = new wxButton(this, wxID_CLOSE, U8(Translate("&Close")));
 
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
     buttons->Add(m_back, 0, wxRIGHT, FromDIP(6));

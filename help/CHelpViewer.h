@@ -14,6 +14,7 @@
 #include <wx/toplevel.h>
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 class wxButton;
@@ -50,12 +51,13 @@ private:
     wxTopLevelWindow* m_owner;
 };
 
-// What HtmlHelp does, with the directories to search for `file` given: shows `topic` in the help
-// window of `caller`'s top-level window (made anew when the last one belonged to another window).
-// Returns that window, or nullptr (showing nothing, and leaving an open help window as it was)
-// when the reader, the file or the topic cannot be found.
+// What HtmlHelp does, with the directories to search for `file` and the catalog language given (see
+// ResolveHelpFile): shows `topic` in the help window of `caller`'s top-level window (made anew when
+// the last one belonged to another window). Returns that window, or nullptr (showing nothing, and
+// leaving an open help window as it was) when the reader, the file or the topic cannot be found.
 CHelpViewer* ShowHelpTopic(wxWindow* caller, const wxString& file, const wxString& topic,
-                           const std::vector<std::filesystem::path>& searchDirs);
+                           const std::vector<std::filesystem::path>& searchDirs,
+                           const std::string& language = {});
 
 // The help window, when one has been opened and not destroyed since.
 CHelpViewer* ExistingHelpViewer();

@@ -19,13 +19,23 @@ std::vector<std::filesystem::path> DefaultHelpSearchDirs()
 }
 
 std::filesystem::path ResolveHelpFile(const std::filesystem::path& file,
-                                      const std::vector<std::filesystem::path>& dirs)
+                                      const std::vector<std::filesystem::path>& dirs,
+                                      const std::string& language)
 {
     std::error_code error;
     if (file.empty())
         return {};
     if (file.is_absolute())
         return std::filesystem::is_regular_file(file, error) ? file : std::filesystem::path();
+    // A translation anywhere beats the English file in an earlier directory: an installed program
+    // run from a folder holding an English copy still shows the listener's language.
+    if (!language.empty()) {
+        for (const auto& dir : dirs) {
+            std::filesystem::path candidate = dir / language / file;
+            if (std::filesystem::is_regular_file(candidate, error))
+                return candidate;
+        }
+    }
     for (const auto& dir : dirs) {
         std::filesystem::path candidate = dir / file;
         if (std::filesystem::is_regular_file(candidate, error))

@@ -5,6 +5,7 @@
 #include "help/CHelpViewer.h"
 #include "help/ChmFileSystem.h"
 #include "help/HelpLookup.h"
+#include "ui/Language.h"
 
 #include <wx/filesys.h>
 
@@ -33,12 +34,12 @@ CHelpViewer* ExistingHelpViewer()
 }
 
 CHelpViewer* ShowHelpTopic(wxWindow* caller, const wxString& file, const wxString& topic,
-                           const std::vector<std::filesystem::path>& searchDirs)
+                           const std::vector<std::filesystem::path>& searchDirs, const std::string& language)
 {
     const SChmApi* api = HelpReader();
     if (api == nullptr)
         return nullptr;
-    const std::filesystem::path chmPath = ResolveHelpFile(NativeFileName(file), searchDirs);
+    const std::filesystem::path chmPath = ResolveHelpFile(NativeFileName(file), searchDirs, language);
     if (chmPath.empty())
         return nullptr;
     {
@@ -70,5 +71,6 @@ wxWindow* HtmlHelp(wxWindow* caller, const wxString& file, unsigned command, con
 {
     if (command != HH_DISPLAY_TOPIC)
         return nullptr;
-    return ShowHelpTopic(caller, file, topic, DefaultHelpSearchDirs());
+    // The help in the listener's language, where it has been translated.
+    return ShowHelpTopic(caller, file, topic, DefaultHelpSearchDirs(), CatalogLanguage());
 }

@@ -9,14 +9,19 @@
 #include <chm_lib.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace {
 
 const char* const TOPICS[] = {"index.htm", "range.htm", "interval.htm", "question.htm", "results.htm"};
+const std::string JAPANESE_HELP_FILE = std::string(TONVALE_TEST_PROGRAM_DIR) + "/ja/Tonvale.chm";
+// The English file and every translation: each must be a whole help of its own.
+const std::string HELP_FILES[] = {TONVALE_TEST_HELP_FILE, JAPANESE_HELP_FILE};
 
 // Every object of a compiled file, read with chmlib itself rather than the program's reader.
 std::map<std::string, std::string> ReadAllObjects(const char* path)
@@ -83,6 +88,40 @@ std::string Title(const std::string& html)
     return first == std::string::npos ? std::string() : title.substr(first, last - first + 1);
 }
 
+// The page's text without its tags: how many characters are Japanese (kana and kanji) and how many
+// are Latin letters.
+std::pair<size_t, size_t> JapaneseAndLatinLetters(const std::string& html)
+{
+    size_t japanese = 0;
+    size_t latin = 0;
+    bool inTag = false;
+    for (size_t i = 0; i < html.size(); ++i) {
+        const auto c = static_cast<unsigned char>(html[i]);
+        if (c == '<' || c == '>') {
+            inTag = c == '<';
+        } else if (!inTag && std::isalpha(c)) {
+            ++latin;
+        } else if (!inTag && (c >> 4) == 0xE && i + 2 < html.size()) {
+            // Three-byte UTF-8: U+3040..U+30FF (kana) and U+4E00..U+9FFF (kanji).
+            const unsigned code = ((c & 0x0Fu) << 12) |
+                                  ((static_cast<unsigned char>(html[i + 1]) & 0x3Fu) << 6) |
+                                  (static_cast<unsigned char>(html[i + 2]) & 0x3Fu);
+            if ((code >= 0x3040 && code <= 0x30FF) || (code >= 0x4E00 && code <= 0x9FFF))
+                ++japanese;
+            i += 2;
+        }
+    }
+    return {japanese, latin};
+}
+
+size_t Count(const std::string& text, const std::string& piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
 void Touch(const std::filesystem::path& path, const std::string& content = "x")
 {
     std::ofstream(path, std::ios::binary) << content;
@@ -90,47 +129,75 @@ void Touch(const std::filesystem::path& path, const std::string& content = "x")
 
 } // namespace
 
-TEST(HelpFile, HoldsTheFourTopicsAsUtf8HtmlWithTitles)
+TEST(HelpFile, HoldsTheTopicsAsUtf8HtmlWithTitles)
 {
-    const auto objects = ReadAllObjects(TONVALE_TEST_HELP_FILE);
-    ASSERT_FALSE(objects.empty()) << "cannot open " << TONVALE_TEST_HELP_FILE;
-    for (const char* topic : TOPICS) {
-        SCOPED_TRACE(topic);
-        const auto it = objects.find(std::string("/") + topic);
-        ASSERT_NE(it, objects.end());
-        const std::string& html = it->second;
-        EXPECT_TRUE(IsValidUtf8(html));
-        // wxHtmlWindow reads a page as Latin-1 unless the page names its encoding.
-        EXPECT_NE(html.find("charset=utf-8"), std::string::npos);
-        EXPECT_FALSE(Title(html).empty());
-        EXPECT_NE(html.find("</html>"), std::string::npos) << "cut short";
+    for (const std::string& file : HELP_FILES) {
+        const auto objects = ReadAllObjects(file.c_str());
+        ASSERT_FALSE(objects.empty()) << "cannot open " << file;
+        for (const char* topic : TOPICS) {
+            SCOPED_TRACE(file + ": " + topic);
+            const auto it = objects.find(std::string("/") + topic);
+            ASSERT_NE(it, objects.end());
+            const std::string& html = it->second;
+            EXPECT_TRUE(IsValidUtf8(html));
+            // wxHtmlWindow reads a page as Latin-1 unless the page names its encoding.
+            EXPECT_NE(html.find("charset=utf-8"), std::string::npos);
+            EXPECT_FALSE(Title(html).empty());
+            EXPECT_NE(html.find("</html>"), std::string::npos) << "cut short";
+        }
     }
 }
 
 TEST(HelpFile, EveryLinkLeadsToATopicAndEveryTopicIsReachable)
 {
-    const auto objects = ReadAllObjects(TONVALE_TEST_HELP_FILE);
-    ASSERT_FALSE(objects.empty());
-    std::set<std::string> linkedTo;
+    for (const std::string& file : HELP_FILES) {
+        const auto objects = ReadAllObjects(file.c_str());
+        ASSERT_FALSE(objects.empty()) << "cannot open " << file;
+        std::set<std::string> linkedTo;
+        for (const char* topic : TOPICS) {
+            SCOPED_TRACE(file + ": " + topic);
+            const auto it = objects.find(std::string("/") + topic);
+            ASSERT_NE(it, objects.end());
+            const std::set<std::string> targets = LinkTargets(it->second);
+            EXPECT_FALSE(targets.empty());
+            for (const std::string& target : targets) {
+                const std::string file = target.substr(0, target.find('#'));
+                EXPECT_EQ(file.find(':'), std::string::npos) << "link out of the help: " << target;
+                EXPECT_EQ(objects.count("/" + file), 1u) << "broken link: " << target;
+                linkedTo.insert(file);
+            }
+            // Each topic leads back to the start page or on to the others.
+            if (std::string(topic) != "index.htm") {
+                EXPECT_EQ(targets.count("index.htm"), 1u);
+            }
+        }
+        for (const char* topic : TOPICS)
+            EXPECT_EQ(linkedTo.count(topic), 1u) << file << ": " << topic << " is linked from no topic";
+    }
+}
+
+TEST(HelpFile, TheJapaneseTopicsAreTheEnglishOnesInJapanese)
+{
+    const auto english = ReadAllObjects(TONVALE_TEST_HELP_FILE);
+    const auto japanese = ReadAllObjects(JAPANESE_HELP_FILE.c_str());
+    ASSERT_FALSE(japanese.empty()) << "cannot open " << JAPANESE_HELP_FILE;
     for (const char* topic : TOPICS) {
         SCOPED_TRACE(topic);
-        const auto it = objects.find(std::string("/") + topic);
-        ASSERT_NE(it, objects.end());
-        const std::set<std::string> targets = LinkTargets(it->second);
-        EXPECT_FALSE(targets.empty());
-        for (const std::string& target : targets) {
-            const std::string file = target.substr(0, target.find('#'));
-            EXPECT_EQ(file.find(':'), std::string::npos) << "link out of the help: " << target;
-            EXPECT_EQ(objects.count("/" + file), 1u) << "broken link: " << target;
-            linkedTo.insert(file);
-        }
-        // Each topic leads back to the start page or on to the others.
-        if (std::string(topic) != "index.htm") {
-            EXPECT_EQ(targets.count("index.htm"), 1u);
-        }
+        const auto ja = japanese.find(std::string("/") + topic);
+        ASSERT_NE(ja, japanese.end());
+        const std::string& en = english.at(std::string("/") + topic);
+        const std::string& html = ja->second;
+        EXPECT_NE(html.find("<html lang=\"ja\">"), std::string::npos);
+        // Japanese text, not an English page with a few Japanese messages quoted (as the English
+        // pages have): kana and kanji outnumber the Latin letters (file and column names).
+        const auto [kanaAndKanji, latin] = JapaneseAndLatinLetters(html);
+        EXPECT_GT(kanaAndKanji, latin);
+        EXPECT_GT(kanaAndKanji, 500u);
+        // The same links and the same outline as the English topic.
+        EXPECT_EQ(LinkTargets(html), LinkTargets(en));
+        for (const char* tag : {"<h2>", "<h3>", "<li>", "<tr>"})
+            EXPECT_EQ(Count(html, tag), Count(en, tag)) << tag;
     }
-    for (const char* topic : TOPICS)
-        EXPECT_EQ(linkedTo.count(topic), 1u) << topic << " is linked from no topic";
 }
 
 TEST(HelpFile, ProgramReaderReadsWhatChmlibReads)
@@ -225,6 +292,35 @@ TEST(HelpLookup, SearchesTheDirectoriesInOrderForARegularFile)
     EXPECT_EQ(ResolveHelpFile(third / "Tonvale.chm", {}), third / "Tonvale.chm");
     EXPECT_EQ(ResolveHelpFile(third / "other.chm", dirs), std::filesystem::path());
     EXPECT_EQ(ResolveHelpFile("", dirs), std::filesystem::path());
+}
+
+TEST(HelpLookup, PrefersTheCatalogLanguagesTranslationAndFallsBackToEnglish)
+{
+    CTempDir root;
+    const auto first = root.Path() / "first";
+    const auto second = root.Path() / "second";
+    for (const auto& dir : {first, second})
+        std::filesystem::create_directories(dir / "ja");
+    const std::vector<std::filesystem::path> dirs = {first, second};
+
+    // No translation: the English file, for every language.
+    Touch(first / "Tonvale.chm");
+    for (const char* language : {"", "en", "ja"})
+        EXPECT_EQ(ResolveHelpFile("Tonvale.chm", dirs, language), first / "Tonvale.chm") << language;
+
+    // A translation in any directory comes before the English file in an earlier one; without a
+    // catalog, or with the English one, the English file stays.
+    Touch(second / "ja" / "Tonvale.chm");
+    EXPECT_EQ(ResolveHelpFile("Tonvale.chm", dirs, "ja"), second / "ja" / "Tonvale.chm");
+    Touch(first / "ja" / "Tonvale.chm");
+    EXPECT_EQ(ResolveHelpFile("Tonvale.chm", dirs, "ja"), first / "ja" / "Tonvale.chm");
+    EXPECT_EQ(ResolveHelpFile("Tonvale.chm", dirs, ""), first / "Tonvale.chm");
+    EXPECT_EQ(ResolveHelpFile("Tonvale.chm", dirs, "en"), first / "Tonvale.chm");
+
+    // Only the translation there: a language without one still finds nothing.
+    std::filesystem::remove(first / "Tonvale.chm");
+    EXPECT_EQ(ResolveHelpFile("Tonvale.chm", dirs, "ja"), first / "ja" / "Tonvale.chm");
+    EXPECT_EQ(ResolveHelpFile("Tonvale.chm", dirs, "en"), std::filesystem::path());
 }
 
 TEST(HelpLookup, LooksInTheWorkingDirectoryThenBesideTheProgramThenTheDataDirectory)

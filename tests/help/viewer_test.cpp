@@ -5,6 +5,8 @@
 #include "help/HtmlHelp.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
+#include "ui/Catalog.h"
+#include "ui/Language.h"
 
 #include <gtest/gtest.h>
 #include <wx/button.h>
@@ -381,4 +383,47 @@ TEST_F(HelpViewerTest, LinksWorkWhereTheFolderNameHasSpacesAndHashes)
     ClickLink(viewer->Html(), "interval.htm");
     EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "interval.htm"); }, 5000)) << viewer->CurrentPage();
     EXPECT_EQ(viewer->GetTitle(), "Tonvale Help - Interval Check");
+}
+
+TEST_F(HelpViewerTest, ShowsTheHelpOfTheCatalogLanguage)
+{
+    struct SCatalog {
+        explicit SCatalog(const char* lcMessages) { language = InstallCatalog(lcMessages); }
+        ~SCatalog() { InstallCatalog("C"); }
+        std::string language;
+    };
+    {
+        const SCatalog japanese("ja_JP.UTF-8");
+        ASSERT_EQ(japanese.language, "ja");
+        auto* viewer =
+            dynamic_cast<CHelpViewer*>(HtmlHelp(m_caller, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "range.htm"));
+        ASSERT_NE(viewer, nullptr);
+        PumpEvents(200);
+        EXPECT_NE(viewer->CurrentPage().find(wxString((PROGRAM_DIR / "ja" / "Tonvale.chm").string())),
+                  wxNOT_FOUND)
+            << viewer->CurrentPage();
+        // Read as UTF-8, as the page declares: read as Latin-1 it would be mojibake.
+        EXPECT_EQ(viewer->GetTitle(), wxString::FromUTF8("Tonvale ヘルプ - 可聴域診断"));
+        EXPECT_NE(viewer->Html()->ToText().find(wxString::FromUTF8("聞こえたいちばん高い周波数")),
+                  wxNOT_FOUND);
+        EXPECT_EQ(viewer->FindWindow(wxID_BACKWARD)->GetLabel(), wxString::FromUTF8("戻る(&B)"));
+        EXPECT_EQ(viewer->FindWindow(wxID_CLOSE)->GetLabel(), wxString::FromUTF8("閉じる(&C)"));
+
+        // Links stay within the Japanese file.
+        ClickLink(viewer->Html(), "interval.htm");
+        EXPECT_TRUE(PumpUntil([&] { return ShowsTopic(viewer, "interval.htm"); }, 5000))
+            << viewer->CurrentPage();
+        EXPECT_EQ(viewer->GetTitle(), wxString::FromUTF8("Tonvale ヘルプ - 音程識別能力診断"));
+        viewer->Destroy();
+        PumpEvents(100);
+    }
+    // The English catalog shows the English help, in a window with the English texts.
+    const SCatalog english("en_US.UTF-8");
+    ASSERT_EQ(english.language, "en");
+    auto* viewer =
+        dynamic_cast<CHelpViewer*>(HtmlHelp(m_caller, HELP_FILE_NAME, HH_DISPLAY_TOPIC, "range.htm"));
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->CurrentPage().find("/ja/"), wxNOT_FOUND) << viewer->CurrentPage();
+    EXPECT_EQ(viewer->GetTitle(), "Tonvale Help - Audible Range Check");
+    EXPECT_EQ(viewer->FindWindow(wxID_BACKWARD)->GetLabel(), "&Back");
 }
