@@ -137,8 +137,9 @@ std::string TimeChart(const std::string& id, const std::string& title, const std
         if (s.points.empty())
             continue;
         if (series.size() > 1) {
-            svg += "<text class=\"legend " + s.cssClass + "\" x=\"" + Number(legendX) + "\" y=\"14\">● " +
-                   HtmlEscape(s.name) + "</text>";
+            // U+25CF, the legend's dot: a symbol, the same in every language.
+            svg += "<text class=\"legend " + s.cssClass + "\" x=\"" + Number(legendX) +
+                   "\" y=\"14\">\u25CF " + HtmlEscape(s.name) + "</text>";
             legendX += 14 + LegendWidth(s.name);
         }
         std::vector<Point> points = s.points;
