@@ -211,8 +211,11 @@ const std::vector<ReferenceGroup>& ReferenceGroups()
 {
     static const std::vector<ReferenceGroup> groups = {
         {TR_NOOP("Under 30 years"),
+         // A share in percent, no printf conversion: xgettext:no-c-format
          TR_NOOP("every listener heard 16 kHz, and 52.2 % heard 20 kHz."),
-         {{16000, TR_NOOP("all heard"), true}, {20000, TR_NOOP("52.2 % heard"), true}}},
+         {{16000, TR_NOOP("all heard"), true},
+          // xgettext:no-c-format
+          {20000, TR_NOOP("52.2 % heard"), true}}},
         {TR_NOOP("31 to 40 years"), TR_NOOP("the decline with age began in this group."), {}},
         {TR_NOOP("51 to 60 years"),
          TR_NOOP("no listener heard 20 kHz."),
