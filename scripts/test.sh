@@ -23,6 +23,9 @@ if ! "$top/tests/support/pipewire-alsa.sh" >/dev/null 2>&1; then
   "$top/tests/support/pipewire-alsa.sh" >/dev/null
 fi
 
+# The locales the language tests use, made once here rather than by several tests at once.
+"$top/tests/support/locales.sh" >/dev/null
+
 supp="$top/tests/support"
 # Most GUI and audio tests sleep through real-time tones: more at once than there are cores.
 jobs=$(($(nproc) * 3))
@@ -116,6 +119,8 @@ stage "layers: no folder includes from one above it"
 scripts/check-layers.sh
 stage "format"
 scripts/check-format.sh
+stage "catalogs: every shown text in every language"
+scripts/check-catalogs.py
 
 stage "build: the product as packaged, the benchmarks, the plain build's tests"
 plain_options=(-DTONVALE_BUILD_TESTS=ON -DTONVALE_TEST_SET=plain -DTONVALE_BUILD_BENCHMARKS=ON)
