@@ -7,6 +7,7 @@
 #include "synth/CSynthesizer.h"
 #include "ui/Accessibility.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <wx/choice.h>
@@ -63,16 +64,16 @@ void CIntervalDlg::OnInitDialog()
     if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER)) {
         answers->Hide();
         for (const char* answer : INTERVAL_ANSWERS)
-            answers->Append(answer);
-        SetAccessibleName(answers, "Answer");
+            answers->Append(wxString::FromUTF8(Translate(answer)));
+        SetAccessibleName(answers, wxString::FromUTF8(Translate("Answer")));
     }
 
-    SetControlLabel(wxID_OK, "Terminate");
-    SetControlLabel(IDC_INTERVAL_HELP, "Help");
-    SetControlLabel(IDC_INTERVAL_FREQ_LABEL, "Freq");
-    SetControlLabel(IDC_INTERVAL_CENT_LABEL, "Cent");
-    SetControlLabel(IDC_INTERVAL_BAND_LABEL, "Range");
-    SetTitle("Interval Check");
+    SetControlLabel(wxID_OK, Translate("Terminate"));
+    SetControlLabel(IDC_INTERVAL_HELP, Translate("Help"));
+    SetControlLabel(IDC_INTERVAL_FREQ_LABEL, Translate("Freq"));
+    SetControlLabel(IDC_INTERVAL_CENT_LABEL, Translate("Cent"));
+    SetControlLabel(IDC_INTERVAL_BAND_LABEL, Translate("Range"));
+    SetTitle(wxString::FromUTF8(Translate("Interval Check")));
     LabelControl(FindWindow(IDC_INTERVAL_BAND), FindWindow(IDC_INTERVAL_BAND_LABEL));
     LabelControl(FindWindow(IDC_INTERVAL_FREQ), FindWindow(IDC_INTERVAL_FREQ_LABEL));
     LabelControl(FindWindow(IDC_INTERVAL_CENT), FindWindow(IDC_INTERVAL_CENT_LABEL));
@@ -148,7 +149,7 @@ void CIntervalDlg::EvaluateAnswer()
         EnableControl(IDC_INTERVAL_QUESTION, false);
         SetControlText(IDC_INTERVAL_MESSAGE, CIntervalProcedure::MessageText(INTERVAL_FINISHED));
         ResultRecord.m_intervalCents[m_procedure.Band()] = outcome.cents;
-        SetControlLabel(wxID_OK, U8("終了"));
+        SetControlLabel(wxID_OK, Translate("終了"));
         return;
     }
     SetControlLabel(IDC_INTERVAL_QUESTION, CIntervalProcedure::QuestionCaption(INTERVAL_READY));

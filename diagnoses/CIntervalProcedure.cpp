@@ -3,21 +3,23 @@
 #include "diagnoses/RandomBetween.h"
 #include "diagnoses/SoundCardLimit.h"
 #include "synth/CentsBetween.h"
+#include "ui/Language.h"
 
 #include <cmath>
 #include <string>
 
-const char* const INTERVAL_ANSWERS[INTERVAL_ANSWER_COUNT] = {"Former sound", "Later sound", "Don't know"};
+const char* const INTERVAL_ANSWERS[INTERVAL_ANSWER_COUNT] = {TR_NOOP("Former sound"), TR_NOOP("Later sound"),
+                                                             TR_NOOP("Don't know")};
 
 namespace {
 
 const char* const MESSAGE_TEXTS[] = {
-    "Click [Question] button, then sounds will be generated.\r\nAnser which sound is higher!",
-    "Select which sound is higher and click [Answer] button.",
-    "You may continue with another frequency range, or may finish with [Finish] button.",
+    TR_NOOP("Click [Question] button, then sounds will be generated.\r\nAnser which sound is higher!"),
+    TR_NOOP("Select which sound is higher and click [Answer] button."),
+    TR_NOOP("You may continue with another frequency range, or may finish with [Finish] button."),
 };
 
-const char* const QUESTION_CAPTIONS[] = {"Question", "Answer", "Answer"};
+const char* const QUESTION_CAPTIONS[] = {TR_NOOP("Question"), TR_NOOP("Answer"), TR_NOOP("Answer")};
 
 constexpr int BAND_3520 = 6;
 
@@ -33,14 +35,14 @@ int CIntervalProcedure::BandHz(int band)
     return INTERVAL_BAND_HZ[band];
 }
 
-const char* CIntervalProcedure::MessageText(int state)
+std::string CIntervalProcedure::MessageText(int state)
 {
-    return state >= 0 && state <= INTERVAL_FINISHED ? MESSAGE_TEXTS[state] : "";
+    return state >= 0 && state <= INTERVAL_FINISHED ? Translate(MESSAGE_TEXTS[state]) : "";
 }
 
-const char* CIntervalProcedure::QuestionCaption(int state)
+std::string CIntervalProcedure::QuestionCaption(int state)
 {
-    return state >= 0 && state <= INTERVAL_FINISHED ? QUESTION_CAPTIONS[state] : "";
+    return state >= 0 && state <= INTERVAL_FINISHED ? Translate(QUESTION_CAPTIONS[state]) : "";
 }
 
 int CIntervalProcedure::LastDifferenceCents() const
@@ -67,9 +69,9 @@ std::string CIntervalProcedure::SelectBand(int band, double soundCardLimit)
         // After wrong answers a band's raised tone climbs toward twice its reference, and a card is
         // usable only below its limit.
         if (soundCardLimit == SOUND_CARD_UNCHECKED)
-            refusal = "サウンドカードのチェックを終了しないとこの周波数帯の診断はできません。";
+            refusal = Translate("サウンドカードのチェックを終了しないとこの周波数帯の診断はできません。");
         else if (2.0 * BandHz(band) > soundCardLimit)
-            refusal = "ご使用のサウンドカードでは、この周波数帯の診断はできません。";
+            refusal = Translate("ご使用のサウンドカードでは、この周波数帯の診断はできません。");
         if (!refusal.empty())
             band = INTERVAL_FIRST_BAND;
     }
@@ -134,11 +136,11 @@ IntervalOutcome CIntervalProcedure::Answer(int selection)
     asked.judgement = outcome.correct ? LogJudgement::Right : LogJudgement::Wrong;
     outcome.logRows.push_back(std::move(asked));
     if (outcome.correct) {
-        outcome.messageText = "Correct, the next quetion will be given.";
+        outcome.messageText = Translate("Correct, the next quetion will be given.");
         m_lastDifference = m_difference;
         m_difference *= 0.5;
     } else {
-        outcome.messageText = "Wrong, the next quetion will be given.";
+        outcome.messageText = Translate("Wrong, the next quetion will be given.");
         // Halfway back toward the last difference that was told correctly.
         m_difference = (m_difference + m_lastDifference) * 0.5;
     }
@@ -149,7 +151,7 @@ IntervalOutcome CIntervalProcedure::Answer(int selection)
         outcome.finished = true;
         outcome.cents = LastDifferenceCents();
         outcome.resultText =
-            "Difference of frequency that you can recognize is" + std::to_string(outcome.cents) + "cent.";
+            TranslateFormat("Difference of frequency that you can recognize is%dcent.", outcome.cents);
         CheckLogRow found;
         found.check = LogCheck::Interval;
         found.kind = LogKind::Result;

@@ -1,7 +1,8 @@
 #pragma once
 // The interval check without its window: the eight bands and their admission, the two tones of a
 // question, the halving and moving back of the difference, and when a band is finished. The dialog
-// plays the tones on its timer and shows what this class decides.
+// plays the tones on its timer and shows what this class decides. The texts it returns are in the
+// listener's language; its answer table holds them as written, which the log keeps.
 #include "checklog/CheckLog.h"
 #include "survey/SurveyFields.h"
 
@@ -13,7 +14,7 @@ constexpr int INTERVAL_QUESTION = 1; // a question plays or awaits its answer
 constexpr int INTERVAL_FINISHED = 2; // the band is finished
 
 constexpr int INTERVAL_FIRST_BAND = 4; // 880 Hz
-// Answer list entries.
+// Answer list entries (the log's answers, translated where listed).
 constexpr int INTERVAL_ANSWER_COUNT = 3;
 constexpr int INTERVAL_FORMER = 0;
 constexpr int INTERVAL_LATER = 1;
@@ -66,8 +67,9 @@ public:
     // the question was already given up by a band change).
     std::vector<CheckLogRow> AbandonQuestion();
 
-    static const char* MessageText(int state);
-    static const char* QuestionCaption(int state);
+    // The message field and Question button of `state`, translated.
+    static std::string MessageText(int state);
+    static std::string QuestionCaption(int state);
 
 private:
     void StartBand(int band);

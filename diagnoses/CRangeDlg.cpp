@@ -6,6 +6,7 @@
 #include "synth/CSynthesizer.h"
 #include "ui/Accessibility.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <wx/choice.h>
@@ -46,8 +47,8 @@ void CRangeDlg::OnInitDialog()
     if (auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER)) {
         answers->Hide();
         for (const char* answer : RANGE_ANSWERS)
-            answers->Append(U8(answer));
-        SetAccessibleName(answers, "Answer");
+            answers->Append(wxString::FromUTF8(Translate(answer)));
+        SetAccessibleName(answers, wxString::FromUTF8(Translate("Answer")));
     }
 
     ShowLimits();
@@ -58,11 +59,11 @@ void CRangeDlg::OnInitDialog()
     if (m_pSynth != nullptr)
         m_pSynth->SetFrequency(0, 440.0);
 
-    SetControlLabel(wxID_OK, "Terminate");
-    SetControlLabel(IDC_RANGE_HELP, "Help");
-    SetControlLabel(IDC_RANGE_UPPER_LABEL, "Upper");
-    SetControlLabel(IDC_RANGE_LOWER_LABEL, "Lower");
-    SetTitle("Range Check");
+    SetControlLabel(wxID_OK, Translate("Terminate"));
+    SetControlLabel(IDC_RANGE_HELP, Translate("Help"));
+    SetControlLabel(IDC_RANGE_UPPER_LABEL, Translate("Upper"));
+    SetControlLabel(IDC_RANGE_LOWER_LABEL, Translate("Lower"));
+    SetTitle(wxString::FromUTF8(Translate("Range Check")));
     LabelControl(FindWindow(IDC_RANGE_LOWER), FindWindow(IDC_RANGE_LOWER_LABEL));
     LabelControl(FindWindow(IDC_RANGE_UPPER), FindWindow(IDC_RANGE_UPPER_LABEL));
 }
@@ -139,7 +140,7 @@ void CRangeDlg::EvaluateAnswer()
         EnableControl(IDC_RANGE_QUESTION, false);
         SetControlText(IDC_RANGE_MESSAGE, CRangeProcedure::MessageText(RANGE_FINISHING));
         ResultRecord.m_lowestHz = outcome.lowerLimitHz;
-        SetControlLabel(wxID_OK, "Finish");
+        SetControlLabel(wxID_OK, Translate("Finish"));
     }
 
     SetControlText(IDC_RANGE_TEST_FREQUENCY, std::to_string(m_procedure.TestFrequency()));

@@ -2,21 +2,24 @@
 
 #include "diagnoses/RandomBetween.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "ui/Language.h"
 
 #include <string>
 
-const char* const RANGE_ANSWERS[RANGE_ANSWER_COUNT] = {"1回", "2回", "3回", "4回", "5回", "Don't know"};
+const char* const RANGE_ANSWERS[RANGE_ANSWER_COUNT] = {TR_NOOP("1回"), TR_NOOP("2回"), TR_NOOP("3回"),
+                                                       TR_NOOP("4回"), TR_NOOP("5回"), TR_NOOP("Don't know")};
 
 namespace {
 
 const char* const MESSAGE_TEXTS[] = {
-    "Click [Question] button, then sounds will be generated.\r\nAnswer how many times you have listen to the "
-    "sound.",
-    "Select how many times you have listend to the sound and push [Answer] button.",
-    "Please finish diagnosis.",
+    TR_NOOP(
+        "Click [Question] button, then sounds will be generated.\r\nAnswer how many times you have listen "
+        "to the sound."),
+    TR_NOOP("Select how many times you have listend to the sound and push [Answer] button."),
+    TR_NOOP("Please finish diagnosis."),
 };
 
-const char* const QUESTION_CAPTIONS[] = {"Question", "Answer", ""};
+const char* const QUESTION_CAPTIONS[] = {TR_NOOP("Question"), TR_NOOP("Answer"), ""};
 
 CheckLogRow ResultRow(LogCheck check, int limitHz)
 {
@@ -35,14 +38,14 @@ CRangeProcedure::CRangeProcedure(double soundCardLimit)
     m_testFrequency = (m_upperInaudible + m_upperAudible) / 2;
 }
 
-const char* CRangeProcedure::MessageText(int state)
+std::string CRangeProcedure::MessageText(int state)
 {
-    return state >= 0 && state <= RANGE_FINISHING ? MESSAGE_TEXTS[state] : "";
+    return state >= 0 && state <= RANGE_FINISHING ? Translate(MESSAGE_TEXTS[state]) : "";
 }
 
-const char* CRangeProcedure::QuestionCaption(int state)
+std::string CRangeProcedure::QuestionCaption(int state)
 {
-    return state >= 0 && state <= RANGE_FINISHING ? QUESTION_CAPTIONS[state] : "";
+    return state >= 0 && state <= RANGE_FINISHING ? Translate(QUESTION_CAPTIONS[state]) : "";
 }
 
 void CRangeProcedure::StartQuestion()
@@ -102,11 +105,11 @@ RangeOutcome CRangeProcedure::Answer(int selection)
     asked.judgement = outcome.correct ? LogJudgement::Right : LogJudgement::Wrong;
     outcome.logRows.push_back(std::move(asked));
     if (outcome.correct) {
-        outcome.messageText = "Correct, the next question will be given.";
+        outcome.messageText = Translate("Correct, the next question will be given.");
         audible = m_testFrequency;
     } else {
         outcome.messageText =
-            "Wrong!" + std::to_string(m_toneCount) + "is correct answer.\r\nthe next question will be given.";
+            TranslateFormat("Wrong!%dis correct answer.\r\nthe next question will be given.", m_toneCount);
         inaudible = m_testFrequency;
     }
     m_testFrequency = (audible + inaudible) / 2;
@@ -115,7 +118,7 @@ RangeOutcome CRangeProcedure::Answer(int selection)
         if (m_testFrequency == m_upperAudible) {
             // The bracket is 1 Hz wide: the upper limit is found and the lower search begins.
             outcome.upperLimitHz = m_upperAudible;
-            outcome.resultText = "Upper limit is" + std::to_string(m_upperAudible) + "Hz.";
+            outcome.resultText = TranslateFormat("Upper limit is%dHz.", m_upperAudible);
             outcome.logRows.push_back(ResultRow(LogCheck::RangeUpper, m_upperAudible));
             m_upperPhase = false;
             m_testFrequency = (m_lowerInaudible + m_lowerAudible) / 2;
@@ -124,7 +127,7 @@ RangeOutcome CRangeProcedure::Answer(int selection)
     } else if (m_testFrequency == m_lowerAudible ||
                ((m_lowerAudible + m_lowerInaudible) % 2 != 0 && m_testFrequency + 1 == m_lowerAudible)) {
         outcome.lowerLimitHz = m_lowerAudible;
-        outcome.resultText = "Lower limit is" + std::to_string(m_lowerAudible) + "Hz.";
+        outcome.resultText = TranslateFormat("Lower limit is%dHz.", m_lowerAudible);
         outcome.logRows.push_back(ResultRow(LogCheck::RangeLower, m_lowerAudible));
         m_done = true;
         m_finished = true;

@@ -1,7 +1,8 @@
 #pragma once
 // The audible range check without its window: the five-slot patterns, the two integer bisections
 // (upper limit first, then lower limit) and the texts they produce. The dialog plays the slots on
-// its timer and shows what this class decides.
+// its timer and shows what this class decides. The texts it returns are in the listener's language;
+// its answer table holds them as written, which the log keeps.
 #include "checklog/CheckLog.h"
 
 #include <string>
@@ -12,7 +13,7 @@ constexpr int RANGE_QUESTION = 1;  // a question plays or awaits its answer
 constexpr int RANGE_FINISHING = 2; // transient, while the lower limit is announced
 
 constexpr int RANGE_SLOT_COUNT = 5;
-// Answer list: "1回" to "5回", then "Don't know".
+// Answer list: "1回" to "5回", then "Don't know" (the log's answers, translated where listed).
 constexpr int RANGE_ANSWER_COUNT = 6;
 constexpr int RANGE_DONT_KNOW = 5;
 extern const char* const RANGE_ANSWERS[RANGE_ANSWER_COUNT];
@@ -23,7 +24,7 @@ enum class RangeSlot { Tone, Silence, End };
 // What one answer led to. A limit of 0 means none was found by this answer.
 struct RangeOutcome {
     bool correct = false;
-    std::string messageText; // the dialog's new message text
+    std::string messageText; // the dialog's new message text (translated, as resultText)
     int upperLimitHz = 0;    // found now: announce it and store it as the highest audible frequency
     int lowerLimitHz = 0;    // found now: announce it, store it as the lowest; the check is over
     std::string resultText;  // the message box text that announces the limit found now
@@ -61,8 +62,9 @@ public:
     // under way).
     std::vector<CheckLogRow> AbandonQuestion();
 
-    static const char* MessageText(int state);
-    static const char* QuestionCaption(int state);
+    // The message field and Question button of `state`, translated.
+    static std::string MessageText(int state);
+    static std::string QuestionCaption(int state);
 
 private:
     CheckLogRow QuestionRow() const;

@@ -5,6 +5,7 @@
 #include "synth/CSynthesizer.h"
 #include "ui/Accessibility.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <wx/choice.h>
@@ -29,10 +30,10 @@ CSoundCardDlg::~CSoundCardDlg()
 
 void CSoundCardDlg::OnInitDialog()
 {
-    SetControlLabel(wxID_OK, "Pause");
-    SetControlLabel(IDC_SOUNDCARD_ACCURACY_LABEL, "Accuracy");
-    SetControlLabel(IDC_SOUNDCARD_FREQUENCY_LABEL, "Frequency");
-    SetTitle("Sound Card Check");
+    SetControlLabel(wxID_OK, Translate("Pause"));
+    SetControlLabel(IDC_SOUNDCARD_ACCURACY_LABEL, Translate("Accuracy"));
+    SetControlLabel(IDC_SOUNDCARD_FREQUENCY_LABEL, Translate("Frequency"));
+    SetTitle(wxString::FromUTF8(Translate("Sound Card Check")));
     LabelControl(FindWindow(IDC_SOUNDCARD_ACCURACY), FindWindow(IDC_SOUNDCARD_ACCURACY_LABEL));
     LabelControl(FindWindow(IDC_SOUNDCARD_FREQUENCY), FindWindow(IDC_SOUNDCARD_FREQUENCY_LABEL));
 
@@ -44,10 +45,10 @@ void CSoundCardDlg::OnInitDialog()
 
     if (auto* answers = ControlById<wxChoice>(this, IDC_SOUNDCARD_ANSWER)) {
         for (const char* answer : SOUNDCARD_ANSWERS)
-            answers->Append(U8(answer));
+            answers->Append(wxString::FromUTF8(Translate(answer)));
         answers->SetSelection(SOUNDCARD_SOME_SOUND);
         answers->Hide();
-        SetAccessibleName(answers, "Answer");
+        SetAccessibleName(answers, wxString::FromUTF8(Translate("Answer")));
     }
 
     SetControlText(IDC_SOUNDCARD_FREQUENCY, FormatHz(m_procedure.Frequency()));
@@ -60,7 +61,7 @@ void CSoundCardDlg::OnInitDialog()
 void CSoundCardDlg::ShowState()
 {
     const int state = m_procedure.State();
-    SetControlText(IDC_SOUNDCARD_MESSAGE, U8(CSoundCardProcedure::MessageText(state)));
+    SetControlText(IDC_SOUNDCARD_MESSAGE, CSoundCardProcedure::MessageText(state));
     SetControlLabel(IDC_SOUNDCARD_SOUND, CSoundCardProcedure::SoundCaption(state));
 }
 
@@ -78,13 +79,13 @@ void CSoundCardDlg::TonePlayed(bool damaged)
     EnableControl(IDC_SOUNDCARD_SOUND, true);
     if (damaged) {
         LogRows(m_procedure.DamagedToneRows());
-        ShowMessage(QUESTION_DAMAGED_TEXT);
+        ShowMessage(Translate(QUESTION_DAMAGED_TEXT));
         return;
     }
     if (m_procedure.State() == SOUNDCARD_INTRODUCTION) {
         m_procedure.IntroductionPlayed();
         ShowState();
-        SetControlLabel(wxID_OK, "heard no sound");
+        SetControlLabel(wxID_OK, Translate("heard no sound"));
         return;
     }
     ShowControl(IDC_SOUNDCARD_ANSWER, true);
@@ -101,7 +102,7 @@ void CSoundCardDlg::OnSound(wxCommandEvent&)
             PlayTone();
         break;
     case SOUNDCARD_INTRODUCTION_PLAYED:
-        SetControlLabel(wxID_OK, "Pause");
+        SetControlLabel(wxID_OK, Translate("Pause"));
         LogRows(m_procedure.CheckMore());
         ShowState();
         SetControlText(IDC_SOUNDCARD_ACCURACY, FormatHz(m_procedure.Step()));
@@ -122,10 +123,10 @@ void CSoundCardDlg::EvaluateAnswer()
 
     if (outcome.finished) {
         if (outcome.byHalving)
-            SetControlLabel(wxID_OK, U8("終了"));
+            SetControlLabel(wxID_OK, Translate("終了"));
         ShowMessage(outcome.resultText);
         EnableControl(IDC_SOUNDCARD_SOUND, false);
-        SetControlText(IDC_SOUNDCARD_MESSAGE, U8(CSoundCardProcedure::MessageText(SOUNDCARD_FINISHED)));
+        SetControlText(IDC_SOUNDCARD_MESSAGE, CSoundCardProcedure::MessageText(SOUNDCARD_FINISHED));
         if (outcome.byHalving)
             ShowControl(IDC_SOUNDCARD_SOUND, false);
         else

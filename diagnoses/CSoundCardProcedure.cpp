@@ -1,40 +1,44 @@
 #include "diagnoses/CSoundCardProcedure.h"
 
-#include "diagnoses/FormatHz.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "ui/Language.h"
 
 const char* const SOUNDCARD_ANSWERS[SOUNDCARD_ANSWER_COUNT] = {
-    "no sound",
-    "very faint sound",
-    "hear some sound",
-    "lauder sound than previous one",
-    "smaller sound than previous one",
-    "hear two sounds, middle range and high range",
+    TR_NOOP("no sound"),
+    TR_NOOP("very faint sound"),
+    TR_NOOP("hear some sound"),
+    TR_NOOP("lauder sound than previous one"),
+    TR_NOOP("smaller sound than previous one"),
+    TR_NOOP("hear two sounds, middle range and high range"),
 };
 
 namespace {
 
 const char* const MESSAGE_TEXTS[] = {
-    "Press [sound] button, then you will hear a sound.\r\n Answer what sound you heard.",
-    "Answer what sound you heard. This continues until frequency of 22050Hz, after then it continues with "
-    "more short range frequency.",
-    "Please finish diagnosis.",
-    "If you press [sound] button, 20,000Hz sound will be generated.\n\nVery few people can hear this "
-    "frequency.\n\nIf you could hear some sound after pushing button, it means your sound card is not good "
-    "rather than you have good ears.\n\n If you could hear some sound after pushing the button, some "
-    "questions that test sound card avility will be given.",
-    "Did you hear some sound\xEF\xBC\x9F\n\n If you hear noize rather than low sound, it means you did not "
-    "hear "
-    "any sound.\n(After this, please exclude this kind of noise.)\n\n If you hear normal sound, your sound "
-    "card should be checked, so proceed [check more].\n\n If you did not hear any sound, push [no sound] "
-    "button and return to previous screen and proceed to hearing range check.",
+    TR_NOOP("Press [sound] button, then you will hear a sound.\r\n Answer what sound you heard."),
+    TR_NOOP("Answer what sound you heard. This continues until frequency of 22050Hz, after then it continues "
+            "with more short range frequency."),
+    TR_NOOP("Please finish diagnosis."),
+    TR_NOOP(
+        "If you press [sound] button, 20,000Hz sound will be generated.\n\nVery few people can hear this "
+        "frequency.\n\nIf you could hear some sound after pushing button, it means your sound card is not "
+        "good rather than you have good ears.\n\n If you could hear some sound after pushing the button, "
+        "some questions that test sound card avility will be given."),
+    TR_NOOP(
+        "Did you hear some sound\xEF\xBC\x9F\n\n If you hear noize rather than low sound, it means you did "
+        "not hear any sound.\n(After this, please exclude this kind of noise.)\n\n If you hear normal sound, "
+        "your sound card should be checked, so proceed [check more].\n\n If you did not hear any sound, push "
+        "[no sound] button and return to previous screen and proceed to hearing range check."),
 };
 
-const char* const SOUND_CAPTIONS[] = {"Sound", "Answer", "", "Sound", "Check More"};
+// The caption of "Check More" is also the log's answer for the introduction tone: as written here.
+const char* const SOUND_CAPTIONS[] = {TR_NOOP("Sound"), TR_NOOP("Answer"), "", TR_NOOP("Sound"),
+                                      TR_NOOP("Check More")};
 
+// FormatHz's "%6.2f", inside the sentence, so that a catalog translates the sentence as a whole.
 std::string LowerThanText(double hz)
 {
-    return "Lower than" + FormatHz(hz) + "Hz can be tested with this sound card.";
+    return TranslateFormat("Lower than%6.2fHz can be tested with this sound card.", hz);
 }
 
 } // namespace
@@ -45,14 +49,14 @@ CSoundCardProcedure::CSoundCardProcedure()
 {
 }
 
-const char* CSoundCardProcedure::MessageText(int state)
+std::string CSoundCardProcedure::MessageText(int state)
 {
-    return state >= 0 && state <= SOUNDCARD_INTRODUCTION_PLAYED ? MESSAGE_TEXTS[state] : "";
+    return state >= 0 && state <= SOUNDCARD_INTRODUCTION_PLAYED ? Translate(MESSAGE_TEXTS[state]) : "";
 }
 
-const char* CSoundCardProcedure::SoundCaption(int state)
+std::string CSoundCardProcedure::SoundCaption(int state)
 {
-    return state >= 0 && state <= SOUNDCARD_INTRODUCTION_PLAYED ? SOUND_CAPTIONS[state] : "";
+    return state >= 0 && state <= SOUNDCARD_INTRODUCTION_PLAYED ? Translate(SOUND_CAPTIONS[state]) : "";
 }
 
 void CSoundCardProcedure::ResetSweep()
@@ -169,7 +173,8 @@ SoundCardOutcome CSoundCardProcedure::Answer(int selection)
         resultText = LowerThanText(candidate);
     } else {
         candidate = MAX_MEASURED_HZ;
-        resultText = "More than" + FormatHz(MAX_MEASURED_HZ) + "Hz can be tested with this sound card.";
+        resultText = TranslateFormat("More than%6.2fHz can be tested with this sound card.",
+                                     static_cast<double>(MAX_MEASURED_HZ));
     }
     m_step *= 0.5;
     if (m_step < 1.0) {

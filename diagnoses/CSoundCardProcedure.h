@@ -1,6 +1,7 @@
 #pragma once
 // The sound card check without its window: which tone comes next, how the step shrinks, and what
-// the card's limit is. The dialog plays the tones and shows what this class decides.
+// the card's limit is. The dialog plays the tones and shows what this class decides. The texts it
+// returns are in the listener's language; its tables hold them as written, which the log keeps.
 #include "checklog/CheckLog.h"
 
 #include <string>
@@ -13,7 +14,7 @@ constexpr int SOUNDCARD_FINISHED = 2;
 constexpr int SOUNDCARD_INTRODUCTION = 3; // 20000 Hz tone not yet played
 constexpr int SOUNDCARD_INTRODUCTION_PLAYED = 4;
 
-// Answer list entries (their index is the answer).
+// Answer list entries (their index is the answer): the log's answers, translated where listed.
 constexpr int SOUNDCARD_ANSWER_COUNT = 6;
 constexpr int SOUNDCARD_NO_SOUND = 0;
 constexpr int SOUNDCARD_VERY_FAINT = 1;
@@ -34,7 +35,7 @@ struct SoundCardOutcome {
     // captions OK "終了"), rather than on a weaker sound or two sounds.
     bool byHalving = false;
     double limit = 0.0;     // the card's usable limit when finished
-    std::string resultText; // the message box text when finished
+    std::string resultText; // the message box text when finished (translated)
     // For the log: the tone as played and judged, then the card's limit when finished.
     std::vector<CheckLogRow> logRows;
 };
@@ -61,8 +62,9 @@ public:
     // Evaluates the listener's answer (a list index; anything unknown counts as sounding).
     SoundCardOutcome Answer(int selection);
 
-    static const char* MessageText(int state);
-    static const char* SoundCaption(int state);
+    // The message field and Sound button of `state`, translated.
+    static std::string MessageText(int state);
+    static std::string SoundCaption(int state);
 
 private:
     void ResetSweep();

@@ -3,6 +3,7 @@
 #include "checklog/CheckLog.h"
 #include "synth/CSynthesizer.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 #include <wx/button.h>
@@ -16,7 +17,7 @@
 #include <utility>
 
 const char* const QUESTION_DAMAGED_TEXT =
-    "音が途切れたため、この質問は判定しません。もう一度やり直してください。";
+    TR_NOOP("音が途切れたため、この質問は判定しません。もう一度やり直してください。");
 
 namespace {
 wxDEFINE_EVENT(EVT_BUFFER_DONE, wxThreadEvent);
@@ -56,7 +57,7 @@ void CToneDialog::CreateSynthesizer(double amplitude, double masterGain)
     CSynthesizer* synth =
         new (std::nothrow) CSynthesizer(this, WAVE_MAPPER, BUFFER_BYTES, BUFFER_COUNT, LEAD_MS, PERIOD_MS);
     if (synth == nullptr) {
-        ShowMessage(OUT_OF_MEMORY_TEXT);
+        ShowMessage(Translate(OUT_OF_MEMORY_TEXT));
         return;
     }
     synth->AddVoice();
@@ -160,10 +161,11 @@ void CToneDialog::EndModal(int code)
 }
 
 void CToneDialog::AskAgainAfterDamage(const std::vector<CheckLogRow>& rows, int messageId,
-                                      const wxString& readyText, int questionId, const wxString& readyCaption)
+                                      const std::string& readyText, int questionId,
+                                      const std::string& readyCaption)
 {
     LogRows(rows);
-    ShowMessage(QUESTION_DAMAGED_TEXT);
+    ShowMessage(Translate(QUESTION_DAMAGED_TEXT));
     SetControlText(messageId, readyText);
     SetControlLabel(questionId, readyCaption);
     EnableControl(questionId, true);
@@ -203,7 +205,7 @@ int CToneDialog::SelectedAnswer(int id)
 
 void CToneDialog::EndAfterConfirming(bool inProgress)
 {
-    if (inProgress && AppMessageBox("Diagnosis is in progress. Do you want terminate it?",
+    if (inProgress && AppMessageBox(Translate("Diagnosis is in progress. Do you want terminate it?"),
                                     MB_OKCANCEL | MB_SYSTEMMODAL) != IDOK)
         return;
     if (IsModal())
@@ -229,18 +231,18 @@ void CToneDialog::OnBufferDone(wxThreadEvent& event)
         m_pSynth->OnBufferDone(event.GetPayload<WaveHeader*>());
 }
 
-void CToneDialog::SetControlText(int id, const wxString& text)
+void CToneDialog::SetControlText(int id, const std::string& text)
 {
     if (auto* edit = dynamic_cast<wxTextCtrl*>(FindWindow(id)))
-        edit->ChangeValue(text);
+        edit->ChangeValue(wxString::FromUTF8(text));
     else if (auto* label = dynamic_cast<wxStaticText*>(FindWindow(id)))
-        label->SetLabelText(text);
+        label->SetLabelText(wxString::FromUTF8(text));
 }
 
-void CToneDialog::SetControlLabel(int id, const wxString& label)
+void CToneDialog::SetControlLabel(int id, const std::string& label)
 {
     if (wxWindow* control = FindWindow(id))
-        control->SetLabel(label);
+        control->SetLabel(wxString::FromUTF8(label));
 }
 
 void CToneDialog::ShowControl(int id, bool show)

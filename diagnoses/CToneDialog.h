@@ -14,10 +14,11 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <vector>
 
 // Told when a question's sound was damaged on its way to the listener: the question is not
-// judged and is asked again.
+// judged and is asked again. As written (the catalog's msgid); shown translated.
 extern const char* const QUESTION_DAMAGED_TEXT;
 
 class CSynthesizer;
@@ -64,8 +65,8 @@ protected:
 
     // A question whose sound was damaged: its rows go to the log, the listener is told, and the
     // dialog shows `readyText` and `readyCaption` on `questionId`, enabled, to ask it again.
-    void AskAgainAfterDamage(const std::vector<CheckLogRow>& rows, int messageId, const wxString& readyText,
-                             int questionId, const wxString& readyCaption);
+    void AskAgainAfterDamage(const std::vector<CheckLogRow>& rows, int messageId,
+                             const std::string& readyText, int questionId, const std::string& readyCaption);
 
     // Blocks the GUI thread while a tone sounds from the render thread; the engine's notices queue
     // up meanwhile and are handled once the caller returns to the event loop.
@@ -81,8 +82,9 @@ protected:
     // Ends the dialog with OK; while the check is still `inProgress`, only when the user confirms.
     void EndAfterConfirming(bool inProgress);
 
-    void SetControlText(int id, const wxString& text);
-    void SetControlLabel(int id, const wxString& label);
+    // Texts in UTF-8, as Translate and the procedures give them.
+    void SetControlText(int id, const std::string& text);
+    void SetControlLabel(int id, const std::string& label);
     void ShowControl(int id, bool show);
     void EnableControl(int id, bool enable);
 

@@ -4,6 +4,7 @@
 #include "diagnoses/CIntervalDlg.h"
 #include "diagnoses/CRangeDlg.h"
 #include "diagnoses/CSoundCardDlg.h"
+#include "ui/Language.h"
 #include "ui/Message.h"
 
 namespace {
@@ -12,7 +13,7 @@ namespace {
 void EndCheck()
 {
     if (EndCurrentCheck())
-        ShowMessage(CHECK_LOG_FAILED_MESSAGE);
+        ShowMessage(Translate(CHECK_LOG_FAILED_MESSAGE));
 }
 
 } // namespace
