@@ -1,10 +1,17 @@
 // The three procedures without their windows, on the listeners and sequences the checks are known
-// for: how many answers each takes, which frequencies it asks, and what it reports.
+// for: how many answers each takes, which frequencies it asks, and what it reports. Each runs
+// without a catalog and under the Japanese one, which both show today's texts; the English one
+// leaves no Japanese in what the dialogs show, and the log's answers as they are.
 #include "diagnoses/CIntervalProcedure.h"
 #include "diagnoses/CRangeProcedure.h"
 #include "diagnoses/CSoundCardProcedure.h"
 #include "diagnoses/FormatHz.h"
 #include "diagnoses/SoundCardLimit.h"
+#include "tests/diagnoses/ShowsJapanese.h"
+#include "ui/Language.h"
+#ifdef TONVALE_TEST_CATALOGS
+#include "ui/Catalog.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -16,6 +23,31 @@
 #include <vector>
 
 namespace {
+
+#ifdef TONVALE_TEST_CATALOGS
+// The catalogs whose texts are today's: none, and the Japanese one (its texts map to themselves).
+const char* const TODAYS_TEXTS[] = {"C", "ja_JP.UTF-8"};
+#else
+const char* const TODAYS_TEXTS[] = {"C"};
+#endif
+
+// Runs each test under the catalog of its parameter; none afterwards.
+class UnderCatalog : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+#ifdef TONVALE_TEST_CATALOGS
+        // A missing catalog would leave today's texts too, and pass unseen.
+        ASSERT_EQ(InstallCatalog(GetParam()), std::string(GetParam()) == "C" ? "" : "ja");
+#endif
+    }
+    void TearDown() override
+    {
+#ifdef TONVALE_TEST_CATALOGS
+        InstallCatalog("C");
+#endif
+    }
+};
 
 // The answer list's text of `index`; none for no selection or an unknown one.
 template <std::size_t N> std::string Listed(const char* const (&answers)[N], int index)
@@ -39,6 +71,9 @@ void ExpectLogRows(const std::vector<CheckLogRow>& rows, const CheckLogRow& aske
 }
 
 // ---- sound card check ----
+
+using SoundCardProcedure = UnderCatalog;
+INSTANTIATE_TEST_SUITE_P(Catalogs, SoundCardProcedure, ::testing::ValuesIn(TODAYS_TEXTS));
 
 struct SweepRun {
     int answers = 0;
@@ -85,7 +120,7 @@ SweepRun RunSweep(const std::function<int(double)>& answer)
     return run;
 }
 
-TEST(SoundCardProcedure, CleanCardAboveTheListenersHearingEndsAtTheFullRange)
+TEST_P(SoundCardProcedure, CleanCardAboveTheListenersHearingEndsAtTheFullRange)
 {
     // Hears every tone up to 16900 Hz and nothing from 17000 Hz on.
     SweepRun run =
@@ -100,7 +135,7 @@ TEST(SoundCardProcedure, CleanCardAboveTheListenersHearingEndsAtTheFullRange)
     EXPECT_EQ(run.outcome.resultText, "More than22050.00Hz can be tested with this sound card.");
 }
 
-TEST(SoundCardProcedure, EverySoundingAnswerEndsBelowTwentyThousand)
+TEST_P(SoundCardProcedure, EverySoundingAnswerEndsBelowTwentyThousand)
 {
     // "hear some sound", "lauder sound" and any unknown selection all count as sounding.
     for (int selection : {SOUNDCARD_SOME_SOUND, SOUNDCARD_LOUDER, -1, 9}) {
@@ -113,7 +148,7 @@ TEST(SoundCardProcedure, EverySoundingAnswerEndsBelowTwentyThousand)
     }
 }
 
-TEST(SoundCardProcedure, SoundComingBackAboveASilenceMarksTheLimit)
+TEST_P(SoundCardProcedure, SoundComingBackAboveASilenceMarksTheLimit)
 {
     // Silent from 17000 Hz ("very faint" counts as silent), the card sounds again from 17500 Hz.
     SweepRun run = RunSweep([](double hz) {
@@ -128,7 +163,7 @@ TEST(SoundCardProcedure, SoundComingBackAboveASilenceMarksTheLimit)
     EXPECT_EQ(run.outcome.resultText, "Lower than17498.44Hz can be tested with this sound card.");
 }
 
-TEST(SoundCardProcedure, WeakerOrDoubleSoundEndsAtOnce)
+TEST_P(SoundCardProcedure, WeakerOrDoubleSoundEndsAtOnce)
 {
     for (int selection : {SOUNDCARD_SMALLER, SOUNDCARD_TWO_SOUNDS}) {
         SweepRun run = RunSweep([selection](double) { return selection; });
@@ -139,7 +174,7 @@ TEST(SoundCardProcedure, WeakerOrDoubleSoundEndsAtOnce)
     }
 }
 
-TEST(SoundCardProcedure, StepsHalveAndTheNextToneFollowsTheCandidate)
+TEST_P(SoundCardProcedure, StepsHalveAndTheNextToneFollowsTheCandidate)
 {
     // Sounding at 14000, silent at 14100, sounding again at 14200: halving around 14100.
     CSoundCardProcedure p;
@@ -155,7 +190,7 @@ TEST(SoundCardProcedure, StepsHalveAndTheNextToneFollowsTheCandidate)
     EXPECT_EQ(p.State(), SOUNDCARD_READY);
 }
 
-TEST(SoundCardProcedure, OutOfOrderCallsChangeNothing)
+TEST_P(SoundCardProcedure, OutOfOrderCallsChangeNothing)
 {
     CSoundCardProcedure p;
     EXPECT_TRUE(p.CheckMore().empty()); // only after the introduction
@@ -177,7 +212,7 @@ TEST(SoundCardProcedure, OutOfOrderCallsChangeNothing)
     EXPECT_TRUE(p.CheckMore().empty());
 }
 
-TEST(SoundCardProcedure, TextsAndCaptions)
+TEST_P(SoundCardProcedure, TextsAndCaptions)
 {
     EXPECT_EQ(std::string(CSoundCardProcedure::SoundCaption(SOUNDCARD_INTRODUCTION_PLAYED)), "Check More");
     EXPECT_EQ(std::string(CSoundCardProcedure::SoundCaption(SOUNDCARD_FINISHED)), "");
@@ -252,12 +287,17 @@ RangeRun RunRange(CRangeProcedure& p, const std::function<bool(int)>& hears)
     return run;
 }
 
-class RangeProcedure : public ::testing::Test {
+class RangeProcedure : public UnderCatalog {
 protected:
-    void SetUp() override { std::srand(20240611); }
+    void SetUp() override
+    {
+        UnderCatalog::SetUp();
+        std::srand(20240611);
+    }
 };
+INSTANTIATE_TEST_SUITE_P(Catalogs, RangeProcedure, ::testing::ValuesIn(TODAYS_TEXTS));
 
-TEST_F(RangeProcedure, EveryAnswerRight)
+TEST_P(RangeProcedure, EveryAnswerRight)
 {
     CRangeProcedure p(22050.0);
     EXPECT_EQ(p.TestFrequency(), 11245);
@@ -268,7 +308,7 @@ TEST_F(RangeProcedure, EveryAnswerRight)
     EXPECT_EQ(run.lowerLimit, 11);
 }
 
-TEST_F(RangeProcedure, EveryAnswerWrong)
+TEST_P(RangeProcedure, EveryAnswerWrong)
 {
     CRangeProcedure p(22050.0);
     RangeRun run = RunRange(p, [](int) { return false; });
@@ -278,7 +318,7 @@ TEST_F(RangeProcedure, EveryAnswerWrong)
     EXPECT_EQ(run.lowerLimit, 440);
 }
 
-TEST_F(RangeProcedure, ListenerHearingFortyToFifteenThousand)
+TEST_P(RangeProcedure, ListenerHearingFortyToFifteenThousand)
 {
     CRangeProcedure p(22050.0);
     RangeRun run = RunRange(p, [](int hz) { return hz >= 40 && hz <= 15000; });
@@ -291,7 +331,7 @@ TEST_F(RangeProcedure, ListenerHearingFortyToFifteenThousand)
     EXPECT_EQ(p.LowerAudible(), 40);
 }
 
-TEST_F(RangeProcedure, UpperBoundComesFromTheSoundCardLimit)
+TEST_P(RangeProcedure, UpperBoundComesFromTheSoundCardLimit)
 {
     CRangeProcedure wide(22100.0);
     EXPECT_EQ(wide.UpperInaudible(), 22100);
@@ -307,7 +347,7 @@ TEST_F(RangeProcedure, UpperBoundComesFromTheSoundCardLimit)
     EXPECT_EQ(fraction.UpperAudible(), 440);
 }
 
-TEST_F(RangeProcedure, PatternsStartWithAToneAndCoverEveryCombination)
+TEST_P(RangeProcedure, PatternsStartWithAToneAndCoverEveryCombination)
 {
     CRangeProcedure p(22050.0);
     std::set<int> seen;
@@ -335,7 +375,7 @@ TEST_F(RangeProcedure, PatternsStartWithAToneAndCoverEveryCombination)
     EXPECT_LT(allFive, 160);
 }
 
-TEST_F(RangeProcedure, TheSameSeedDrawsTheSamePatterns)
+TEST_P(RangeProcedure, TheSameSeedDrawsTheSamePatterns)
 {
     auto draw = [](unsigned seed) {
         std::srand(seed);
@@ -352,7 +392,7 @@ TEST_F(RangeProcedure, TheSameSeedDrawsTheSamePatterns)
     EXPECT_NE(draw(4711), draw(4712));
 }
 
-TEST_F(RangeProcedure, AnswerTexts)
+TEST_P(RangeProcedure, AnswerTexts)
 {
     CRangeProcedure p(22050.0);
     p.StartQuestion();
@@ -375,7 +415,7 @@ TEST_F(RangeProcedure, AnswerTexts)
     EXPECT_EQ(std::string(RANGE_ANSWERS[RANGE_DONT_KNOW]), "Don't know");
 }
 
-TEST_F(RangeProcedure, NothingMoreAfterTheLowerLimit)
+TEST_P(RangeProcedure, NothingMoreAfterTheLowerLimit)
 {
     CRangeProcedure p(22050.0);
     RunRange(p, [](int) { return false; });
@@ -436,12 +476,17 @@ int AlwaysRight(int, int, int higher)
     return higher;
 }
 
-class IntervalProcedure : public ::testing::Test {
+class IntervalProcedure : public UnderCatalog {
 protected:
-    void SetUp() override { std::srand(1234); }
+    void SetUp() override
+    {
+        UnderCatalog::SetUp();
+        std::srand(1234);
+    }
 };
+INSTANTIATE_TEST_SUITE_P(Catalogs, IntervalProcedure, ::testing::ValuesIn(TODAYS_TEXTS));
 
-TEST_F(IntervalProcedure, OpensOnTheEightEightyBand)
+TEST_P(IntervalProcedure, OpensOnTheEightEightyBand)
 {
     CIntervalProcedure p;
     EXPECT_EQ(p.Band(), 4);
@@ -453,7 +498,7 @@ TEST_F(IntervalProcedure, OpensOnTheEightEightyBand)
     EXPECT_EQ(p.State(), INTERVAL_READY);
 }
 
-TEST_F(IntervalProcedure, FourFortyEveryAnswerRight)
+TEST_P(IntervalProcedure, FourFortyEveryAnswerRight)
 {
     CIntervalProcedure p;
     EXPECT_EQ(p.SelectBand(3, SOUND_CARD_UNCHECKED), "");
@@ -465,7 +510,7 @@ TEST_F(IntervalProcedure, FourFortyEveryAnswerRight)
     EXPECT_EQ(run.outcome.messageText, "Correct, the next quetion will be given.");
 }
 
-TEST_F(IntervalProcedure, FourFortyEveryAnswerWrong)
+TEST_P(IntervalProcedure, FourFortyEveryAnswerWrong)
 {
     for (int wrongAnswer : {INTERVAL_DONT_KNOW, -1, -2}) {
         CIntervalProcedure p;
@@ -478,7 +523,7 @@ TEST_F(IntervalProcedure, FourFortyEveryAnswerWrong)
     }
 }
 
-TEST_F(IntervalProcedure, ListenerWhoTellsThreeHertz)
+TEST_P(IntervalProcedure, ListenerWhoTellsThreeHertz)
 {
     CIntervalProcedure p;
     p.SelectBand(3, SOUND_CARD_UNCHECKED);
@@ -490,7 +535,7 @@ TEST_F(IntervalProcedure, ListenerWhoTellsThreeHertz)
     EXPECT_EQ(run.outcome.cents, 11);
 }
 
-TEST_F(IntervalProcedure, LowestAndHighestBandsEveryAnswerRight)
+TEST_P(IntervalProcedure, LowestAndHighestBandsEveryAnswerRight)
 {
     CIntervalProcedure low;
     low.SelectBand(0, SOUND_CARD_UNCHECKED);
@@ -506,7 +551,7 @@ TEST_F(IntervalProcedure, LowestAndHighestBandsEveryAnswerRight)
     EXPECT_EQ(highRun.outcome.cents, 0);
 }
 
-TEST_F(IntervalProcedure, HighBandsNeedACardThatPlaysTwiceTheirFrequency)
+TEST_P(IntervalProcedure, HighBandsNeedACardThatPlaysTwiceTheirFrequency)
 {
     const std::string unchecked = "サウンドカードのチェックを終了しないとこの周波数帯の診断はできません。";
     const std::string tooLow = "ご使用のサウンドカードでは、この周波数帯の診断はできません。";
@@ -540,7 +585,7 @@ TEST_F(IntervalProcedure, HighBandsNeedACardThatPlaysTwiceTheirFrequency)
     }
 }
 
-TEST_F(IntervalProcedure, BandChangeMidQuestionRestartsTheBandWhileTheTonesPlayOn)
+TEST_P(IntervalProcedure, BandChangeMidQuestionRestartsTheBandWhileTheTonesPlayOn)
 {
     CIntervalProcedure p;
     p.StartQuestion();
@@ -559,7 +604,7 @@ TEST_F(IntervalProcedure, BandChangeMidQuestionRestartsTheBandWhileTheTonesPlayO
     EXPECT_EQ(p.Difference(), 110.0);
 }
 
-TEST_F(IntervalProcedure, DoneOutlivesABandChange)
+TEST_P(IntervalProcedure, DoneOutlivesABandChange)
 {
     CIntervalProcedure p;
     p.SelectBand(0, SOUND_CARD_UNCHECKED);
@@ -569,7 +614,7 @@ TEST_F(IntervalProcedure, DoneOutlivesABandChange)
     EXPECT_EQ(p.State(), INTERVAL_READY);
 }
 
-TEST_F(IntervalProcedure, OrderOfTheTonesIsDrawnAtRandom)
+TEST_P(IntervalProcedure, OrderOfTheTonesIsDrawnAtRandom)
 {
     CIntervalProcedure p;
     int higherSecond = 0;
@@ -584,7 +629,7 @@ TEST_F(IntervalProcedure, OrderOfTheTonesIsDrawnAtRandom)
 
 // ---- damaged questions ----
 
-TEST_F(RangeProcedure, AbandonedQuestionKeepsTheBoundsAndDrawsAnew)
+TEST_P(RangeProcedure, AbandonedQuestionKeepsTheBoundsAndDrawsAnew)
 {
     CRangeProcedure p(MAX_MEASURED_HZ);
     ASSERT_EQ(p.Answer(0).correct, false); // no question yet: nothing happens
@@ -612,7 +657,7 @@ TEST_F(RangeProcedure, AbandonedQuestionKeepsTheBoundsAndDrawsAnew)
     EXPECT_GT(patterns.size(), 1u);
 }
 
-TEST_F(IntervalProcedure, AbandonedQuestionKeepsTheDifference)
+TEST_P(IntervalProcedure, AbandonedQuestionKeepsTheDifference)
 {
     CIntervalProcedure p;
     p.StartQuestion();
@@ -631,5 +676,98 @@ TEST_F(IntervalProcedure, AbandonedQuestionKeepsTheDifference)
     EXPECT_NE(p.NextTick(), 0);
     EXPECT_EQ(p.NextTick(), 0);
 }
+
+#ifdef TONVALE_TEST_CATALOGS
+// ---- the English catalog ----
+
+// Every text the three procedures give their dialogs to show: each state's message and button,
+// the answer lists as listed, and the sentences of refusals, answers and results.
+std::vector<std::string> ShownTexts()
+{
+    std::srand(4242); // the same questions each time: "Wrong!" names their tone count
+    std::vector<std::string> texts;
+    for (int state = 0; state <= SOUNDCARD_INTRODUCTION_PLAYED; ++state)
+        texts.insert(texts.end(),
+                     {CSoundCardProcedure::MessageText(state), CSoundCardProcedure::SoundCaption(state)});
+    for (int state = 0; state <= RANGE_FINISHING; ++state)
+        texts.insert(texts.end(),
+                     {CRangeProcedure::MessageText(state), CRangeProcedure::QuestionCaption(state)});
+    for (int state = 0; state <= INTERVAL_FINISHED; ++state)
+        texts.insert(texts.end(),
+                     {CIntervalProcedure::MessageText(state), CIntervalProcedure::QuestionCaption(state)});
+    for (const char* answer : SOUNDCARD_ANSWERS)
+        texts.push_back(Translate(answer));
+    for (const char* answer : RANGE_ANSWERS)
+        texts.push_back(Translate(answer));
+    for (const char* answer : INTERVAL_ANSWERS)
+        texts.push_back(Translate(answer));
+
+    texts.push_back(RunSweep([](double) { return SOUNDCARD_TWO_SOUNDS; }).outcome.resultText);
+    texts.push_back(RunSweep([](double hz) {
+                        return hz < 17000.0 ? SOUNDCARD_SOME_SOUND : SOUNDCARD_NO_SOUND;
+                    }).outcome.resultText);
+
+    CRangeProcedure range(MAX_MEASURED_HZ);
+    range.StartQuestion();
+    texts.push_back(range.Answer(RANGE_DONT_KNOW).messageText);
+    for (int question = 0; question < 100 && !range.Finished(); ++question) {
+        range.StartQuestion();
+        const RangeOutcome outcome = range.Answer(range.ToneCount() - 1);
+        texts.insert(texts.end(), {outcome.messageText, outcome.resultText});
+    }
+    EXPECT_TRUE(range.Finished());
+
+    CIntervalProcedure interval;
+    texts.push_back(interval.SelectBand(6, SOUND_CARD_UNCHECKED));
+    texts.push_back(interval.SelectBand(7, 14000.0));
+    interval.StartQuestion();
+    texts.push_back(interval.Answer(INTERVAL_DONT_KNOW).messageText);
+    for (int question = 0; question < 100 && !interval.Done(); ++question) {
+        interval.StartQuestion();
+        const IntervalOutcome outcome = interval.Answer(interval.Higher());
+        texts.insert(texts.end(), {outcome.messageText, outcome.resultText});
+    }
+    EXPECT_TRUE(interval.Done());
+    return texts;
+}
+
+class EnglishCatalog : public ::testing::Test {
+protected:
+    void TearDown() override { InstallCatalog("C"); }
+};
+
+TEST_F(EnglishCatalog, LeavesNoJapaneseInWhatTheChecksShowAndKeepsTheLogsAnswers)
+{
+    const std::vector<std::string> today = ShownTexts();
+    ASSERT_EQ(InstallCatalog("en_US.UTF-8"), "en");
+    // (The sweeps inside check their log rows too: the answers as the table writes them.)
+    const std::vector<std::string> english = ShownTexts();
+
+    ASSERT_EQ(english.size(), today.size());
+    int japaneseToday = 0;
+    for (std::size_t i = 0; i < today.size(); ++i) {
+        SCOPED_TRACE(today[i]);
+        EXPECT_FALSE(ShowsJapanese(english[i])) << english[i];
+        if (ShowsJapanese(today[i]))
+            ++japaneseToday;
+        else // the English texts stay as they are, typos included
+            EXPECT_EQ(english[i], today[i]);
+    }
+    // The answers "1回" to "5回", both refusals and the introduction's full-width question mark.
+    EXPECT_EQ(japaneseToday, 8);
+
+    std::vector<std::string> listed;
+    for (const char* answer : RANGE_ANSWERS)
+        listed.push_back(Translate(answer));
+    EXPECT_EQ(listed,
+              (std::vector<std::string>{"1 time", "2 times", "3 times", "4 times", "5 times", "Don't know"}));
+    CRangeProcedure range(MAX_MEASURED_HZ);
+    range.StartQuestion();
+    const int count = range.ToneCount();
+    const RangeOutcome outcome = range.Answer(count - 1);
+    ASSERT_FALSE(outcome.logRows.empty());
+    EXPECT_EQ(outcome.logRows[0].answer, std::to_string(count) + "回");
+}
+#endif
 
 } // namespace
