@@ -10,7 +10,9 @@
 #include "tests/support/CapturingMessageSink.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
+#include "ui/Catalog.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 
 #include <gtest/gtest.h>
 #include <wx/button.h>
@@ -18,6 +20,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <vector>
@@ -477,4 +480,67 @@ TEST_F(QuestionnaireTest, QuitOfferConditions)
         wxTEST_DIALOG(OfferQuestionnaireAtQuit(), CExpectMessageBox(question, wxID_CANCEL, true));
     }
     EXPECT_EQ(ResultRecord.m_sent, 0);
+}
+
+namespace {
+// Every text a window of `dlg` shows: its title, labels, field values and list entries.
+std::vector<std::string> ShownTexts(wxWindow* dlg)
+{
+    std::vector<std::string> texts = {std::string(dlg->GetLabel().utf8_str().data())};
+    for (wxWindow* child : dlg->GetChildren()) {
+        if (auto* list = dynamic_cast<wxChoice*>(child)) {
+            for (unsigned i = 0; i < list->GetCount(); ++i)
+                texts.emplace_back(list->GetString(i).utf8_str().data());
+        } else {
+            texts.push_back(Text(dlg, child->GetId()));
+        }
+    }
+    return texts;
+}
+} // namespace
+
+// The lists and fields speak the listener's language; the server and the log get the wire's
+// values whatever it is. A marking translation shows where each text came from.
+TEST_F(QuestionnaireTest, ShownTextsFollowTheLanguageWhileTheValuesSentDoNot)
+{
+    ResultRecord.m_highestHz = 15000;
+    const auto answer = [](CQuestionnaireDlg& dlg) {
+        ControlById<wxChoice>(&dlg, IDC_Q_SEX)->SetSelection(2);
+        ControlById<wxChoice>(&dlg, IDC_Q_AGE)->SetSelection(27);
+        ControlById<wxChoice>(&dlg, IDC_Q_INSTRUMENT)->SetSelection(3);
+        ControlById<wxChoice>(&dlg, IDC_Q_SCHOOL)->SetSelection(4);
+        SurveyValues values = dlg.CurrentValues();
+        values[FIELD_DATE_TIME].clear(); // the second the dialog opened
+        return values;
+    };
+    SurveyValues today;
+    {
+        CQuestionnaireDlg dlg;
+        today = answer(dlg);
+        EXPECT_EQ(today[FIELD_AGE], "30 years old");
+        EXPECT_EQ(today[FIELD_SCHOOL], "graduated from music university, collage");
+    }
+    SetTranslation("xx", [](const char* msgid) { return "<" + std::string(msgid) + ">"; });
+    {
+        CQuestionnaireDlg dlg;
+        EXPECT_EQ(Items(&dlg, IDC_Q_SEX), (std::vector<std::string>{"<none>", "<male>", "<female>"}));
+        EXPECT_EQ(Items(&dlg, IDC_Q_AGE)[27], "<30 years old>");
+        EXPECT_EQ(Text(&dlg, IDC_Q_MIN_FREQ), "<not finished>");
+        EXPECT_EQ(Text(&dlg, IDC_Q_MAX_FREQ), "15000");
+        EXPECT_EQ(Text(&dlg, wxID_OK), "<Send>");
+        EXPECT_EQ(answer(dlg), today);
+    }
+    for (const char* desktop : {"en_US.UTF-8", "ja_JP.UTF-8"}) {
+        SCOPED_TRACE(desktop);
+        ASSERT_NE(InstallCatalog(desktop), "");
+        CQuestionnaireDlg dlg;
+        EXPECT_EQ(answer(dlg), today);
+        if (std::string(desktop) == "en_US.UTF-8") {
+            for (const std::string& text : ShownTexts(&dlg))
+                EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) { return c >= 0; })) << text;
+        } else {
+            EXPECT_EQ(Text(&dlg, 1035), "Result") << "today's caption";
+        }
+    }
+    InstallCatalog("C");
 }
