@@ -164,6 +164,17 @@ def catalog_problems(pot):
         # Merged with the code's template, a msgid the catalog lacks shows as untranslated.
         merged = subprocess.run(["msgmerge", "--quiet", "--no-fuzzy-matching", "--no-wrap", po, pot],
                                 capture_output=True, text=True, check=True).stdout
+        if name == "en.po":
+            # An English text keeps no Japanese (kana, kanji, full- and half-width forms).
+            japanese = re.compile("[\u3000-\u30ff\u3400-\u9fff\uff00-\uffef]")
+            in_msgstr = False
+            for line in open(po, encoding="utf-8"):
+                if line.startswith(("msgid", "msgctxt", "#")) or not line.strip():
+                    in_msgstr = False
+                elif line.startswith("msgstr"):
+                    in_msgstr = True
+                if in_msgstr and japanese.search(line):
+                    problems.append(f"po/{name}: Japanese in an English text: {line.strip()}")
         for flag, what in (("--untranslated", "untranslated or missing"), ("--only-fuzzy", "fuzzy")):
             left = subprocess.run(["msgattrib", flag, "--no-obsolete", "--no-wrap", "-"], input=merged,
                                   capture_output=True, text=True, check=True).stdout

@@ -1,15 +1,29 @@
-// Every read-only value field of the dialogs shows its longest value whole, in the fonts the build
-// installs: the text's extent in the field's own font fits the width GTK leaves for text.
+// Every read-only value field of the dialogs shows its longest value whole, and every caption of
+// every window fits its control, in the fonts the build installs and in each language: the text's
+// extent in the control's own font fits the width GTK leaves for it.
+#include "app/CAboutDlg.h"
+#include "app/CMainDlg.h"
+#include "diagnoses/CIntervalDlg.h"
+#include "diagnoses/CRangeDlg.h"
+#include "diagnoses/CSoundCardDlg.h"
+#include "questionnaire/CQuestionnaireDlg.h"
+#include "ui/Catalog.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 
+#include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
 
 #include <gtest/gtest.h>
+#include <wx/button.h>
 #include <wx/dialog.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <gtk/gtk.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,7 +57,14 @@ std::vector<ValueField> Fields()
     return fields;
 }
 
-TEST(ValueFields, LongestValuesFitTheirFields)
+// Under C (today's texts), and under the Japanese and the English catalogs.
+class InEachLanguage : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override { InstallCatalog(GetParam()); }
+    void TearDown() override { InstallCatalog("C"); }
+};
+
+TEST_P(InEachLanguage, LongestValuesFitTheirFields)
 {
     std::string dialogName;
     wxDialog* dialog = nullptr;
@@ -62,11 +83,12 @@ TEST(ValueFields, LongestValuesFitTheirFields)
         auto* edit = ControlById<wxTextCtrl>(dialog, field.id);
         ASSERT_NE(edit, nullptr);
         edit->Show();
-        edit->ChangeValue(field.longest);
+        const wxString longest = U8(Translate(field.longest));
+        edit->ChangeValue(longest);
         PumpEvents(30);
         GdkRectangle area{};
         gtk_entry_get_text_area(GTK_ENTRY(edit->GetHandle()), &area);
-        const int extent = edit->GetTextExtent(field.longest).x;
+        const int extent = edit->GetTextExtent(longest).x;
         EXPECT_GT(area.width, 0);
         EXPECT_LE(extent, area.width)
             << "font " << edit->GetFont().GetNativeFontInfoUserDesc().utf8_str().data();
@@ -75,5 +97,57 @@ TEST(ValueFields, LongestValuesFitTheirFields)
         dialog->Destroy();
     PumpEvents(50);
 }
+
+// Each window as the program opens it, captions replaced: every button's and label's text fits
+// its control on one line (a button leaves room for its frame), and under English none is
+// Japanese.
+TEST_P(InEachLanguage, EveryCaptionFitsAndSpeaksTheLanguage)
+{
+    CTempDir dir;
+    CWorkingDirectory cwd(dir.Path());
+    CAllowRealDialogs allow;
+    const std::vector<std::function<std::unique_ptr<wxDialog>()>> windows = {
+        [] { return std::make_unique<CMainDlg>(); },
+        [] { return std::make_unique<CAboutDlg>(); },
+        [] { return std::make_unique<CSoundCardDlg>(); },
+        [] { return std::make_unique<CRangeDlg>(); },
+        [] { return std::make_unique<CIntervalDlg>(); },
+        [] { return std::make_unique<CQuestionnaireDlg>(); },
+    };
+    const bool english = std::string(GetParam()) == "en_US.UTF-8";
+    for (const auto& open : windows) {
+        std::unique_ptr<wxDialog> dialog = open();
+        dialog->Show();
+        PumpEvents(100);
+        const std::string title = dialog->GetTitle().utf8_string();
+        SCOPED_TRACE(title);
+        std::vector<wxWindow*> controls(dialog->GetChildren().begin(), dialog->GetChildren().end());
+        int captions = 0;
+        for (wxWindow* control : controls) {
+            const bool button = dynamic_cast<wxButton*>(control) != nullptr;
+            if (!button && dynamic_cast<wxStaticText*>(control) == nullptr)
+                continue;
+            ++captions;
+            const wxString label = wxControl::RemoveMnemonics(control->GetLabel());
+            SCOPED_TRACE(label.utf8_string());
+            if (english) {
+                EXPECT_TRUE(label.IsAscii());
+            }
+            // Several lines (a message field) wrap on their own; a caption must fit on one.
+            if (label.Contains("\n") || control->GetSize().y > 2 * control->GetCharHeight())
+                continue;
+            const int room = control->GetClientSize().x - (button ? 8 : 0);
+            EXPECT_LE(control->GetTextExtent(label).x, room);
+        }
+        EXPECT_GE(captions, 2);
+        if (english) {
+            EXPECT_TRUE(dialog->GetTitle().IsAscii());
+        }
+        dialog->Hide();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, InEachLanguage, ::testing::Values("C", "ja_JP.UTF-8", "en_US.UTF-8"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 2); });
 
 } // namespace
