@@ -4,7 +4,7 @@
 # Debian has only C and C.UTF-8, and the system's own locales are left alone. Safe to run from
 # several tests at once: each locale is made aside and moved into place whole.
 set -euo pipefail
-dir=${TONVALE_LOCALE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tonvale/locale}
+dir=${TONVALE_LOCALE_CACHE:-$HOME/.cache/tonvale/locale}
 mkdir -p "$dir"
 for name in ja_JP en_US de_DE; do
   [[ -f $dir/$name.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES ]] && continue

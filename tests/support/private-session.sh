@@ -75,6 +75,10 @@ private_session() {
   export XDG_CONFIG_HOME="$dir/config"
   export XDG_STATE_HOME="$dir/state"
   export XDG_CACHE_HOME="$dir/cache"
+  # Nor the user's language: the program speaks its texts as they have always been (the C locale)
+  # unless a test chooses a language itself.
+  unset LC_ALL LC_MESSAGES LANGUAGE
+  export LANG=C.UTF-8
   mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_CACHE_HOME"
 
   # Session bus, in the foreground so that it stays our child.
