@@ -73,8 +73,9 @@ std::string TickLabel(double value, const std::string& unit)
     return Quantity(Number(value), unit);
 }
 
-// The room a legend's name takes at 12px: 7.5 for a Latin character, a full em for a wide one
-// (Japanese), which counting bytes would triple.
+// The room a legend's name takes at 12px, counted per character rather than per byte: 7.5 for a
+// Latin one, which leaves a gap before the next legend, and an em and a half for a wide one
+// (Japanese), which fills its full em and keeps a gap as wide.
 double LegendWidth(const std::string& name)
 {
     double width = 0;
@@ -82,7 +83,7 @@ double LegendWidth(const std::string& name)
         if (c < 0x80)
             width += 7.5;
         else if ((c & 0xC0) != 0x80)
-            width += 12;
+            width += 18;
     return width;
 }
 

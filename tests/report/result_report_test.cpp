@@ -2,6 +2,7 @@
 // the log reaches it unescaped, and how headless Chromium renders it for no, one and several runs.
 #include "report/ReportPage.h"
 #include "report/ResultReport.h"
+#include "tests/report/ReportInputs.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -13,39 +14,6 @@
 
 namespace {
 
-ResultRecordData Record(int lowest, int highest, int cents440)
-{
-    ResultRecordData record{};
-    record.m_lowestHz = lowest;
-    record.m_highestHz = highest;
-    for (auto& cents : record.m_intervalCents)
-        cents = NOT_MEASURED;
-    record.m_intervalCents[3] = cents440;
-    return record;
-}
-
-LoggedRow Row(const std::string& day, const std::string& run, const char* check, const char* kind,
-              const std::string& frequency, const std::string& value, const std::string& answer = "")
-{
-    return {"2026-" + day + "T10:00:00.000+09:00", run, check, kind, frequency, "", answer, "", value};
-}
-
-// One run's results as the checks log them; `extraBand` adds a band's result when not 0.
-void AddRun(std::vector<LoggedRow>& log, const std::string& day, int upper, int lower, int cents,
-            const char* card, int extraBand = 0)
-{
-    const std::string run = "run-" + day;
-    log.push_back(Row(day, run, "sound card", "result", "", card));
-    log.push_back(Row(day, run, "range upper", "question", "15000", ""));
-    log.push_back(Row(day, run, "range upper", "result", "", std::to_string(upper)));
-    log.push_back(Row(day, run, "range lower", "result", "", std::to_string(lower)));
-    log.push_back(Row(day, run, "interval", "result", "440", std::to_string(cents)));
-    log.push_back(Row(day, run, "interval", "result", "880", std::to_string(cents + 3)));
-    if (extraBand != 0)
-        log.push_back(
-            Row(day, run, "interval", "result", std::to_string(extraBand), std::to_string(cents * 2)));
-}
-
 struct History {
     const char* name;
     std::vector<LoggedRow> log;
@@ -54,17 +22,9 @@ struct History {
 
 std::vector<History> Histories()
 {
-    History one{"one-run", {}, 5}, several{"several-runs", {}, 6};
+    History one{"one-run", {}, 5};
     AddRun(one.log, "11-01", 16000, 40, 9, "22050.00");
-    AddRun(several.log, "10-01", 16500, 45, 12, "22050.00");
-    AddRun(several.log, "11-01", 16000, 40, 9, "19998.44");
-    AddRun(several.log, "12-01", 15500, 38, 7, "22050.00", 110);
-    several.log.push_back(
-        Row("12-01", "run-12-01", "questionnaire", "questionnaire", "", "", "55 years old"));
-    // Rows no chart can use are passed over.
-    several.log.push_back(Row("12-02", "x", "range upper", "result", "", "1e9999"));
-    several.log.push_back(Row("12-02", "x", "interval", "result", "441", "5"));
-    return {{"empty", {}, 1}, one, several};
+    return {{"empty", {}, 1}, one, {"several-runs", SeveralRuns(), 6}};
 }
 
 class ReportInBrowser : public ::testing::TestWithParam<History> {

@@ -1,0 +1,180 @@
+// My Results in the listener's language, with the catalogs the build compiles: without a catalog
+// the page is byte for byte the English page it has always been and the English catalog changes
+// nothing; under Japanese the page says lang="ja", its headings, labels and notes are Japanese, and
+// it still renders whole.
+#include "report/ResultReport.h"
+#include "res/Version.h"
+#include "tests/report/ReportInputs.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "ui/Catalog.h"
+#include "ui/Language.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <regex>
+
+#ifndef TONVALE_SCREENSHOT_DIR
+#error "TONVALE_SCREENSHOT_DIR must say where the screenshots are kept"
+#endif
+
+namespace {
+
+struct SCatalog {
+    explicit SCatalog(const char* lcMessages) : language(InstallCatalog(lcMessages)) {}
+    ~SCatalog() { InstallCatalog("C"); }
+    std::string language;
+};
+
+// The page in each shape it takes, in the language installed: nothing measured and no log yet; a
+// foreign result.dat with three runs, an age band and rows left out; an age the study has no point
+// for and one left-out row; years of runs, more than the charts draw.
+std::vector<std::pair<std::string, std::string>> Pages()
+{
+    ReportSources foreign;
+    foreign.foreignResultFile = true;
+    foreign.malformedRows = 3;
+    std::vector<LoggedRow> over80;
+    AddRun(over80, "11-01", 16000, 40, 9, "22050.00");
+    over80.push_back(Row("12-04", "r", "questionnaire", "questionnaire", "", "", "over 80"));
+    over80.push_back(Row("12-04", "r", "questionnaire", "questionnaire", "", "", "bogus"));
+    std::vector<LoggedRow> years;
+    for (int i = 0; i < 450; ++i) {
+        char time[64];
+        std::snprintf(time, sizeof time, "%d-%02d-%02dT10:00:00.000+09:00", 2000 + i / 336, 1 + i / 28 % 12,
+                      1 + i % 28);
+        const std::string run = "run" + std::to_string(i);
+        years.push_back({time, run, "sound card", "result", "", "", "", "", "22050.00"});
+        years.push_back({time, run, "range upper", "result", "", "", "", "", std::to_string(15000 + i)});
+        years.push_back({time, run, "interval", "result", "440", "", "", "", std::to_string(5 + i % 9)});
+    }
+    const ResultRecordData measured = Record(35, 15000, 8);
+    return {{"empty", BuildResultReport(measured, {}, "2026-12-07 11:25")},
+            {"foreign", BuildResultReport(Record(NOT_MEASURED, NOT_MEASURED, NOT_MEASURED), SeveralRuns(),
+                                          "2026-12-07 <b>", foreign)},
+            {"over-80", BuildResultReport(measured, over80, "x")},
+            {"years", BuildResultReport(measured, years, "x")}};
+}
+
+// FNV-1a of the page with the program's version left out, which changes with every release.
+std::uint64_t Fingerprint(std::string page)
+{
+    const std::string version = TONVALE_VERSION_STRING;
+    for (auto at = page.find(version); at != std::string::npos; at = page.find(version, at))
+        page.replace(at, version.size(), "VERSION");
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (unsigned char c : page)
+        hash = (hash ^ c) * 0x100000001b3;
+    return hash;
+}
+
+// Kana, kanji and the full-width forms, as UTF-8 lead bytes (U+3000 to U+9FFF, U+FF00 to U+FFEF).
+bool HasJapanese(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c >= 0xE3 && c <= 0xE9) ||
+            (c == 0xEF && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0xBC))
+            return true;
+    }
+    return false;
+}
+
+// The texts a reader sees (element contents, tooltips included), without the style sheet, the
+// study's citation (its title stays as published) and character references.
+std::vector<std::string> VisibleTexts(const std::string& page)
+{
+    const std::string text = std::regex_replace(
+        page, std::regex("<style>[^]*?</style>|<p class=\"citation\">[^]*?</p>|&#?\\w+;"), "");
+    std::vector<std::string> texts;
+    const std::regex content(">([^<]+)<");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), content); it != std::sregex_iterator();
+         ++it)
+        texts.push_back((*it)[1]);
+    return texts;
+}
+
+} // namespace
+
+TEST(ReportLanguage, WithoutACatalogOrInEnglishThePageIsTheOneItHasAlwaysBeen)
+{
+    // The pages as they were before they had catalogs: a change of the English page changes these.
+    const std::map<std::string, std::uint64_t> before = {{"empty", 0xafa35fbaa890ded2},
+                                                         {"foreign", 0x7ad62a788c5df619},
+                                                         {"over-80", 0xc66d8ac094c7fb70},
+                                                         {"years", 0x29b5156f0b09e6db}};
+    ASSERT_EQ(CatalogLanguage(), "");
+    const auto pages = Pages();
+    for (const auto& [name, page] : pages)
+        EXPECT_EQ(Fingerprint(page), before.at(name)) << name;
+
+    const SCatalog english("en_US.UTF-8");
+    ASSERT_EQ(english.language, "en");
+    const auto englishPages = Pages();
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        EXPECT_TRUE(englishPages[i].second == pages[i].second) << pages[i].first;
+        EXPECT_FALSE(HasJapanese(englishPages[i].second)) << pages[i].first;
+    }
+}
+
+TEST(ReportLanguage, InJapaneseEveryHeadingLabelAndNoteIsJapanese)
+{
+    const SCatalog japanese("ja_JP.UTF-8");
+    ASSERT_EQ(japanese.language, "ja");
+    // Names, units and numbers stay; so do the main window's buttons and the questionnaire's age
+    // items, as the catalog names them there.
+    const std::vector<std::string> kept = {"Tonvale",
+                                           "result.dat",
+                                           "tonvale-log.csv",
+                                           "kHz",
+                                           "Hz",
+                                           Translate("Check Range"),
+                                           Translate("Send Result"),
+                                           Translate("over 80")};
+    const std::regex english("[A-Za-z]{2,}");
+    const auto pages = Pages();
+    for (const auto& [name, page] : pages) {
+        EXPECT_NE(page.find("<html lang=\"ja\">"), std::string::npos) << name;
+        for (std::string text : VisibleTexts(page)) {
+            for (const std::string& word : kept)
+                for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at))
+                    text.erase(at, word.size());
+            EXPECT_FALSE(std::regex_search(text, english)) << name << ": " << text;
+        }
+    }
+    const std::string& measured = pages[0].second;
+    EXPECT_NE(measured.find("<h1>自分の測定結果</h1>"), std::string::npos);
+    EXPECT_NE(measured.find("（440 Hz 帯域）</th><td class=\"value\">8 セント</td>"), std::string::npos);
+    const std::string& foreign = pages[1].second;
+    EXPECT_NE(foreign.find(">51〜60 歳: 20 kHz を聞き取れた人はいなかった。（あなたの年齢層）</li>"),
+              std::string::npos);
+    EXPECT_NE(foreign.find("\u25CF 上限</text>"), std::string::npos);
+    EXPECT_NE(foreign.find("対象は 21〜70 歳の成人 162 人。</p>"), std::string::npos);
+    EXPECT_NE(foreign.find("tonvale-log.csv の記録 5 件は"), std::string::npos);
+}
+
+TEST(ReportLanguage, TheJapanesePageRendersWhole)
+{
+    CTempDir dir;
+    const SCatalog japanese("ja_JP.UTF-8");
+    const std::filesystem::path page = dir.Path() / "my-results.html";
+    std::ofstream(page) << BuildResultReport(Record(35, 15000, 8), SeveralRuns(), "2026-12-07 11:25");
+    const std::string url = "file://" + page.string();
+
+    const CChildResult dom = RunChromium(dir.Path(), "profile-dom", {"--dump-dom"}, url);
+    ASSERT_EQ(dom.exitStatus, 0) << dom.err;
+    const auto console = ConsoleLines(dom.err);
+    EXPECT_TRUE(console.empty()) << console.front();
+    EXPECT_EQ(Occurrences(dom.out, "<svg class=\"chart\""), 6u);
+    EXPECT_EQ(Occurrences(dom.out, "<g class=\"reference\">"), 4u);
+
+    // For a person to look at: the Japanese labels in the charts' room.
+    const std::string screenshot = std::string(TONVALE_SCREENSHOT_DIR) + "/report-several-runs-ja.png";
+    const CChildResult shot =
+        RunChromium(dir.Path(), "profile-shot",
+                    {"--window-size=900,2600", "--hide-scrollbars", "--screenshot=" + screenshot}, url);
+    ASSERT_EQ(shot.exitStatus, 0) << shot.err;
+    std::printf("screenshot: %s\n", screenshot.c_str());
+}
