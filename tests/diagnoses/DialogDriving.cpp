@@ -171,6 +171,27 @@ std::string AccessibleNameOf(wxWindow* control)
 #endif
 }
 
+std::vector<std::string> ShownTexts(wxWindow* window)
+{
+    std::vector<std::string> texts;
+    if (auto* top = dynamic_cast<wxTopLevelWindow*>(window))
+        texts.emplace_back(top->GetTitle().utf8_str().data());
+    for (wxWindow* control : window->GetChildren()) {
+        if (auto* choice = dynamic_cast<wxChoice*>(control)) {
+            for (unsigned i = 0; i < choice->GetCount(); ++i)
+                texts.emplace_back(choice->GetString(i).utf8_str().data());
+        } else if (auto* edit = dynamic_cast<wxTextCtrl*>(control)) {
+            texts.emplace_back(edit->GetValue().utf8_str().data());
+        } else {
+            texts.emplace_back(control->GetLabel().utf8_str().data());
+        }
+        texts.push_back(AccessibleNameOf(control));
+        const std::vector<std::string> inner = ShownTexts(control);
+        texts.insert(texts.end(), inner.begin(), inner.end());
+    }
+    return texts;
+}
+
 void Snapshot(const std::string& name)
 {
     const char* dir = std::getenv("TONVALE_SNAPSHOT_DIR");

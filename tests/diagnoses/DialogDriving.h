@@ -76,6 +76,9 @@ std::string TextOf(wxWindow* parent, int id);
 bool IsShownControl(wxWindow* parent, int id);
 bool IsEnabledControl(wxWindow* parent, int id);
 std::string AccessibleNameOf(wxWindow* control);
+// Every text `window` shows, as UTF-8: its title, and each control's label or value, list items
+// and accessible name, hidden controls included.
+std::vector<std::string> ShownTexts(wxWindow* window);
 
 // Saves a screenshot of the display as NAME.png in $TONVALE_SNAPSHOT_DIR, when that is set.
 void Snapshot(const std::string& name);

@@ -13,10 +13,13 @@
 #include "results/ResultRecord.h"
 #include "synth/CSynthesizer.h"
 #include "tests/diagnoses/DialogDriving.h"
+#include "tests/diagnoses/ShowsJapanese.h"
 #include "tests/diagnoses/SinkRecorder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
+#include "ui/Catalog.h"
 #include "ui/DialogResources.h"
+#include "ui/Language.h"
 
 #include <gtest/gtest.h>
 #include <wx/choice.h>
@@ -694,7 +697,9 @@ TEST(DiagnosisDialogsWithoutSound, StalledDeviceIsJudgedAfterTheCapWhileTheWindo
 }
 
 // The run's log as the checks write it: each check run the way the main window runs it, with
-// every message box answered at once and noted, together with whether a check was open then.
+// every message box answered at once and noted, together with whether a check was open then. The
+// checks speak English here, where the log's answers differ most from what the lists show: the log
+// keeps them as written, and nothing the checks show is Japanese.
 class CheckLogOfARun : public DamagedSound, public wxModalDialogHook {
 protected:
     using Row = std::vector<std::string>; // run, check, kind, frequency, played, answer, judgement, value
@@ -702,6 +707,7 @@ protected:
     void SetUp() override
     {
         DamagedSound::SetUp();
+        ASSERT_EQ(InstallCatalog("en_US.UTF-8"), "en");
         m_dirFd = ::open(m_dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         Register();
     }
@@ -710,7 +716,15 @@ protected:
         Unregister();
         SetCurrentCheckLog(nullptr);
         ::close(m_dirFd);
+        InstallCatalog("C");
+        for (const std::string& text : m_boxes)
+            EXPECT_FALSE(ShowsJapanese(text)) << text;
         DamagedSound::TearDown();
+    }
+    static void ExpectNoJapanese(wxWindow* dialog, const char* when)
+    {
+        for (const std::string& text : ShownTexts(dialog))
+            EXPECT_FALSE(ShowsJapanese(text)) << when << ": " << text;
     }
     int Enter(wxDialog* dialog) override
     {
@@ -720,7 +734,7 @@ protected:
             return wxID_NONE;
         }
         const std::string text = box->GetMessage().utf8_str().data();
-        if (text == CHECK_LOG_FAILED_MESSAGE) {
+        if (text == Translate(CHECK_LOG_FAILED_MESSAGE)) {
             ++m_failureNotices;
             m_failureNoticedDuringACheck |= m_openChecks > 0;
         }
@@ -750,6 +764,7 @@ protected:
     {
         RunCheck<CIntervalDlg>(RunIntervalCheck, [&](CIntervalDlg& dlg) {
             auto* answers = ControlById<wxChoice>(&dlg, IDC_INTERVAL_ANSWER);
+            ExpectNoJapanese(&dlg, "interval check opened");
             ChooseEntry(ControlById<wxChoice>(&dlg, IDC_INTERVAL_BAND), 0);
             ASSERT_EQ(dlg.Procedure().Reference(), 55);
             for (int question = 0; question < 7; ++question) {
@@ -763,6 +778,7 @@ protected:
             }
             ASSERT_TRUE(dlg.Procedure().Done());
             m_expected.push_back({run, "interval", "result", "55", "", "", "", "1200"});
+            ExpectNoJapanese(&dlg, "interval band finished");
             UserKey(WXK_ESCAPE);
         });
     }
@@ -771,10 +787,12 @@ protected:
     void SoundCardHeardNoSound(const std::string& run)
     {
         RunCheck<CSoundCardDlg>(RunSoundCardCheck, [&](CSoundCardDlg& dlg) {
+            ExpectNoJapanese(&dlg, "sound card check opened");
             PumpEvents(300);
             UserClick(dlg.FindWindow(IDC_SOUNDCARD_SOUND));
             ASSERT_TRUE(
                 PumpUntil([&] { return dlg.Procedure().State() == SOUNDCARD_INTRODUCTION_PLAYED; }, 3000));
+            ExpectNoJapanese(&dlg, "introduction played");
             UserClick(dlg.FindWindow(wxID_OK));
         });
         m_expected.push_back(
@@ -801,7 +819,7 @@ protected:
     std::vector<Row> m_expected;
 };
 
-TEST_F(CheckLogOfARun, RowsOfEveryQuestionAndResultAreAppendedRunAfterRun)
+TEST_F(CheckLogOfARun, RowsOfEveryQuestionAndResultAreAppendedRunAfterRunAsWritten)
 {
     {
         CCheckLog log(m_dirFd, "run-1");
@@ -817,9 +835,14 @@ TEST_F(CheckLogOfARun, RowsOfEveryQuestionAndResultAreAppendedRunAfterRun)
             };
             UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
             ASSERT_TRUE(PumpUntil([&] { return answers->IsShown(); }, 9000));
+            ExpectNoJapanese(&dlg, "range question answered");
+            ASSERT_EQ(answers->GetCount(), 6u);
+            EXPECT_EQ(answers->GetString(0), "1 time");
+            EXPECT_EQ(answers->GetString(4), "5 times");
+            // The list says "N times"; the log writes the answer as the check has always written it.
             const int count = dlg.Procedure().ToneCount();
             m_expected.push_back({"run-1", "range upper", "question", "11245", pattern(),
-                                  RANGE_ANSWERS[count - 1], "right", ""});
+                                  std::to_string(count) + "回", "right", ""});
             ChooseAnswer(answers, count - 1);
             UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
             ASSERT_EQ(dlg.Procedure().UpperAudible(), 11245);
@@ -827,11 +850,15 @@ TEST_F(CheckLogOfARun, RowsOfEveryQuestionAndResultAreAppendedRunAfterRun)
             // The next question's sound is damaged: logged, not judged, with no answer.
             UserClick(dlg.FindWindow(IDC_RANGE_QUESTION));
             BurstAfter(2500);
-            ASSERT_TRUE(
-                PumpUntil([&] { return !m_boxes.empty() && m_boxes.back() == QUESTION_DAMAGED_TEXT; }, 9000));
+            ASSERT_TRUE(PumpUntil(
+                [&] { return !m_boxes.empty() && m_boxes.back() == Translate(QUESTION_DAMAGED_TEXT); },
+                9000));
             m_expected.push_back(
                 {"run-1", "range upper", "question", "16647", pattern(), "", "not judged", ""});
-            UserKey(WXK_ESCAPE);
+            // Terminate asks before it closes a check that has found nothing yet.
+            UserClick(dlg.FindWindow(wxID_OK));
+            ASSERT_TRUE(PumpUntil([&] { return !dlg.IsModal(); }, 3000));
+            EXPECT_EQ(m_boxes.back(), Translate("Diagnosis is in progress. Do you want terminate it?"));
         });
     }
     {
