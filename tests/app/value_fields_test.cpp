@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -106,16 +107,30 @@ TEST_P(InEachLanguage, EveryCaptionFitsAndSpeaksTheLanguage)
     CTempDir dir;
     CWorkingDirectory cwd(dir.Path());
     CAllowRealDialogs allow;
-    const std::vector<std::function<std::unique_ptr<wxDialog>()>> windows = {
-        [] { return std::make_unique<CMainDlg>(); },
-        [] { return std::make_unique<CAboutDlg>(); },
-        [] { return std::make_unique<CSoundCardDlg>(); },
-        [] { return std::make_unique<CRangeDlg>(); },
-        [] { return std::make_unique<CIntervalDlg>(); },
-        [] { return std::make_unique<CQuestionnaireDlg>(); },
+    // The captions a button takes later, as its check goes on.
+    using Later = std::vector<std::pair<int, std::vector<std::string>>>;
+    const auto states = [](std::string (*caption)(int), int last) {
+        std::vector<std::string> captions;
+        for (int state = 0; state <= last; ++state)
+            captions.push_back(caption(state));
+        return captions;
+    };
+    const std::vector<std::pair<std::function<std::unique_ptr<wxDialog>()>, Later>> windows = {
+        {[] { return std::make_unique<CMainDlg>(); }, {}},
+        {[] { return std::make_unique<CAboutDlg>(); }, {}},
+        {[] { return std::make_unique<CSoundCardDlg>(); },
+         {{wxID_OK, {Translate("Pause"), Translate("heard no sound"), Translate("終了")}},
+          {IDC_SOUNDCARD_SOUND, states(CSoundCardProcedure::SoundCaption, SOUNDCARD_INTRODUCTION_PLAYED)}}},
+        {[] { return std::make_unique<CRangeDlg>(); },
+         {{wxID_OK, {Translate("Terminate"), Translate("Finish")}},
+          {IDC_RANGE_QUESTION, states(CRangeProcedure::QuestionCaption, RANGE_FINISHING)}}},
+        {[] { return std::make_unique<CIntervalDlg>(); },
+         {{wxID_OK, {Translate("Terminate"), Translate("終了")}},
+          {IDC_INTERVAL_QUESTION, states(CIntervalProcedure::QuestionCaption, INTERVAL_FINISHED)}}},
+        {[] { return std::make_unique<CQuestionnaireDlg>(); }, {}},
     };
     const bool english = std::string(GetParam()) == "en_US.UTF-8";
-    for (const auto& open : windows) {
+    for (const auto& [open, later] : windows) {
         std::unique_ptr<wxDialog> dialog = open();
         dialog->Show();
         PumpEvents(100);
@@ -140,6 +155,16 @@ TEST_P(InEachLanguage, EveryCaptionFitsAndSpeaksTheLanguage)
             EXPECT_LE(control->GetTextExtent(label).x, room);
         }
         EXPECT_GE(captions, 2);
+        for (const auto& [id, texts] : later) {
+            wxWindow* button = dialog->FindWindow(id);
+            ASSERT_NE(button, nullptr) << id;
+            for (const std::string& text : texts) {
+                EXPECT_LE(button->GetTextExtent(U8(text)).x, button->GetClientSize().x - 8) << text;
+                if (english) {
+                    EXPECT_TRUE(U8(text).IsAscii()) << text;
+                }
+            }
+        }
         if (english) {
             EXPECT_TRUE(dialog->GetTitle().IsAscii());
         }
