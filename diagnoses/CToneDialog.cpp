@@ -10,7 +10,6 @@
 #include <wx/choice.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
-#include <wx/time.h>
 #include <wx/utils.h>
 
 #include <new>

@@ -102,6 +102,7 @@ public:
     // of it, from OnBufferDone as the buffers come back, or from here at once when it already has
     // or there is nothing to judge (no tone while running: not damaged). `damaged`: a frame of it
     // was played as zeros or reported as an underflow. Stop drops a verdict still pending.
+    // `played` may stop the engine or begin the next stretch, but not delete the engine.
     using StretchPlayed = std::function<void(bool damaged)>;
     void EndStretch(StretchPlayed played);
     // Judges the pending stretch now, on what the device has taken (for an owner that waits no
