@@ -45,6 +45,16 @@ trap cleanup EXIT
 beside_tests=(chrt --idle 0)
 "${beside_tests[@]}" true 2>/dev/null || beside_tests=(nice -n 19)
 
+# Runs a build with its output kept aside; when it fails, shows the end of what went wrong.
+quietly() { # quietly LOG COMMAND...
+  local log=$1 status=0
+  shift
+  "$@" >"$log" 2>&1 && return 0 || status=$?
+  echo "-- failed ($status): $*" >&2
+  { grep -E -A6 '(error|FAILED)' "$log" || cat "$log"; } | tail -n 80 >&2
+  return $status
+}
+
 # Each stage says when it began, so that the whole can be kept within its budget.
 stage() { echo "== $* ($((SECONDS / 60)) min $((SECONDS % 60)) s so far)"; }
 
@@ -124,7 +134,7 @@ scripts/check-catalogs.py
 
 stage "build: the product as packaged, the benchmarks, the plain build's tests"
 plain_options=(-DTONVALE_BUILD_TESTS=ON -DTONVALE_TEST_SET=plain -DTONVALE_BUILD_BENCHMARKS=ON)
-TONVALE_BUILD_ONLY=1 scripts/package.sh build/test "${plain_options[@]}" >/dev/null
+TONVALE_BUILD_ONLY=1 quietly "$results/plain-build.log" scripts/package.sh build/test "${plain_options[@]}"
 
 # Beside the sanitizer trees: the plain build's tests, then the package test on the same tree.
 plain_and_packages() {
@@ -147,8 +157,8 @@ plain_and_packages() {
 start_beside plain_and_packages plain_and_packages
 
 stage "build: every other test with AddressSanitizer and UndefinedBehaviorSanitizer"
-"${beside_tests[@]}" scripts/build.sh build/asan -DTONVALE_SANITIZE=address,undefined -DTONVALE_TEST_SET=sanitized \
-  -DTONVALE_BUILD_BENCHMARKS=OFF -DTONVALE_LINKER=mold >/dev/null
+quietly "$results/asan-build.log" "${beside_tests[@]}" scripts/build.sh build/asan \
+  -DTONVALE_SANITIZE=address,undefined -DTONVALE_TEST_SET=sanitized -DTONVALE_BUILD_BENCHMARKS=OFF -DTONVALE_LINKER=mold
 
 # Beside the AddressSanitizer tests, which mostly wait on tones and windows: the ThreadSanitizer
 # tree is built. The survey server's tests, in both trees, run last and alone: the server's page
@@ -157,8 +167,8 @@ stage "build: every other test with AddressSanitizer and UndefinedBehaviorSaniti
 thread_build() {
   stage "build: the sound engine and the survey server with ThreadSanitizer"
   local status=0
-  "${beside_tests[@]}" scripts/build.sh build/tsan -DTONVALE_SANITIZE=thread -DTONVALE_BUILD_GUI=OFF \
-    -DTONVALE_TEST_SET=thread -DTONVALE_BUILD_BENCHMARKS=OFF -DTONVALE_LINKER=mold || status=$?
+  quietly "$results/tsan-build.log" "${beside_tests[@]}" scripts/build.sh build/tsan -DTONVALE_SANITIZE=thread \
+    -DTONVALE_BUILD_GUI=OFF -DTONVALE_TEST_SET=thread -DTONVALE_BUILD_BENCHMARKS=OFF -DTONVALE_LINKER=mold || status=$?
   echo $status >"$results/tsan-build.status"
   stage "ThreadSanitizer build done"
 }
