@@ -58,7 +58,7 @@ std::vector<ValueField> Fields()
     return fields;
 }
 
-// Under C (today's texts), and under the Japanese and the English catalogs.
+// Under the Japanese catalog (today's texts) and the English one.
 class InEachLanguage : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override { InstallCatalog(GetParam()); }
@@ -172,7 +172,7 @@ TEST_P(InEachLanguage, EveryCaptionFitsAndSpeaksTheLanguage)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, InEachLanguage, ::testing::Values("C", "ja_JP.UTF-8", "en_US.UTF-8"),
+INSTANTIATE_TEST_SUITE_P(Languages, InEachLanguage, ::testing::Values("ja_JP.UTF-8", "en_US.UTF-8"),
                          [](const auto& info) { return std::string(info.param).substr(0, 2); });
 
 } // namespace
