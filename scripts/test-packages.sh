@@ -118,7 +118,8 @@ need() { # need LIST FILE...
   shift
   for f in "$@"; do grep -qxF "$f" "$list" || fail "$(basename "$list" .files) lacks $f"; done
 }
-need "$work/tonvale.files" /usr/bin/tonvale /usr/share/tonvale/Tonvale.chm /usr/share/tonvale/ja/Tonvale.chm \
+need "$work/tonvale.files" /usr/bin/tonvale /usr/share/tonvale/Tonvale.chm \
+  /usr/share/tonvale/ja/Tonvale.chm /usr/share/tonvale/en/Tonvale.chm \
   /usr/share/locale/ja/LC_MESSAGES/tonvale.mo /usr/share/locale/en/LC_MESSAGES/tonvale.mo \
   /usr/share/applications/$app_id.desktop /usr/share/metainfo/$app_id.metainfo.xml \
   /usr/share/icons/hicolor/scalable/apps/tonvale.svg /usr/share/man/man1/tonvale.1.gz \

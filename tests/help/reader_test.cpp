@@ -20,8 +20,10 @@ namespace {
 
 const char* const TOPICS[] = {"index.htm", "range.htm", "interval.htm", "question.htm", "results.htm"};
 const std::string JAPANESE_HELP_FILE = std::string(TONVALE_TEST_PROGRAM_DIR) + "/ja/Tonvale.chm";
-// The English file and every translation: each must be a whole help of its own.
-const std::string HELP_FILES[] = {TONVALE_TEST_HELP_FILE, JAPANESE_HELP_FILE};
+// For the English catalog: the English topics with the notices they quote in English too.
+const std::string ENGLISH_HELP_FILE = std::string(TONVALE_TEST_PROGRAM_DIR) + "/en/Tonvale.chm";
+// The file without a catalog and every translation: each must be a whole help of its own.
+const std::string HELP_FILES[] = {TONVALE_TEST_HELP_FILE, JAPANESE_HELP_FILE, ENGLISH_HELP_FILE};
 
 // Every object of a compiled file, read with chmlib itself rather than the program's reader.
 std::map<std::string, std::string> ReadAllObjects(const char* path)
@@ -197,6 +199,19 @@ TEST(HelpFile, TheJapaneseTopicsAreTheEnglishOnesInJapanese)
         EXPECT_EQ(LinkTargets(html), LinkTargets(en));
         for (const char* tag : {"<h2>", "<h3>", "<li>", "<tr>"})
             EXPECT_EQ(Count(html, tag), Count(en, tag)) << tag;
+    }
+}
+
+TEST(HelpFile, TheEnglishCatalogsTopicsHoldNoJapanese)
+{
+    const auto english = ReadAllObjects(ENGLISH_HELP_FILE.c_str());
+    ASSERT_FALSE(english.empty()) << "cannot open " << ENGLISH_HELP_FILE;
+    const auto today = ReadAllObjects(TONVALE_TEST_HELP_FILE);
+    for (const char* topic : TOPICS) {
+        SCOPED_TRACE(topic);
+        const std::string& html = english.at(std::string("/") + topic);
+        EXPECT_EQ(JapaneseAndLatinLetters(html).first, 0u);
+        EXPECT_EQ(LinkTargets(html), LinkTargets(today.at(std::string("/") + topic)));
     }
 }
 
