@@ -66,8 +66,9 @@ def strip_comments(text):
 LITERAL = re.compile(r'(?<![\w\'])(u8|R)?"((?:[^"\\\n]|\\.)*)"')
 
 
-def enclosing_call(code, pos):
-    """The name of the innermost call whose parentheses hold `pos`, or ''."""
+def enclosing_calls(code, pos):
+    """The names of the calls whose parentheses hold `pos` within its statement, innermost first."""
+    calls = []
     depth = 0
     i = pos - 1
     while i >= 0:
@@ -77,33 +78,13 @@ def enclosing_call(code, pos):
         elif c == "(":
             if depth == 0:
                 m = re.search(r"([A-Za-z_]\w*)\s*$", code[:i])
-                return m.group(1) if m else ""
-            depth -= 1
-        elif c in ";{}" and depth == 0:
-            return ""
-        i -= 1
-    return ""
-
-
-def wrapped(code, pos):
-    """Whether a wrapper call encloses `pos` at any depth within the statement."""
-    depth = 0
-    i = pos - 1
-    while i >= 0:
-        c = code[i]
-        if c == ")":
-            depth += 1
-        elif c == "(":
-            if depth == 0:
-                m = re.search(r"([A-Za-z_]\w*)\s*$", code[:i])
-                if m and m.group(1) in WRAPPERS:
-                    return True
+                calls.append(m.group(1) if m else "")
             else:
                 depth -= 1
-        elif c in ";{}" and depth <= 0:
-            return False
+        elif c in ";{}" and depth == 0:
+            break
         i -= 1
-    return False
+    return calls
 
 
 def bypassing_literals():
@@ -116,9 +97,11 @@ def bypassing_literals():
             if code[:m.start()].rstrip().endswith("#include"):
                 continue
             line = code.count("\n", 0, m.start()) + 1
-            direct = enclosing_call(code, m.start()) in SHOWN
+            calls = enclosing_calls(code, m.start())
+            direct = bool(calls) and calls[0] in SHOWN
             foreign = any(ord(ch) > 127 for ch in text)
-            if (foreign or (direct and re.search(r"[A-Za-z]{2}", text))) and not wrapped(code, m.start()):
+            wrapped = any(call in WRAPPERS for call in calls)
+            if (foreign or (direct and re.search(r"[A-Za-z]{2}", text))) and not wrapped:
                 problems.append(f"{os.path.relpath(path, TOP)}:{line}: shown without the catalog: \"{text}\"")
     return problems
 
