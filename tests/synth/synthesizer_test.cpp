@@ -39,6 +39,18 @@ struct SteppedEngine {
         synth.RenderStep();
     }
 
+    // Voice 0 at amplitude 0.5 and `hz`, its gate at `gate`, then Start and `periods` periods.
+    void StartWithTone(double hz, int gate, int periods)
+    {
+        synth.AddVoice();
+        synth.SetAmplitude(0, 0.5);
+        synth.SetFrequency(0, hz);
+        synth.SetGate(0, gate);
+        synth.Start();
+        for (int i = 0; i < periods; ++i)
+            Period();
+    }
+
     void KeepQueued()
     {
         owner.DeliverBufferDone(synth);
@@ -461,13 +473,7 @@ TEST(SynthesizerDamage, HeldBackRenderThreadIsLateButLeavesNoGapOnceCaughtUp)
     // as the device stays a callback short of the write cursor (k up to 7).
     for (int k : {1, 2, 5, 7}) {
         SteppedEngine e;
-        e.synth.AddVoice();
-        e.synth.SetAmplitude(0, 0.5);
-        e.synth.SetFrequency(0, 1000);
-        e.synth.SetGate(0, 1);
-        e.synth.Start();
-        for (int i = 0; i < 20; ++i)
-            e.Period();
+        e.StartWithTone(1000, 1, 20);
         e.device->Advance(static_cast<std::uint32_t>(k * PERIOD_SAMPLES));
         e.KeepQueued();
         for (int i = 0; i < 40; ++i)
@@ -589,13 +595,7 @@ StretchRun PlayStretch(SteppedEngine& e, int burstAt)
 TEST(SynthesizerStretch, JudgedAsTheBuffersComeBackOnceTheDeviceHasTakenTheLastDecay)
 {
     SteppedEngine e;
-    e.synth.AddVoice();
-    e.synth.SetAmplitude(0, 0.5);
-    e.synth.SetFrequency(0, 1000);
-    e.synth.SetGate(0, 0);
-    e.synth.Start();
-    for (int i = 0; i < 20; ++i)
-        e.Period();
+    e.StartWithTone(1000, 0, 20);
 
     const StretchRun whole = PlayStretch(e, -1);
     ASSERT_EQ(std::vector<bool>{false}, whole.verdicts);
