@@ -3,6 +3,7 @@
 // tests/support/locales.sh in a folder of their own (LOCPATH).
 #include "app/CommandLine.h"
 #include "diagnoses/FormatHz.h"
+#include "tests/support/ShowsJapanese.h"
 #include "ui/Catalog.h"
 #include "ui/Language.h"
 #include "ui/Message.h"
@@ -21,16 +22,6 @@
 #endif
 
 namespace {
-
-bool HasJapanese(const std::string& text)
-{
-    // Any byte outside ASCII: the English texts are ASCII throughout.
-    for (unsigned char c : text) {
-        if (c >= 0x80)
-            return true;
-    }
-    return false;
-}
 
 std::string TestLocales()
 {
@@ -108,7 +99,7 @@ TEST_P(EnvironmentLanguage, OnlyTheMessagesFollowTheDesktop)
         EXPECT_EQ(help.str(), todaysHelp.str());
     } else {
         EXPECT_EQ(memory, "Out of memory.");
-        EXPECT_FALSE(HasJapanese(help.str()));
+        EXPECT_FALSE(ShowsJapanese(help.str()));
     }
 }
 

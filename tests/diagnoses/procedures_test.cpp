@@ -7,7 +7,7 @@
 #include "diagnoses/CSoundCardProcedure.h"
 #include "diagnoses/FormatHz.h"
 #include "diagnoses/SoundCardLimit.h"
-#include "tests/diagnoses/ShowsJapanese.h"
+#include "tests/support/ShowsJapanese.h"
 #include "ui/Language.h"
 #ifdef TONVALE_TEST_CATALOGS
 #include "ui/Catalog.h"

@@ -6,6 +6,7 @@
 #include "res/Version.h"
 #include "tests/report/ReportInputs.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ShowsJapanese.h"
 #include "tests/support/TempDir.h"
 #include "ui/Catalog.h"
 #include "ui/Language.h"
@@ -70,18 +71,6 @@ std::uint64_t Fingerprint(std::string page)
     return hash;
 }
 
-// Kana, kanji and the full-width forms, as UTF-8 lead bytes (U+3000 to U+9FFF, U+FF00 to U+FFEF).
-bool HasJapanese(const std::string& text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if ((c >= 0xE3 && c <= 0xE9) ||
-            (c == 0xEF && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0xBC))
-            return true;
-    }
-    return false;
-}
-
 // The texts a reader sees (element contents, tooltips included), without the style sheet, the
 // study's citation (its title stays as published) and character references.
 std::vector<std::string> VisibleTexts(std::string page)
@@ -140,7 +129,7 @@ TEST(ReportLanguage, WithoutACatalogOrInEnglishThePageIsTheOneItHasAlwaysBeen)
     const auto englishPages = Pages();
     for (std::size_t i = 0; i < pages.size(); ++i) {
         EXPECT_TRUE(englishPages[i].second == pages[i].second) << pages[i].first;
-        EXPECT_FALSE(HasJapanese(englishPages[i].second)) << pages[i].first;
+        EXPECT_FALSE(ShowsJapanese(englishPages[i].second)) << pages[i].first;
     }
 }
 
