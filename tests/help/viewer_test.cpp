@@ -3,6 +3,7 @@
 #include "help/CHelpViewer.h"
 #include "help/ChmFileSystem.h"
 #include "help/HtmlHelp.h"
+#include "tests/support/ScopedCatalog.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
 #include "ui/Catalog.h"
@@ -387,11 +388,6 @@ TEST_F(HelpViewerTest, LinksWorkWhereTheFolderNameHasSpacesAndHashes)
 
 TEST_F(HelpViewerTest, ShowsTheHelpOfTheCatalogLanguage)
 {
-    struct SCatalog {
-        explicit SCatalog(const char* lcMessages) { language = InstallCatalog(lcMessages); }
-        ~SCatalog() { InstallCatalog("C"); }
-        std::string language;
-    };
     {
         const SCatalog japanese("ja_JP.UTF-8");
         ASSERT_EQ(japanese.language, "ja");

@@ -8,6 +8,7 @@
 #include "tests/questionnaire/LoopbackHttpServer.h"
 #include "tests/questionnaire/SubmissionTestSupport.h"
 #include "tests/support/CapturingMessageSink.h"
+#include "tests/support/ScopedCatalog.h"
 #include "tests/support/ShowsJapanese.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WxTesting.h"
@@ -532,7 +533,8 @@ TEST_F(QuestionnaireTest, ShownTextsFollowTheLanguageWhileTheValuesSentDoNot)
     }
     for (const char* desktop : {"en_US.UTF-8", "ja_JP.UTF-8"}) {
         SCOPED_TRACE(desktop);
-        ASSERT_NE(InstallCatalog(desktop), "");
+        const SCatalog catalog(desktop);
+        ASSERT_NE(catalog.language, "");
         CQuestionnaireDlg dlg;
         EXPECT_EQ(answer(dlg), today);
         if (std::string(desktop) == "en_US.UTF-8") {
@@ -542,5 +544,4 @@ TEST_F(QuestionnaireTest, ShownTextsFollowTheLanguageWhileTheValuesSentDoNot)
             EXPECT_EQ(Text(&dlg, 1035), "Result") << "today's caption";
         }
     }
-    InstallCatalog("C");
 }

@@ -6,6 +6,7 @@
 #include "res/Version.h"
 #include "tests/report/ReportInputs.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedCatalog.h"
 #include "tests/support/ShowsJapanese.h"
 #include "tests/support/TempDir.h"
 #include "ui/Catalog.h"
@@ -22,12 +23,6 @@
 #endif
 
 namespace {
-
-struct SCatalog {
-    explicit SCatalog(const char* lcMessages) : language(InstallCatalog(lcMessages)) {}
-    ~SCatalog() { InstallCatalog("C"); }
-    std::string language;
-};
 
 // The page in each shape it takes, in the language installed: nothing measured and no log yet; a
 // foreign result.dat with three runs, an age band and rows left out; an age the study has no point
