@@ -64,8 +64,8 @@ void CIntervalDlg::OnInitDialog()
     if (auto* answers = ControlById<wxChoice>(this, IDC_INTERVAL_ANSWER)) {
         answers->Hide();
         for (const char* answer : INTERVAL_ANSWERS)
-            answers->Append(wxString::FromUTF8(Translate(answer)));
-        SetAccessibleName(answers, wxString::FromUTF8(Translate("Answer")));
+            answers->Append(U8(Translate(answer)));
+        SetAccessibleName(answers, U8(Translate("Answer")));
     }
 
     SetControlLabel(wxID_OK, Translate("Terminate"));
@@ -73,7 +73,7 @@ void CIntervalDlg::OnInitDialog()
     SetControlLabel(IDC_INTERVAL_FREQ_LABEL, Translate("Freq"));
     SetControlLabel(IDC_INTERVAL_CENT_LABEL, Translate("Cent"));
     SetControlLabel(IDC_INTERVAL_BAND_LABEL, Translate("Range"));
-    SetTitle(wxString::FromUTF8(Translate("Interval Check")));
+    SetTitle(U8(Translate("Interval Check")));
     LabelControl(FindWindow(IDC_INTERVAL_BAND), FindWindow(IDC_INTERVAL_BAND_LABEL));
     LabelControl(FindWindow(IDC_INTERVAL_FREQ), FindWindow(IDC_INTERVAL_FREQ_LABEL));
     LabelControl(FindWindow(IDC_INTERVAL_CENT), FindWindow(IDC_INTERVAL_CENT_LABEL));

@@ -47,8 +47,8 @@ void CRangeDlg::OnInitDialog()
     if (auto* answers = ControlById<wxChoice>(this, IDC_RANGE_ANSWER)) {
         answers->Hide();
         for (const char* answer : RANGE_ANSWERS)
-            answers->Append(wxString::FromUTF8(Translate(answer)));
-        SetAccessibleName(answers, wxString::FromUTF8(Translate("Answer")));
+            answers->Append(U8(Translate(answer)));
+        SetAccessibleName(answers, U8(Translate("Answer")));
     }
 
     ShowLimits();
@@ -63,7 +63,7 @@ void CRangeDlg::OnInitDialog()
     SetControlLabel(IDC_RANGE_HELP, Translate("Help"));
     SetControlLabel(IDC_RANGE_UPPER_LABEL, Translate("Upper"));
     SetControlLabel(IDC_RANGE_LOWER_LABEL, Translate("Lower"));
-    SetTitle(wxString::FromUTF8(Translate("Range Check")));
+    SetTitle(U8(Translate("Range Check")));
     LabelControl(FindWindow(IDC_RANGE_LOWER), FindWindow(IDC_RANGE_LOWER_LABEL));
     LabelControl(FindWindow(IDC_RANGE_UPPER), FindWindow(IDC_RANGE_UPPER_LABEL));
 }

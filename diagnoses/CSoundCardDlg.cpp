@@ -33,7 +33,7 @@ void CSoundCardDlg::OnInitDialog()
     SetControlLabel(wxID_OK, Translate("Pause"));
     SetControlLabel(IDC_SOUNDCARD_ACCURACY_LABEL, Translate("Accuracy"));
     SetControlLabel(IDC_SOUNDCARD_FREQUENCY_LABEL, Translate("Frequency"));
-    SetTitle(wxString::FromUTF8(Translate("Sound Card Check")));
+    SetTitle(U8(Translate("Sound Card Check")));
     LabelControl(FindWindow(IDC_SOUNDCARD_ACCURACY), FindWindow(IDC_SOUNDCARD_ACCURACY_LABEL));
     LabelControl(FindWindow(IDC_SOUNDCARD_FREQUENCY), FindWindow(IDC_SOUNDCARD_FREQUENCY_LABEL));
 
@@ -45,10 +45,10 @@ void CSoundCardDlg::OnInitDialog()
 
     if (auto* answers = ControlById<wxChoice>(this, IDC_SOUNDCARD_ANSWER)) {
         for (const char* answer : SOUNDCARD_ANSWERS)
-            answers->Append(wxString::FromUTF8(Translate(answer)));
+            answers->Append(U8(Translate(answer)));
         answers->SetSelection(SOUNDCARD_SOME_SOUND);
         answers->Hide();
-        SetAccessibleName(answers, wxString::FromUTF8(Translate("Answer")));
+        SetAccessibleName(answers, U8(Translate("Answer")));
     }
 
     SetControlText(IDC_SOUNDCARD_FREQUENCY, FormatHz(m_procedure.Frequency()));
